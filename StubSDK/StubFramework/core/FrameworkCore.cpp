@@ -1,0 +1,90 @@
+#include "core/FrameworkCore.h"
+
+#include "core/CommandLine.h"
+#include "core/MainWindow.h"
+#include "core/Registry.h"
+#include "core/TextFormat.h"
+
+namespace stubframework::core {
+
+FrameworkCore* CreateFrameworkCore() {
+  std::wstring majorVersion = utils::MajorVersion(kProductVersion);
+  if (!CheckRelaunch(kProductCode, majorVersion)) return nullptr;
+
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    HWND window = FindWindowW(kWindowClassName, nullptr);
+    if (window) {
+      SetForegroundWindow(window);
+      if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
+    }
+    if (mutex) CloseHandle(mutex);
+    return nullptr;
+  }
+
+  FrameworkCore* core = new FrameworkCore;
+  core->instanceMutex = mutex;
+  core->log = new debug::InstallerLog;
+  core->parameters = new StubParameters;
+  core->resources = CreateResourceFolder(core->log);
+  core->analytics = new Analytics(core->parameters);
+  core->external = new htmlui::HtmlExternal;
+  return core;
+}
+
+void RunFrameworkCore(FrameworkCore* core, methods::ExternalMethods* methods) {
+  if (!core) return;
+  // Placeholder: the dispatch table is built from the method object with the script bridge issue.
+  (void)methods;
+  htmlui::PropertyStore& properties = core->parameters->properties;
+  properties.Set(L"downloadTotal", L"1");
+  properties.Set(L"downloadCurrent", L"0");
+  properties.Set(L"installTotal", L"1");
+  properties.Set(L"installCurrent", L"0");
+  if (core->resources->loaded) properties.Set(L"resourceLocation", core->resources->folder);
+  RunUserInterface(core, core->external);
+}
+
+int SettleExitCode(StubParameters& parameters) {
+  if (parameters.exitCode == parameters.notSet) {
+    std::wstring text;
+    if (utils::ReadRegistryValue(parameters.registryKey, L"selfupdate_code", text))
+      parameters.exitCode = utils::ParseDecimalInt(text);
+  }
+  return parameters.exitCode;
+}
+
+void ReleaseFrameworkCore(FrameworkCore* core) {
+  if (!core) return;
+  int exitCode = SettleExitCode(*core->parameters);
+
+  core->analytics->ClearAttachments();
+  delete core->analytics;
+  DestroyResourceFolder(core->resources);
+  delete core->parameters;
+  delete core->log;
+  if (core->instanceMutex) CloseHandle(core->instanceMutex);
+  // Released, not deleted: the browser may still hold references.
+  core->external->Release();
+  delete core;
+
+  if (exitCode == kSelfUpdateExitCode) ExitProcess(kSelfUpdateExitCode);
+}
+
+void FrameworkLogDebug(FrameworkCore* core, const wchar_t* format, ...) {
+  if (!core || !core->log) return;
+  va_list args;
+  va_start(args, format);
+  core->log->Write(debug::kLogDebug, format, args);
+  va_end(args);
+}
+
+void FrameworkLogError(FrameworkCore* core, const wchar_t* format, ...) {
+  if (!core || !core->log) return;
+  va_list args;
+  va_start(args, format);
+  core->log->Write(debug::kLogError, format, args);
+  va_end(args);
+}
+
+}  // namespace stubframework::core

@@ -1,0 +1,47 @@
+#pragma once
+// The framework core: everything one user-interface process owns, created at start and destroyed
+// in a fixed order at the end of the run.
+#include <windows.h>
+
+#include "analytics/Analytics.h"
+#include "core/InstallerLog.h"
+#include "core/ResourceFolder.h"
+#include "core/StubParameters.h"
+#include "htmlui/HtmlExternal.h"
+
+namespace stubframework::methods {
+class ExternalMethods;
+}
+
+namespace stubframework::core {
+
+constexpr const wchar_t kInstanceMutexName[] = L"VelmoraStubFramework";
+constexpr const wchar_t kWindowClassName[] = L"HTMLUI";
+constexpr int kSelfUpdateExitCode = 197800;
+
+struct FrameworkCore {
+  debug::InstallerLog* log = nullptr;
+  StubParameters* parameters = nullptr;
+  ResourceFolder* resources = nullptr;
+  Analytics* analytics = nullptr;
+  htmlui::HtmlExternal* external = nullptr;
+  HANDLE instanceMutex = nullptr;
+};
+
+// Null when this process must end now (launcher done, or another instance is running).
+FrameworkCore* CreateFrameworkCore();
+
+// Runs the user interface and the end-of-run work. Does nothing for a null core.
+void RunFrameworkCore(FrameworkCore* core, methods::ExternalMethods* methods);
+
+// Destroys the core; ends the process with 197800 when a self-update is pending.
+void ReleaseFrameworkCore(FrameworkCore* core);
+
+// The exit code to end with: the parameters' exitCode, or else the product key's
+// "selfupdate_code".
+int SettleExitCode(StubParameters& parameters);
+
+void FrameworkLogDebug(FrameworkCore* core, const wchar_t* format, ...);
+void FrameworkLogError(FrameworkCore* core, const wchar_t* format, ...);
+
+}  // namespace stubframework::core

@@ -1,0 +1,36 @@
+#pragma once
+// Folders under the user's temporary directory. Every folder path produced here ends with a
+// backslash.
+#include <windows.h>
+
+#include <string>
+
+namespace stubframework::utils {
+
+// A fresh folder named after the tick count (lower-case hex) under the temporary directory.
+bool CreateUniqueTempFolder(std::wstring& path);
+
+// The numbering loop behind CreateUniqueTempFolder: the first free "<base><n in hex>\" from
+// firstNumber on. base ends with a backslash. Safe against concurrent callers: a name another
+// caller created first is skipped.
+bool CreateUniqueFolderIn(const std::wstring& base, DWORD firstNumber, std::wstring& path);
+
+// The named folder directly under the temporary directory, created if missing.
+bool GetTempSubfolder(const std::wstring& name, std::wstring& path);
+
+// Deletes the folder with everything in it; true when the folder itself was removed. Linked
+// folders (junctions, symbolic links) inside are unlinked, never followed.
+bool DeleteFolderTree(const std::wstring& path);
+
+// The long form of the temporary directory with a trailing backslash; false when it is unusable.
+bool GetLongTempPath(std::wstring& path);
+
+}  // namespace stubframework::utils
+
+namespace stubframework::utils {
+
+// True when path names a folder strictly below the temporary directory (after resolving "." and
+// ".." elements); the temporary directory itself and anything outside it are refused.
+bool IsBelowTempFolder(const std::wstring& path);
+
+}  // namespace stubframework::utils

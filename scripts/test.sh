@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds the shipped 32-bit stub and the test build,
+# and runs every test under Wine with a virtual display.
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$here"
+
+bash scripts/setup.sh
+
+# The shipped stub is always the 32-bit build.
+bash scripts/build.sh i686
+
+# Tests run the same sources built for the architecture this machine's Wine can run: 32-bit Wine
+# needs a kernel with 32-bit emulation; otherwise the 64-bit build is tested.
+arch=$(bash scripts/test-arch.sh)
+echo "test: running the $arch build under Wine"
+[ "$arch" = i686 ] || bash scripts/build.sh "$arch"
+
+export HALVERN_TEST_ARCH="$arch"
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+  ctest --test-dir "build/$arch" --output-on-failure "$@"

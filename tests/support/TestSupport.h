@@ -1,0 +1,46 @@
+#pragma once
+// Helpers shared by the test programs.
+#include <windows.h>
+
+#include <string>
+
+namespace testsupport {
+
+// A fresh folder under the temporary directory, deleted with its content on destruction.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  // With trailing backslash.
+  const std::wstring& Path() const { return path_; }
+  std::wstring File(const std::wstring& name) const { return path_ + name; }
+
+ private:
+  std::wstring path_;
+};
+
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool PathExists(const std::wstring& path);
+
+// The folder of the running test program, with trailing backslash (HalvernSetup.exe lies there).
+std::wstring ProgramFolder();
+
+struct ProcessResult {
+  bool started = false;
+  bool finished = false;
+  DWORD exitCode = 0;
+};
+
+// Starts application with the command line and waits up to timeoutMs for it to end.
+ProcessResult RunAndWait(const std::wstring& application, const std::wstring& commandLine,
+                         DWORD timeoutMs);
+
+// Registry helpers for fixtures: remove a whole key tree (both views), read a REG_SZ value.
+void DeleteKeyTree(HKEY root, const std::wstring& subkey);
+bool ReadStringValue(HKEY root, const std::wstring& subkey, const std::wstring& name,
+                     std::wstring& value);
+
+}  // namespace testsupport
