@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Configures and builds one architecture (i686 or x86_64) into build/<arch>.
+# Configures and builds one architecture (i686 or x86_64) into $HALVERN_BUILD_ROOT/<arch>
+# (default: build/<arch>).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 arch="${1:-i686}"
-cmake -S "$here" -B "$here/build/$arch" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw.cmake" \
+root="${HALVERN_BUILD_ROOT:-$here/build}"
+cmake -S "$here" -B "$root/$arch" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw.cmake" \
   -DHALVERN_ARCH="$arch" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$here/build/$arch" -j"$(nproc)"
+cmake --build "$root/$arch" -j"$(nproc)"

@@ -18,4 +18,4 @@ echo "test: running the $arch build under Wine"
 
 export HALVERN_TEST_ARCH="$arch"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
-  ctest --test-dir "build/$arch" --output-on-failure "$@"
+  ctest --test-dir "${HALVERN_BUILD_ROOT:-$here/build}/$arch" --output-on-failure "$@"
