@@ -28,7 +28,7 @@ FrameworkCore* CreateFrameworkCore() {
   core->parameters = new StubParameters;
   core->resources = CreateResourceFolder(core->log);
   core->analytics = new Analytics(core->parameters);
-  core->external = new htmlui::HtmlExternal;
+  core->external = new HtmlExternal(core->parameters);
   return core;
 }
 
@@ -36,12 +36,8 @@ void RunFrameworkCore(FrameworkCore* core, methods::ExternalMethods* methods) {
   if (!core) return;
   // Placeholder: the dispatch table is built from the method object with the script bridge issue.
   (void)methods;
-  htmlui::PropertyStore& properties = core->parameters->properties;
-  properties.Set(L"downloadTotal", L"1");
-  properties.Set(L"downloadCurrent", L"0");
-  properties.Set(L"installTotal", L"1");
-  properties.Set(L"installCurrent", L"0");
-  if (core->resources->loaded) properties.Set(L"resourceLocation", core->resources->folder);
+  core->external->InitProgressValues();
+  if (core->resources->loaded) core->external->SetProperty(L"resourceLocation", core->resources->folder);
   RunUserInterface(core, core->external);
 }
 

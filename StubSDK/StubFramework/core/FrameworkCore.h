@@ -24,7 +24,7 @@ struct FrameworkCore {
   StubParameters* parameters = nullptr;
   ResourceFolder* resources = nullptr;
   Analytics* analytics = nullptr;
-  htmlui::HtmlExternal* external = nullptr;
+  HtmlExternal* external = nullptr;
   HANDLE instanceMutex = nullptr;
 };
 

@@ -42,7 +42,7 @@ int SettleFinalStatus(int status, const std::wstring& uninstallOption) {
   return settled;
 }
 
-void RunUserInterface(FrameworkCore* core, htmlui::HtmlExternal* external) {
+void RunUserInterface(FrameworkCore* core, HtmlExternal* external) {
   StubParameters& parameters = *core->parameters;
   core->analytics->ReportStart();
 
