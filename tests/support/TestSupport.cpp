@@ -47,7 +47,7 @@ std::wstring ProgramFolder() {
 }
 
 ProcessResult RunAndWait(const std::wstring& application, const std::wstring& commandLine,
-                         DWORD timeoutMs) {
+                         DWORD timeoutMs, bool pumpMessages) {
   ProcessResult result;
   std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
   line.push_back(L'\0');
@@ -58,7 +58,24 @@ ProcessResult RunAndWait(const std::wstring& application, const std::wstring& co
                       &startup, &process))
     return result;
   result.started = true;
-  if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+  DWORD deadline = GetTickCount() + timeoutMs;
+  DWORD wait = WAIT_TIMEOUT;
+  for (;;) {
+    DWORD now = GetTickCount();
+    DWORD left = static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0;
+    if (!pumpMessages) {
+      wait = WaitForSingleObject(process.hProcess, left);
+      break;
+    }
+    wait = MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, left, QS_ALLINPUT);
+    if (wait != WAIT_OBJECT_0 + 1) break;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  if (wait == WAIT_OBJECT_0) {
     result.finished = true;
     GetExitCodeProcess(process.hProcess, &result.exitCode);
   } else {

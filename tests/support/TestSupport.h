@@ -34,9 +34,10 @@ struct ProcessResult {
   DWORD exitCode = 0;
 };
 
-// Starts application with the command line and waits up to timeoutMs for it to end.
+// Starts application with the command line and waits up to timeoutMs for it to end. With
+// pumpMessages the calling thread keeps serving its windows while it waits.
 ProcessResult RunAndWait(const std::wstring& application, const std::wstring& commandLine,
-                         DWORD timeoutMs);
+                         DWORD timeoutMs, bool pumpMessages = false);
 
 // Registry helpers for fixtures: remove a whole key tree (both views), read a REG_SZ value.
 void DeleteKeyTree(HKEY root, const std::wstring& subkey);

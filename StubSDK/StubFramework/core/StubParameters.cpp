@@ -102,8 +102,9 @@ StubParameters::StubParameters() {
   productVersion = kProductVersion;
   clientVersion = kClientVersion;
   channel = kDefaultChannel;
-  status = 4;  // ENVIRONMENT_NOT_MEET until the page says otherwise
   registryKey = utils::ProductRegistryKey(productId, utils::MajorVersion(productVersion));
+  // ENVIRONMENT_NOT_MEET until the page says otherwise; stored like every later change.
+  methods::SetInstallStatus(*this, 4);
   properties.Set(L"osbits", architecture);
   methods::SetInstallLanguage(*this, 1);
   passthroughArguments = PassthroughArguments(GetCommandLineW());

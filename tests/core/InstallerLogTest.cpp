@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/DownloadLogger.h"
+#include "core/InstallerLog.h"
+#include "support/TestSupport.h"
+
+using namespace stubframework::debug;
+using testsupport::ReadFileBytes;
+
+TEST(InstallerLog, PrefixLayoutPadsMillisecondsWithBlanks) {
+  EXPECT_EQ(LogLinePrefix(2026, 12, 9, 6, 1, 2, 7, kLogDebug), "[20261209 06:01:02   7 DEBUG] ");
+  EXPECT_EQ(LogLinePrefix(2026, 1, 31, 23, 59, 59, 999, kLogTrace), "[20260131 23:59:59 999 TRACE] ");
+  EXPECT_EQ(LogLinePrefix(2027, 2, 3, 4, 5, 6, 45, kLogError), "[20270203 04:05:06  45 ERROR] ");
+}
+
+TEST(InstallerLog, WritesEveryLevelAsCrLfLinesInItsOwnFolder) {
+  std::wstring path, folder;
+  {
+    InstallerLog log;
+    path = log.FilePath();
+    folder = log.Folder();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path.compare(0, folder.size(), folder), 0);
+    std::wstring name = path.substr(folder.size());
+    EXPECT_TRUE(std::regex_match(std::string(name.begin(), name.end()),
+                                 std::regex(R"(installer_log_\d{14}\.txt)")));
+    LogTrace(&log, L"trace %d", 1);
+    LogError(&log, L"error %s", L"wide");
+    LogDebug(&log, L"debug %S", "narrow");
+
+    std::string bytes = ReadFileBytes(path);
+    std::regex line(R"(\[\d{8} \d\d:\d\d:\d\d [ \d]{2}\d (TRACE|ERROR|DEBUG)\] ([^\r\n]*)\r\n)");
+    std::vector<std::string> messages;
+    for (std::sregex_iterator it(bytes.begin(), bytes.end(), line), end; it != end; ++it)
+      messages.push_back((*it)[1].str() + ":" + (*it)[2].str());
+    ASSERT_EQ(messages.size(), 3u) << bytes;
+    EXPECT_EQ(messages[0], "TRACE:trace 1");
+    EXPECT_EQ(messages[1], "ERROR:error wide");
+    EXPECT_EQ(messages[2], "DEBUG:debug narrow");
+    EXPECT_EQ(bytes.size(), 3 * std::string("[20261209 06:01:02   7 TRACE] ").size() +
+                                std::string("trace 1\r\nerror wide\r\ndebug narrow\r\n").size());
+  }
+  EXPECT_FALSE(testsupport::PathExists(folder));
+}
+
+TEST(InstallerLog, AfterCloseWritesDoNothingAndDoNotReopen) {
+  InstallerLog log;
+  LogDebug(&log, L"before");
+  log.Close();
+  LogDebug(&log, L"after");
+  LogError(&log, L"after");
+  std::string bytes = ReadFileBytes(log.FilePath());
+  EXPECT_NE(bytes.find("before"), std::string::npos);
+  EXPECT_EQ(bytes.find("after"), std::string::npos);
+}
+
+TEST(InstallerLog, TwoLogsNeverShareAFile) {
+  InstallerLog first;
+  InstallerLog second;
+  EXPECT_NE(first.Folder(), second.Folder());
+  EXPECT_NE(first.FilePath(), second.FilePath());
+}
+
+TEST(InstallerLog, NullLogAndNonLatinTextAreHarmless) {
+  LogDebug(nullptr, L"nothing %s", L"here");
+  InstallerLog log;
+  LogDebug(&log, L"%s", L"\x0416\x4E2D");
+  std::string bytes = ReadFileBytes(log.FilePath());
+  EXPECT_NE(bytes.find("\xD0\x96\xE4\xB8\xAD\r\n"), std::string::npos);
+}
+
+TEST(InstallerLog, LinesOfConcurrentThreadsStayWhole) {
+  InstallerLog log;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&log, t] {
+      for (int i = 0; i < 100; ++i) LogDebug(&log, L"thread %d line %d end", t, i);
+    });
+  for (auto& thread : threads) thread.join();
+  std::string bytes = ReadFileBytes(log.FilePath());
+  std::regex line(R"(\[[^\]]*\] thread \d line \d+ end\r\n)");
+  size_t count = std::distance(std::sregex_iterator(bytes.begin(), bytes.end(), line), std::sregex_iterator());
+  EXPECT_EQ(count, 400u);
+}
+
+TEST(DownloadLogger, WritesWhereAndMessageAtTraceAndCutsAt1023Characters) {
+  InstallerLog log;
+  downloader::ILogger* logger = DownloadLogger::Create(&log);
+  ASSERT_NE(logger, nullptr);
+  logger->Log(L"HttpTask::Start", L"Open %s, %d", L"url", 5);
+  logger->Log(L"HttpTask::OnData", L"%s", std::wstring(2000, L'x').c_str());
+  logger->Release();
+
+  std::string bytes = ReadFileBytes(log.FilePath());
+  EXPECT_NE(bytes.find("TRACE] HttpTask::Start> Open url, 5\r\n"), std::string::npos) << bytes;
+  std::string longLine = "TRACE] HttpTask::OnData> " + std::string(1023, 'x') + "\r\n";
+  EXPECT_NE(bytes.find(longLine), std::string::npos);
+}
+
+TEST(DownloadLogger, WithoutALogWritesNothing) {
+  downloader::ILogger* logger = DownloadLogger::Create(nullptr);
+  ASSERT_NE(logger, nullptr);
+  logger->AddRef();
+  logger->Log(L"X::Y", L"%s", L"ignored");
+  logger->Release();
+  logger->Release();
+}
