@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "core/FrameworkCore.h"
+#include "product/MyExternalMethods.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   using namespace stubframework::core;
@@ -9,16 +10,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   if (!core) return 0;
   core->parameters->externalProperties[L"propertyName1"] = L"propertyValue1";
 
-  // Placeholder: the method object and the product methods arrive with the script bridge issue;
-  // the product analytics start and exit events with the product analytics issue.
+  auto* methods = new myexternalmethods::MyExternalMethods(core);
+  // Placeholder: the product layer set-up and the product analytics start arrive with their issues.
+  methods->RegisterProductMethods();
+
   bool abnormalEnd = false;
   try {
-    RunFrameworkCore(core, nullptr);
+    RunFrameworkCore(core, methods);
   } catch (...) {
     abnormalEnd = true;
   }
+  // Placeholder: the product analytics exit event (with abnormalEnd) arrives with its issue.
   (void)abnormalEnd;
 
   ReleaseFrameworkCore(core);
+  delete methods;
   return 0;
 }

@@ -32,12 +32,15 @@ FrameworkCore* CreateFrameworkCore() {
   return core;
 }
 
-void RunFrameworkCore(FrameworkCore* core, methods::ExternalMethods* methods) {
-  if (!core) return;
-  // Placeholder: the dispatch table is built from the method object with the script bridge issue.
-  (void)methods;
+void PrepareFrameworkRun(FrameworkCore* core, ExternalMethods* methods) {
+  core->external->SetMethods(methods);
   core->external->InitProgressValues();
   if (core->resources->loaded) core->external->SetProperty(L"resourceLocation", core->resources->folder);
+}
+
+void RunFrameworkCore(FrameworkCore* core, ExternalMethods* methods) {
+  if (!core) return;
+  PrepareFrameworkRun(core, methods);
   RunUserInterface(core, core->external);
 }
 

@@ -9,7 +9,7 @@
 #include "core/StubParameters.h"
 #include "htmlui/HtmlExternal.h"
 
-namespace stubframework::methods {
+namespace stubframework {
 class ExternalMethods;
 }
 
@@ -31,8 +31,13 @@ struct FrameworkCore {
 // Null when this process must end now (launcher done, or another instance is running).
 FrameworkCore* CreateFrameworkCore();
 
-// Runs the user interface and the end-of-run work. Does nothing for a null core.
-void RunFrameworkCore(FrameworkCore* core, methods::ExternalMethods* methods);
+// Gives the external object its method table and seeds the progress values and
+// "resourceLocation": everything the page may rely on when it starts.
+void PrepareFrameworkRun(FrameworkCore* core, ExternalMethods* methods);
+
+// Prepares the run, then runs the user interface and the end-of-run work. Does nothing for a
+// null core.
+void RunFrameworkCore(FrameworkCore* core, ExternalMethods* methods);
 
 // Destroys the core; ends the process with 197800 when a self-update is pending.
 void ReleaseFrameworkCore(FrameworkCore* core);

@@ -4,14 +4,123 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cwchar>
 
 #include "core/FrameworkCore.h"
 #include "core/WorkingFolders.h"
+#include "htmlui/HtmlExternal.h"
+#include "htmlui/MSHTMLClient.h"
 #include "methods/LanguageTable.h"
 
 namespace stubframework::core {
 namespace {
+
+ATOM g_windowClass = 0;
+
+struct CreationParameters {
+  const wchar_t* pagePath;
+  HtmlExternal* external;
+  bool* closeFlag;
+};
+
+struct WindowData {
+  htmlui::MSHTMLClient* site;
+  HtmlExternal* external;
+  HWND focus;  // the control that had the focus when the window was last deactivated
+  bool* closeFlag;
+};
+
+WindowData* DataOf(HWND window) {
+  return reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, 0));
+}
+
+LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
+  auto* parameters = static_cast<const CreationParameters*>(create->lpCreateParams);
+  if (!parameters || !parameters->pagePath) return -1;
+  auto* site = new htmlui::MSHTMLClient(window, parameters->external);
+  auto* data = new WindowData{site, parameters->external, nullptr, parameters->closeFlag};
+  SetWindowLongPtrW(window, 0, reinterpret_cast<LONG_PTR>(data));
+  parameters->external->SetWindow(window);
+  if (site->CreateDocument() && site->LoadPage(parameters->pagePath)) return 0;
+  // WM_DESTROY follows the refusal and releases what was built.
+  return -1;
+}
+
+void OnDestroy(HWND window) {
+  WindowData* data = DataOf(window);
+  if (!data) return;
+  data->site->CloseDocument();
+  data->site->Detach();
+  data->site->Release();
+  data->external->SetWindow(nullptr);
+  SetWindowLongPtrW(window, 0, 0);
+  delete data;
+}
+
+LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE:
+      return OnCreate(window, reinterpret_cast<const CREATESTRUCTW*>(lParam));
+    case WM_DESTROY:
+      OnDestroy(window);
+      return 0;
+    case WM_SIZE:
+      if (WindowData* data = DataOf(window)) data->site->ResizeDocument();
+      return 0;
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        if (WindowData* data = DataOf(window)) {
+          HWND focus = GetFocus();
+          data->focus = focus == window ? nullptr : focus;
+        }
+      }
+      break;
+    case WM_SETFOCUS:
+      if (WindowData* data = DataOf(window)) {
+        if (data->focus) {
+          SetFocus(data->focus);
+          return 0;
+        }
+      }
+      break;
+    case WM_CLOSE:
+      if (WindowData* data = DataOf(window)) {
+        if (data->closeFlag) {
+          *data->closeFlag = true;
+          return 0;
+        }
+      }
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool RegisterWindowClass() {
+  if (g_windowClass) return true;
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = WindowProcedure;
+  windowClass.cbWndExtra = sizeof(WindowData*);
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = kWindowClassName;
+  g_windowClass = RegisterClassExW(&windowClass);
+  return g_windowClass != 0;
+}
+
+// Offers a message to the document's accelerators first.
+bool TranslatedByDocument(HWND window, MSG& message) {
+  WindowData* data = DataOf(window);
+  if (!data || !data->site->Document()) return false;
+  IOleInPlaceActiveObject* active = nullptr;
+  if (FAILED(data->site->Document()->QueryInterface(IID_IOleInPlaceActiveObject,
+                                                    reinterpret_cast<void**>(&active))))
+    return false;
+  HRESULT hr = active->TranslateAccelerator(&message);
+  active->Release();
+  return hr == S_OK;
+}
 
 void PreserveLog(FrameworkCore* core) {
   const std::wstring& logPath = core->log->FilePath();
@@ -33,6 +142,107 @@ void RemoveExtractionFolders(FrameworkCore* core) {
 
 }  // namespace
 
+void RunMessageLoop(const std::wstring& folder, HtmlExternal* external) {
+  wchar_t page[MAX_PATH] = {};
+  if (!PathCombineW(page, folder.c_str(), L"Load.html")) return;
+  if (!RegisterWindowClass()) return;
+  bool closeFlag = false;
+  CreationParameters parameters = {page, external, &closeFlag};
+  HWND window = CreateWindowExW(WS_EX_APPWINDOW, MAKEINTATOM(g_windowClass), nullptr,
+                                WS_POPUP | WS_VISIBLE, 0, 0, 0, 0, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), &parameters);
+  if (!window) return;
+  while (!closeFlag) {
+    MSG message;
+    if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (closeFlag) break;
+      WaitMessage();
+      continue;
+    }
+    if (message.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(message.wParam));  // keep it visible to outer loops
+      break;
+    }
+    if (!TranslatedByDocument(window, message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  DestroyWindow(window);
+}
+
+bool RequestClose(HWND window) {
+  if (!window || !g_windowClass ||
+      static_cast<ATOM>(GetClassLongW(window, GCW_ATOM)) != g_windowClass)
+    return false;
+  WindowData* data = DataOf(window);
+  if (!data || !data->closeFlag) return false;
+  *data->closeFlag = true;
+  return true;
+}
+
+RECT PlaceWindow(const WindowMetrics& metrics, int width, int height) {
+  RECT outer = {0, 0, width * metrics.dpi / 96, height * metrics.dpi / 96};
+  AdjustWindowRectEx(&outer, metrics.style, FALSE, metrics.exStyle);
+  int w = outer.right - outer.left;
+  int h = outer.bottom - outer.top;
+  const RECT& ref = metrics.reference;
+  const RECT& work = metrics.workArea;
+  int x = std::min<int>((ref.left + ref.right + w) / 2, work.right) - w;
+  if (x < work.left) x = work.left;
+  int y = std::min<int>((ref.top + ref.bottom + h) / 2, work.bottom) - h;
+  if (y < work.top) y = work.top;
+  return RECT{x, y, x + w, y + h};
+}
+
+WindowMetrics MeasureWindow(HWND window) {
+  WindowMetrics metrics;
+  HDC screen = GetDC(nullptr);
+  metrics.dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  metrics.style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
+  metrics.exStyle = static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE));
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof(monitor);
+  HWND owner = GetWindow(window, GW_OWNER);
+  if (owner) {
+    GetWindowRect(owner, &metrics.reference);
+    GetMonitorInfoW(MonitorFromRect(&metrics.reference, MONITOR_DEFAULTTONEAREST), &monitor);
+    metrics.workArea = monitor.rcWork;
+  } else {
+    POINT cursor = {};
+    GetCursorPos(&cursor);
+    GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &monitor);
+    metrics.workArea = monitor.rcWork;
+    metrics.reference = monitor.rcWork;
+  }
+  return metrics;
+}
+
+RECT ComputeWindowRect(HWND window, int width, int height) {
+  return PlaceWindow(MeasureWindow(window), width, height);
+}
+
+void ResizeWindow(HtmlExternal* external, int width, int height) {
+  HWND window = external->Window();
+  if (!window) return;
+  RECT rect = ComputeWindowRect(window, width, height);
+  int w = rect.right - rect.left;
+  int h = rect.bottom - rect.top;
+  if (w == external->lastWidth && h == external->lastHeight) return;
+  external->lastWidth = w;
+  external->lastHeight = h;
+  SetWindowPos(window, nullptr, rect.left, rect.top, w, h,
+               SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+}
+
+void EnsureDefaultSize(HtmlExternal* external) {
+  RECT client;
+  if (external->Window() && GetClientRect(external->Window(), &client) &&
+      (client.right == 0 || client.bottom == 0))
+    ResizeWindow(external, 400, 200);
+}
+
 int SettleFinalStatus(int status, const std::wstring& uninstallOption) {
   if (status >= 4) return status;
   int settled = status == 0 ? 3 : status;
@@ -47,8 +257,9 @@ void RunUserInterface(FrameworkCore* core, HtmlExternal* external) {
   core->analytics->ReportStart();
 
   if (core->resources->loaded) {
-    // Placeholder: the "HTMLUI" window and its message loop arrive with the main window issue.
-    (void)external;
+    CoInitialize(nullptr);
+    RunMessageLoop(core->resources->folder, external);
+    CoUninitialize();
   } else {
     methods::SetInstallStatus(parameters, 2);
   }

@@ -1,5 +1,8 @@
 #include "htmlui/HtmlExternal.h"
 
+#include <cwchar>
+
+#include "core/MainWindow.h"
 #include "core/StubParameters.h"
 #include "core/TextFormat.h"
 
@@ -7,22 +10,51 @@ namespace stubframework::core {
 
 HtmlExternal::HtmlExternal(StubParameters* parameters) : parameters_(parameters) {}
 
-HRESULT STDMETHODCALLTYPE HtmlExternal::QueryInterface(REFIID riid, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  if (riid != IID_IUnknown) return E_NOINTERFACE;
-  *object = static_cast<IUnknown*>(this);
-  AddRef();
-  return S_OK;
+void HtmlExternal::SetMethods(ExternalMethods* methods) {
+  methods_ = methods;
+  table_.clear();
+  if (!methods) return;
+  for (const auto& entry : methods->Methods()) table_.push_back({entry.first, entry.second});
 }
 
-ULONG STDMETHODCALLTYPE HtmlExternal::AddRef() { return ++references_; }
-
-ULONG STDMETHODCALLTYPE HtmlExternal::Release() {
-  LONG count = --references_;
-  if (count == 0) delete this;
-  return count;
+int HtmlExternal::FindMethod(const wchar_t* name, bool ignoreCase) {
+  for (size_t i = 0; i < table_.size(); ++i) {
+    const wchar_t* entry = table_[i].name.c_str();
+    int difference = ignoreCase ? _wcsicmp(entry, name) : wcscmp(entry, name);
+    if (difference == 0) return static_cast<int>(i);
+  }
+  return -1;
 }
+
+HRESULT STDMETHODCALLTYPE HtmlExternal::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                                                      DISPID* ids) {
+  if (count > 0 && (!names || !ids)) return E_POINTER;
+  HRESULT hr = S_OK;
+  for (UINT i = 0; i < count; ++i) {
+    int index = names[i] ? FindMethod(names[i], false) : -1;
+    ids[i] = index >= 0 ? index + 1 : DISPID_UNKNOWN;
+    if (index < 0) hr = DISP_E_UNKNOWNNAME;
+  }
+  return hr;
+}
+
+HRESULT STDMETHODCALLTYPE HtmlExternal::Invoke(DISPID id, REFIID riid, LCID, WORD flags,
+                                               DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                               UINT*) {
+  if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  UINT index = static_cast<UINT>(id) - 1;
+  if (index >= table_.size() || !methods_) return DISP_E_MEMBERNOTFOUND;
+  DISPPARAMS empty = {nullptr, nullptr, 0, 0};
+  return (methods_->*table_[index].method)(flags, params ? params : &empty, result);
+}
+
+void HtmlExternal::SetWindow(HWND window) {
+  if (window == Window()) return;
+  MSHTMLExternal::SetWindow(window);
+  if (methods_) methods_->SetWindow(window);
+}
+
+void HtmlExternal::EnsureDefaultSize() { core::EnsureDefaultSize(this); }
 
 void HtmlExternal::SetProperty(const std::wstring& name, const std::wstring& value) {
   parameters_->properties.Set(name, value);

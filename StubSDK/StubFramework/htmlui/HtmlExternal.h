@@ -1,26 +1,40 @@
 #pragma once
-// The window.external object: the script bridge, the shared run state of methods and workers
-// (window, cancellation flags, last errors) and the native side of the property store.
+// The window.external object: maps script names to the methods registered on the method object,
+// and carries the run state that methods and workers share (window, last window size, last
+// errors, cancellation flags) and the native side of the property store.
 #include <windows.h>
-#include <unknwn.h>
 
 #include <string>
+#include <vector>
 
 #include "core/ZipReporter.h"
+#include "htmlui/MSHTMLExternal.h"
+#include "methods/ExternalMethods.h"
 
 namespace stubframework::core {
 
 class StubParameters;
 
-// Placeholder: the IDispatchEx bridge (dispatch table, expandos) arrives with the script bridge
-// issue; until then the object is a reference-counted IUnknown with its native operations.
-class HtmlExternal : public IUnknown, public zip::ZipReporter {
+class HtmlExternal : public htmlui::MSHTMLExternal, public zip::ZipReporter {
  public:
   explicit HtmlExternal(StubParameters* parameters);
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  // IDispatch
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                          DISPID* ids) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override;
+
+  void SetWindow(HWND window) override;
+  void EnsureDefaultSize() override;
+
+  // Builds the dispatch table from the method object's map, in its order; DISPID = index + 1.
+  // Registrations made afterwards are not seen.
+  void SetMethods(ExternalMethods* methods);
+  ExternalMethods* GetMethods() const { return methods_; }
+  int MethodCount() const { return static_cast<int>(table_.size()); }
+  void SetSizeQueryOnly(bool flag) { sizeQueryOnly = flag; }
+  void SetStopRequested(bool flag) { stopRequested = flag; }
 
   // Property store (callable from any thread).
   void SetProperty(const std::wstring& name, const std::wstring& value);
@@ -39,20 +53,28 @@ class HtmlExternal : public IUnknown, public zip::ZipReporter {
   void OnProgress(DWORD current, DWORD total) override;
   void OnError(DWORD code) override;
 
-  DWORD lastZipError = 0;
-  LONG lastInstallError = 0;
+  int lastWidth = 0;
+  int lastHeight = 0;
+  volatile DWORD lastZipError = 0;
+  volatile LONG lastInstallError = 0;
   volatile BYTE sizeQueryOnly = 0;
   volatile BYTE stopRequested = 0;
 
  protected:
-  virtual ~HtmlExternal() = default;
+  ~HtmlExternal() override = default;
+  int FindMethod(const wchar_t* name, bool ignoreCase) override;
 
  private:
   void SetNumber(const wchar_t* name, DWORD value);
   int GetNumber(const wchar_t* name);
 
-  LONG references_ = 1;
   StubParameters* parameters_;
+  ExternalMethods* methods_ = nullptr;
+  struct Entry {
+    std::wstring name;
+    ScriptMethod method;
+  };
+  std::vector<Entry> table_;  // sorted by UTF-16 code units
 };
 
 }  // namespace stubframework::core

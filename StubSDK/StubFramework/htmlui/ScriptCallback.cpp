@@ -1,0 +1,40 @@
+#include "htmlui/ScriptCallback.h"
+
+#include <vector>
+
+namespace stubframework::htmlui {
+
+HRESULT MarshalScriptCallback(IDispatch* callback, IStream** stream) {
+  if (!callback || !stream) return E_POINTER;
+  return CoMarshalInterThreadInterfaceInStream(IID_IDispatch, callback, stream);
+}
+
+ScriptCallback::~ScriptCallback() {
+  if (callback_) callback_->Release();
+}
+
+HRESULT ScriptCallback::Attach(IStream* stream) {
+  if (!stream) return E_POINTER;
+  if (callback_) {
+    callback_->Release();
+    callback_ = nullptr;
+  }
+  return CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&callback_));
+}
+
+HRESULT ScriptCallback::Call(std::initializer_list<int> values) {
+  if (!callback_) return E_POINTER;
+  // DISPPARAMS hold the arguments in reverse order: the last script argument first.
+  std::vector<VARIANT> arguments(values.size());
+  size_t position = values.size();
+  for (int value : values) {
+    VARIANT& argument = arguments[--position];
+    VariantInit(&argument);
+    argument.vt = VT_I4;
+    argument.lVal = value;
+  }
+  DISPPARAMS params = {arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
+  return callback_->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+}
+
+}  // namespace stubframework::htmlui

@@ -1,0 +1,179 @@
+#include "methods/ExternalMethods.h"
+
+#include <shlwapi.h>
+
+#include <cwchar>
+
+#include "core/CommandLine.h"
+#include "core/FrameworkCore.h"
+#include "core/Registry.h"
+
+namespace stubframework {
+
+int ResumeModeFromCommandLine(const std::wstring& commandLine) {
+  std::vector<std::wstring> arguments = core::SplitCommandLine(commandLine);
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    if (_wcsicmp(arguments[i].c_str(), L"RESUME=DOWNLOADING") == 0) return 1;
+    if (_wcsicmp(arguments[i].c_str(), L"RESUME=INSTALLING") == 0) return 2;
+  }
+  return 0;
+}
+
+ExternalMethods::ExternalMethods(core::FrameworkCore* core) : core_(core) {
+  RestoreExtractFolders();
+
+  Register(L"getProperty", &ExternalMethods::GetPropertyMethod);
+  Register(L"setProperty", &ExternalMethods::SetPropertyMethod);
+  // Placeholders: each of these names answers E_NOTIMPL until the issue named beside it lands.
+  Register(L"download", &ExternalMethods::NotBuilt);                       // download worker
+  Register(L"stopDownload", &ExternalMethods::NotBuilt);                   // download worker
+  Register(L"install", &ExternalMethods::NotBuilt);                        // install worker
+  Register(L"closeWindow", &ExternalMethods::NotBuilt);                    // window methods
+  Register(L"dragWindow", &ExternalMethods::NotBuilt);                     // window methods
+  Register(L"hideWindow", &ExternalMethods::NotBuilt);                     // window methods
+  Register(L"showWindow", &ExternalMethods::NotBuilt);                     // window methods
+  Register(L"terminateWindow", &ExternalMethods::NotBuilt);                // window methods
+  Register(L"selectFolder", &ExternalMethods::NotBuilt);                   // window methods
+  Register(L"startProgram", &ExternalMethods::NotBuilt);                   // launch methods
+  Register(L"messageBox", &ExternalMethods::NotBuilt);                     // window methods
+  Register(L"restartSystem", &ExternalMethods::NotBuilt);                  // launch methods
+  Register(L"deleteRegKey", &ExternalMethods::NotBuilt);                   // registry methods
+  Register(L"runAfterReboot", &ExternalMethods::NotBuilt);                 // launch methods
+  Register(L"undoRunAfterReboot", &ExternalMethods::NotBuilt);             // launch methods
+  Register(L"setWindowSize", &ExternalMethods::NotBuilt);                  // window methods
+  Register(L"setLang", &ExternalMethods::NotBuilt);                        // system information
+  Register(L"setInstallStatus", &ExternalMethods::NotBuilt);               // system information
+  Register(L"setChannel", &ExternalMethods::NotBuilt);                     // system information
+  Register(L"setDataToReg", &ExternalMethods::NotBuilt);                   // registry methods
+  Register(L"isFileExists", &ExternalMethods::NotBuilt);                   // file methods
+  Register(L"isSkipSelfUpdate", &ExternalMethods::NotBuilt);               // self-update
+  Register(L"isNeedSelfUpdate", &ExternalMethods::NotBuilt);               // self-update
+  Register(L"isSilentLaunchStub", &ExternalMethods::NotBuilt);             // self-update
+  Register(L"selfUpdate", &ExternalMethods::NotBuilt);                     // self-update
+  Register(L"createDirectory", &ExternalMethods::NotBuilt);                // file methods
+  Register(L"initDownloadSize", &ExternalMethods::NotBuilt);               // self-update
+  Register(L"trackUserActivity", &ExternalMethods::NotBuilt);              // web service client
+  Register(L"openPage", &ExternalMethods::NotBuilt);                       // window methods
+  Register(L"runApplication", &ExternalMethods::NotBuilt);                 // launch methods
+  Register(L"executeCommand", &ExternalMethods::NotBuilt);                 // launch methods
+  Register(L"updateInstallerList", &ExternalMethods::NotBuilt);            // self-update
+  Register(L"startRegApps", &ExternalMethods::NotBuilt);                   // launch methods
+  Register(L"searchRegKey", &ExternalMethods::NotBuilt);                   // registry methods
+  Register(L"getDiskAvailableSpace", &ExternalMethods::NotBuilt);          // file methods
+  Register(L"getOSLang", &ExternalMethods::NotBuilt);                      // system information
+  Register(L"getLanguageByID", &ExternalMethods::NotBuilt);                // system information
+  Register(L"getParsedInstallLanguage", &ExternalMethods::NotBuilt);       // system information
+  Register(L"getFileVersion", &ExternalMethods::NotBuilt);                 // file methods
+  Register(L"getDataFromReg", &ExternalMethods::NotBuilt);                 // registry methods
+  Register(L"getCrc", &ExternalMethods::NotBuilt);                         // file methods
+  Register(L"getOSVersion", &ExternalMethods::NotBuilt);                   // system information
+  Register(L"getResumeMode", &ExternalMethods::NotBuilt);                  // system information
+  Register(L"getResourceLocation", &ExternalMethods::NotBuilt);            // path methods
+  Register(L"getCurrentPath", &ExternalMethods::NotBuilt);                 // path methods
+  Register(L"getDesktopPath", &ExternalMethods::NotBuilt);                 // path methods
+  Register(L"getTempPath", &ExternalMethods::NotBuilt);                    // path methods
+  Register(L"getBaseRegKey", &ExternalMethods::NotBuilt);                  // registry methods
+  Register(L"getFileSize", &ExternalMethods::NotBuilt);                    // file methods
+  Register(L"getLastInstallError", &ExternalMethods::NotBuilt);            // system information
+  Register(L"checkOS", &ExternalMethods::NotBuilt);                        // system information
+  Register(L"getMachineId", &ExternalMethods::NotBuilt);                   // machine identity
+  Register(L"setUninstallRegistryFromStub", &ExternalMethods::NotBuilt);   // uninstall
+  Register(L"isUninstallModeLaunch", &ExternalMethods::NotBuilt);          // system information
+  Register(L"confirmMessageBox", &ExternalMethods::NotBuilt);              // window methods
+  Register(L"removeProgram", &ExternalMethods::NotBuilt);                  // uninstall
+  Register(L"repairProgram", &ExternalMethods::NotBuilt);                  // uninstall
+  Register(L"verifyFileInSpecialDirectory", &ExternalMethods::NotBuilt);   // uninstall
+  Register(L"cancelVerifyThread", &ExternalMethods::NotBuilt);             // uninstall
+  Register(L"isInEmbargoedCountry", &ExternalMethods::NotBuilt);           // web service client
+  Register(L"isInternetConnected", &ExternalMethods::NotBuilt);            // web service client
+  Register(L"getEmbeddedDataFromCurrentExe", &ExternalMethods::NotBuilt);  // file methods
+  Register(L"renameFile", &ExternalMethods::NotBuilt);                     // file methods
+}
+
+ExternalMethods::~ExternalMethods() = default;
+
+int ExternalMethods::GetResumeMode() const { return ResumeModeFromCommandLine(GetCommandLineW()); }
+
+void ExternalMethods::RestoreExtractFolders() {
+  core::StubParameters& parameters = *core_->parameters;
+  std::wstring path = utils::ProductRegistryKey(parameters.ProductId(),
+                                                utils::MajorVersion(parameters.ProductVersion())) +
+                      L"\\ResumeRecord\\ExtractFolders";
+  HKEY root;
+  std::wstring subkey;
+  if (GetResumeMode() != 0 && utils::RegistryRoot(path, root, subkey)) {
+    std::map<std::wstring, std::wstring> folders;
+    HKEY key;
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) == ERROR_SUCCESS) {
+      for (DWORD index = 0;; ++index) {
+        wchar_t name[300];
+        DWORD nameLength = 300;
+        if (RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+          break;
+        wchar_t data[1001] = {};  // 2000 bytes of data and a terminator of our own
+        DWORD size = 2000;
+        DWORD type = 0;
+        if (SHGetValueW(key, nullptr, name, &type, data, &size) != ERROR_SUCCESS) continue;
+        folders[std::wstring(name, nameLength)] = std::wstring(data, wcsnlen(data, size / sizeof(wchar_t)));
+      }
+      RegCloseKey(key);
+    }
+    core::FrameworkLogDebug(core_, L"Reset properties for Resume Mode");
+    for (const auto& entry : folders) {
+      core::FrameworkLogDebug(core_, L"%s", (entry.first + L":" + entry.second).c_str());
+      core_->external->SetProperty(entry.first, entry.second);
+    }
+  }
+  utils::DeleteRegistryKey(path, false);
+}
+
+HRESULT ExternalMethods::CheckCall(WORD flags, WORD acceptedFlags, DISPPARAMS* params, UINT count) {
+  if (flags != acceptedFlags) return DISP_E_MEMBERNOTFOUND;
+  if (!params || params->cArgs != count || params->cNamedArgs != 0) return DISP_E_BADPARAMCOUNT;
+  return S_OK;
+}
+
+HRESULT ExternalMethods::CheckParamTypes(DISPPARAMS* params, const VARTYPE* types, UINT count) {
+  if (!params || params->cArgs != count) {
+    core::FrameworkLogDebug(core_, L"CheckParamTypes -- DISP_E_BADPARAMCOUNT");
+    return DISP_E_BADPARAMCOUNT;
+  }
+  for (UINT i = 0; i < count; ++i) {
+    if (params->rgvarg[i].vt != types[i]) {
+      core::FrameworkLogDebug(core_, L"CheckParamTypes -- DISP_E_TYPEMISMATCH at %u: type %d, expected %d", i,
+                              static_cast<int>(params->rgvarg[i].vt), static_cast<int>(types[i]));
+      return DISP_E_TYPEMISMATCH;
+    }
+  }
+  return S_OK;
+}
+
+VARIANT& ExternalMethods::Argument(DISPPARAMS* params, UINT scriptIndex) {
+  return params->rgvarg[params->cArgs - 1 - scriptIndex];
+}
+
+std::wstring ExternalMethods::ArgumentText(DISPPARAMS* params, UINT scriptIndex) {
+  const VARIANT& argument = Argument(params, scriptIndex);
+  if (argument.vt != VT_BSTR || !argument.bstrVal) return std::wstring();
+  return std::wstring(argument.bstrVal, SysStringLen(argument.bstrVal));
+}
+
+void ExternalMethods::SetResultText(VARIANT* result, const std::wstring& text) {
+  result->vt = VT_BSTR;
+  result->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+void ExternalMethods::SetResultBool(VARIANT* result, bool value) {
+  result->vt = VT_BOOL;
+  result->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+void ExternalMethods::SetResultInt(VARIANT* result, int value) {
+  result->vt = VT_I4;
+  result->lVal = value;
+}
+
+HRESULT ExternalMethods::NotBuilt(WORD, DISPPARAMS*, VARIANT*) { return E_NOTIMPL; }
+
+}  // namespace stubframework

@@ -1,0 +1,72 @@
+#pragma once
+// The method object behind window.external: a map from script name to a native member function,
+// the calling convention every method follows, and the methods of the framework.
+#include <windows.h>
+#include <oaidl.h>
+
+#include <map>
+#include <string>
+
+namespace stubframework {
+
+namespace core {
+struct FrameworkCore;
+}
+
+class ExternalMethods;
+using ScriptMethod = HRESULT (ExternalMethods::*)(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+// Resume mode of a command line: 1 for an argument "RESUME=DOWNLOADING", 2 for
+// "RESUME=INSTALLING" (whole argument, any case, after the program path), otherwise 0.
+int ResumeModeFromCommandLine(const std::wstring& commandLine);
+
+class ExternalMethods {
+ public:
+  // The invocation flags a method accepts: 3 when it takes arguments and returns a value.
+  static constexpr WORD kFlagsMethod = DISPATCH_METHOD;
+  static constexpr WORD kFlagsMethodGet = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+
+  explicit ExternalMethods(core::FrameworkCore* core);
+  virtual ~ExternalMethods();
+  ExternalMethods(const ExternalMethods&) = delete;
+  ExternalMethods& operator=(const ExternalMethods&) = delete;
+
+  virtual void SetWindow(HWND window) { window_ = window; }
+
+  // A name registered twice keeps the later method.
+  void Register(const std::wstring& name, ScriptMethod method) { methods_[name] = method; }
+  const std::map<std::wstring, ScriptMethod>& Methods() const { return methods_; }
+
+  int GetResumeMode() const;
+  // Compares the argument types, last script argument first, exactly.
+  HRESULT CheckParamTypes(DISPPARAMS* params, const VARTYPE* types, UINT count);
+
+  core::FrameworkCore* Core() const { return core_; }
+  HWND Window() const { return window_; }
+
+  // Property store methods.
+  HRESULT SetPropertyMethod(WORD flags, DISPPARAMS* params, VARIANT* result);
+  HRESULT GetPropertyMethod(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+ protected:
+  // Flags, argument count and no named arguments: the first two steps of every call.
+  static HRESULT CheckCall(WORD flags, WORD acceptedFlags, DISPPARAMS* params, UINT count);
+  // The argument at a script position (0 = first script argument); null text reads as empty.
+  static VARIANT& Argument(DISPPARAMS* params, UINT scriptIndex);
+  static std::wstring ArgumentText(DISPPARAMS* params, UINT scriptIndex);
+  static void SetResultText(VARIANT* result, const std::wstring& text);
+  static void SetResultBool(VARIANT* result, bool value);
+  static void SetResultInt(VARIANT* result, int value);
+
+  // Answer of the names whose methods are not built yet.
+  HRESULT NotBuilt(WORD flags, DISPPARAMS* params, VARIANT* result);
+
+ private:
+  void RestoreExtractFolders();
+
+  core::FrameworkCore* core_;
+  HWND window_ = nullptr;
+  std::map<std::wstring, ScriptMethod> methods_;
+};
+
+}  // namespace stubframework

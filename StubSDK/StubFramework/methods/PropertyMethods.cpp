@@ -1,0 +1,32 @@
+// setProperty and getProperty: the script's side of the property store.
+#include "core/FrameworkCore.h"
+#include "methods/ExternalMethods.h"
+
+namespace stubframework {
+
+HRESULT ExternalMethods::SetPropertyMethod(WORD flags, DISPPARAMS* params, VARIANT*) {
+  core::FrameworkLogDebug(core_, L"EMSetProperty");
+  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 2);
+  if (FAILED(hr)) return hr;
+  const VARTYPE types[] = {VT_BSTR, VT_BSTR};
+  hr = CheckParamTypes(params, types, 2);
+  if (FAILED(hr)) return hr;
+  std::wstring name = ArgumentText(params, 0);
+  std::wstring value = ArgumentText(params, 1);
+  core_->external->SetProperty(name, value);
+  core::FrameworkLogDebug(core_, L"EMSetProperty %s, %s", value.c_str(), name.c_str());
+  return S_OK;
+}
+
+HRESULT ExternalMethods::GetPropertyMethod(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  HRESULT hr = CheckCall(flags, kFlagsMethodGet, params, 1);
+  if (FAILED(hr)) return hr;
+  const VARTYPE types[] = {VT_BSTR};
+  hr = CheckParamTypes(params, types, 1);
+  if (FAILED(hr)) return hr;
+  if (!result) return S_OK;
+  SetResultText(result, core_->external->GetProperty(ArgumentText(params, 0)));
+  return S_OK;
+}
+
+}  // namespace stubframework

@@ -1,0 +1,238 @@
+// The external object and the method object called the way the script engine calls them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/FrameworkCore.h"
+#include "htmlui/HtmlExternal.h"
+#include "product/MyExternalMethods.h"
+#include "support/TestSupport.h"
+
+using namespace stubframework;
+using core::HtmlExternal;
+
+namespace {
+
+struct Arguments {
+  explicit Arguments(std::initializer_list<VARIANT> scriptOrder) : values(scriptOrder.size()) {
+    size_t i = values.size();
+    for (const VARIANT& value : scriptOrder) values[--i] = value;
+    params = {values.data(), nullptr, static_cast<UINT>(values.size()), 0};
+  }
+  std::vector<VARIANT> values;
+  DISPPARAMS params;
+};
+
+VARIANT Text(const wchar_t* text) {
+  VARIANT v;
+  v.vt = VT_BSTR;
+  v.bstrVal = const_cast<BSTR>(text);  // never freed by the callee
+  return v;
+}
+
+VARIANT Typed(VARTYPE type) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = type;
+  return v;
+}
+
+class ScriptBridgeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    core_ = core::CreateFrameworkCore();
+    ASSERT_NE(core_, nullptr);
+    methods_ = new myexternalmethods::MyExternalMethods(core_);
+    methods_->RegisterProductMethods();
+    core::PrepareFrameworkRun(core_, methods_);
+    external_ = core_->external;
+  }
+  void TearDown() override {
+    core::ReleaseFrameworkCore(core_);
+    delete methods_;
+  }
+
+  DISPID IdOf(const wchar_t* name, DWORD flags = 0) {
+    BSTR text = SysAllocString(name);
+    DISPID id = 0;
+    external_->GetDispID(text, flags, &id);
+    SysFreeString(text);
+    return id;
+  }
+
+  HRESULT Call(const wchar_t* name, WORD flags, DISPPARAMS* params, VARIANT* result) {
+    return external_->Invoke(IdOf(name), IID_NULL, 0, flags, params, result, nullptr, nullptr);
+  }
+
+  std::string LogText() {
+    return testsupport::ReadFileBytes(core_->log->FilePath());
+  }
+
+  core::FrameworkCore* core_ = nullptr;
+  myexternalmethods::MyExternalMethods* methods_ = nullptr;
+  HtmlExternal* external_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(ScriptBridgeTest, InterfacesAndNameLookup) {
+  IDispatchEx* dispatchEx = nullptr;
+  ASSERT_EQ(external_->QueryInterface(IID_IDispatchEx, reinterpret_cast<void**>(&dispatchEx)), S_OK);
+  dispatchEx->Release();
+  IUnknown* other = reinterpret_cast<IUnknown*>(1);
+  EXPECT_EQ(external_->QueryInterface(IID_IStream, reinterpret_cast<void**>(&other)), E_NOINTERFACE);
+  EXPECT_EQ(other, nullptr);
+
+  EXPECT_EQ(external_->MethodCount(), 71);
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"getProperty"), const_cast<LPOLESTR>(L"GetProperty"),
+                      const_cast<LPOLESTR>(L"setProperty")};
+  DISPID ids[3] = {};
+  EXPECT_EQ(external_->GetIDsOfNames(IID_NULL, names, 3, 0, ids), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(ids[0], IdOf(L"getProperty"));
+  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
+  EXPECT_EQ(ids[2], IdOf(L"setProperty"));
+  EXPECT_GT(ids[0], 0);
+  // Expandos are not found through GetIDsOfNames.
+  EXPECT_LT(IdOf(L"scriptValue", fdexNameEnsure), 0);
+  LPOLESTR expando[] = {const_cast<LPOLESTR>(L"scriptValue")};
+  EXPECT_EQ(external_->GetIDsOfNames(IID_NULL, expando, 1, 0, ids), DISP_E_UNKNOWNNAME);
+  // fdexNameNoDynamicProperties hides them from GetDispID as well.
+  DISPID id = 0;
+  BSTR name = SysAllocString(L"scriptValue");
+  EXPECT_EQ(external_->GetDispID(name, fdexNameNoDynamicProperties, &id), DISP_E_UNKNOWNNAME);
+  SysFreeString(name);
+}
+
+TEST_F(ScriptBridgeTest, InvokeRefusesForeignInterfacesAndOutOfRangeIds) {
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  IID other = IID_IDispatch;
+  EXPECT_EQ(external_->Invoke(IdOf(L"getProperty"), other, 0, 3, &none, nullptr, nullptr, nullptr),
+            DISP_E_UNKNOWNINTERFACE);
+  EXPECT_EQ(external_->Invoke(0, IID_NULL, 0, 1, &none, nullptr, nullptr, nullptr), DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(external_->Invoke(72, IID_NULL, 0, 1, &none, nullptr, nullptr, nullptr), DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(external_->InvokeEx(static_cast<DISPID>(0x80000005), 0, DISPATCH_PROPERTYGET, &none, nullptr,
+                                nullptr, nullptr),
+            DISP_E_UNKNOWNNAME);
+}
+
+TEST_F(ScriptBridgeTest, ExpandoLifecycle) {
+  DISPID first = IdOf(L"value", fdexNameEnsure);
+  ASSERT_LT(first, 0);
+  VARIANT five = Typed(VT_I4);
+  five.lVal = 5;
+  DISPID putId = DISPID_PROPERTYPUT;
+  DISPPARAMS put = {&five, &putId, 1, 1};
+  EXPECT_EQ(external_->InvokeEx(first, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr), S_OK);
+  DISPPARAMS putWithoutName = {&five, nullptr, 1, 0};
+  EXPECT_EQ(external_->InvokeEx(first, 0, DISPATCH_PROPERTYPUT, &putWithoutName, nullptr, nullptr, nullptr),
+            DISP_E_PARAMNOTFOUND);
+
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  VARIANT read;
+  VariantInit(&read);
+  EXPECT_EQ(external_->InvokeEx(first, 0, DISPATCH_PROPERTYGET, &none, &read, nullptr, nullptr), S_OK);
+  EXPECT_EQ(read.vt, VT_I4);
+  EXPECT_EQ(read.lVal, 5);
+  EXPECT_EQ(external_->InvokeEx(first, 0, DISPATCH_PROPERTYGET, &put, &read, nullptr, nullptr),
+            DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(external_->InvokeEx(first, 0, 0, &none, nullptr, nullptr, nullptr), E_NOTIMPL);
+  // A value that is not a function is "called" without effect.
+  EXPECT_EQ(external_->InvokeEx(first, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
+
+  EXPECT_EQ(external_->DeleteMemberByDispID(first), S_OK);
+  EXPECT_EQ(external_->InvokeEx(first, 0, DISPATCH_PROPERTYGET, &none, &read, nullptr, nullptr),
+            DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(IdOf(L"value"), DISPID_UNKNOWN);
+  EXPECT_EQ(IdOf(L"VALUE", fdexNameEnsure | fdexNameCaseInsensitive), first);
+
+  // Methods cannot be deleted; unknown names delete without complaint.
+  BSTR method = SysAllocString(L"getProperty");
+  EXPECT_EQ(external_->DeleteMemberByName(method, 0), S_FALSE);
+  SysFreeString(method);
+  BSTR unknown = SysAllocString(L"neverThere");
+  EXPECT_EQ(external_->DeleteMemberByName(unknown, 0), S_OK);
+  SysFreeString(unknown);
+
+  // The array grows past its first 32 entries and keeps every slot.
+  for (int i = 0; i < 40; ++i) {
+    std::wstring name = L"grown" + std::to_wstring(i);
+    EXPECT_EQ(IdOf(name.c_str(), fdexNameEnsure), static_cast<DISPID>(0x80000000 | ((first & 0xFFFF) + 1 + i)));
+  }
+}
+
+TEST_F(ScriptBridgeTest, CallingConventionOfTheMethods) {
+  VARIANT result;
+  VariantInit(&result);
+  Arguments good({Text(L"name"), Text(L"value")});
+  EXPECT_EQ(Call(L"setProperty", DISPATCH_METHOD, &good.params, nullptr), S_OK);
+  EXPECT_EQ(Call(L"setProperty", DISPATCH_METHOD | DISPATCH_PROPERTYGET, &good.params, nullptr),
+            DISP_E_MEMBERNOTFOUND);
+
+  Arguments number({Text(L"name"), Typed(VT_I4)});
+  EXPECT_EQ(Call(L"setProperty", DISPATCH_METHOD, &number.params, nullptr), DISP_E_TYPEMISMATCH);
+  const VARTYPE wrongTypes[] = {VT_R8, VT_NULL, VT_EMPTY, VT_BOOL, VT_DISPATCH, VT_BSTR | VT_BYREF};
+  for (VARTYPE wrong : wrongTypes) {
+    Arguments mismatch({Typed(wrong)});
+    EXPECT_EQ(Call(L"getProperty", 3, &mismatch.params, &result), DISP_E_TYPEMISMATCH) << wrong;
+  }
+  Arguments one({Text(L"x")});
+  DISPID named = 7;
+  DISPPARAMS withName = {one.values.data(), &named, 1, 1};
+  EXPECT_EQ(Call(L"getProperty", 3, &withName, &result), DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(Call(L"getProperty", 1, &one.params, &result), DISP_E_MEMBERNOTFOUND);
+  // No result slot: nothing to do, and success.
+  EXPECT_EQ(Call(L"getProperty", 3, &one.params, nullptr), S_OK);
+  EXPECT_EQ(Call(L"getProperty", 3, &one.params, &result), S_OK);
+  EXPECT_EQ(result.vt, VT_BSTR);
+  VariantClear(&result);
+
+  // Refused calls still leave the entry trace, and the type check says why.
+  std::string log = LogText();
+  size_t traces = 0;
+  for (size_t at = log.find("DEBUG] EMSetProperty\r\n"); at != std::string::npos;
+       at = log.find("DEBUG] EMSetProperty\r\n", at + 1))
+    ++traces;
+  EXPECT_EQ(traces, 3u) << log;
+  EXPECT_NE(log.find("DEBUG] EMSetProperty value, name\r\n"), std::string::npos);
+  EXPECT_NE(log.find("CheckParamTypes -- DISP_E_TYPEMISMATCH at 0: type 3, expected 8"), std::string::npos);
+}
+
+TEST_F(ScriptBridgeTest, ARegistrationMadeTwiceKeepsTheLaterMethodUnderTheSameName) {
+  methods_->Register(L"getProperty", &ExternalMethods::SetPropertyMethod);
+  ASSERT_EQ(methods_->Methods().size(), 71u);
+  EXPECT_EQ(methods_->Methods().at(L"getProperty"), &ExternalMethods::SetPropertyMethod);
+}
+
+TEST_F(ScriptBridgeTest, ProgressValuesAndTheirSaturation) {
+  EXPECT_EQ(external_->GetDownloadTotal(), 1);
+  EXPECT_EQ(external_->GetInstallCurrent(), 0);
+  external_->SetDownloadTotal(4000000000u);
+  EXPECT_EQ(external_->GetProperty(L"downloadTotal"), L"4000000000");
+  EXPECT_EQ(external_->GetDownloadTotal(), 2147483647);
+  external_->SetProperty(L"downloadCurrent", L"abc");
+  EXPECT_EQ(external_->GetDownloadCurrent(), 0);
+  external_->SetProperty(L"installTotal", L"  -12x");
+  EXPECT_EQ(external_->GetInstallTotal(), -12);
+
+  // Extraction of 50 entries: before each entry, then once at the end.
+  for (DWORD i = 0; i < 50; ++i) external_->OnProgress(i, 50);
+  external_->OnProgress(50, 50);
+  EXPECT_EQ(external_->GetInstallCurrent(), 5);
+  EXPECT_EQ(external_->GetInstallTotal(), 50);
+  external_->OnError(ERROR_DISK_FULL);
+  EXPECT_EQ(external_->lastZipError, static_cast<DWORD>(ERROR_DISK_FULL));
+}
+
+TEST(PropertyStore, UnknownNamesAreCreatedEmptyAndListedInOrder) {
+  htmlui::PropertyStore store;
+  store.Set(L"b", L"2");
+  EXPECT_EQ(store.Get(L"a"), L"");
+  store.Set(L"B", L"upper");
+  auto entries = store.Snapshot();
+  ASSERT_EQ(entries.size(), 3u);
+  auto it = entries.begin();
+  EXPECT_EQ(it++->first, L"B");
+  EXPECT_EQ(it->first, L"a");
+  EXPECT_EQ(it++->second, L"");
+  EXPECT_EQ(it->first, L"b");
+}

@@ -1,0 +1,364 @@
+// Test host for the script API: builds the framework core and the method object exactly as the
+// stub's entry point does, runs script files in the JScript engine with the real external object
+// as "external" and "window.external", pumps the user-interface thread's messages until the
+// script calls host.exit(code) or the time limit passes, and ends with the script's code.
+//
+// Usage: script_host.exe [stub arguments...] file.js [file.js...]
+// Exit codes: the script's own; 100 script error; 101 time limit; 102 set-up failure.
+#include <initguid.h>  // IID_IActiveScriptParse
+
+#include <windows.h>
+#include <activscp.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "core/CommandLine.h"
+#include "core/FrameworkCore.h"
+#include "core/TextFormat.h"
+#include "htmlui/HtmlExternal.h"
+#include "htmlui/ScriptCallback.h"
+#include "product/MyExternalMethods.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+constexpr int kScriptError = 100;
+constexpr int kTimeLimit = 101;
+constexpr int kSetUpFailure = 102;
+
+bool g_exitRequested = false;
+int g_exitCode = 0;
+
+// A small IDispatch whose members are looked up by name in a fixed list.
+class NamedDispatch : public IDispatch {
+ public:
+  explicit NamedDispatch(std::vector<std::wstring> names) : names_(std::move(names)) {}
+  virtual ~NamedDispatch() = default;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IUnknown || riid == IID_IDispatch) {
+      *object = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    LONG count = --references_;
+    if (count == 0) delete this;
+    return count;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    HRESULT hr = S_OK;
+    for (UINT i = 0; i < count; ++i) {
+      ids[i] = DISPID_UNKNOWN;
+      for (size_t n = 0; n < names_.size(); ++n)
+        if (names_[n] == names[i]) ids[i] = static_cast<DISPID>(n + 1);
+      if (ids[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+    }
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO*, UINT*) override {
+    if (id < 1 || static_cast<size_t>(id) > names_.size()) return DISP_E_MEMBERNOTFOUND;
+    return Call(names_[id - 1], flags, params, result);
+  }
+
+ protected:
+  virtual HRESULT Call(const std::wstring& name, WORD flags, DISPPARAMS* params, VARIANT* result) = 0;
+
+  static bool IntArgument(DISPPARAMS* params, UINT scriptIndex, int& value) {
+    if (!params || scriptIndex >= params->cArgs) return false;
+    VARIANT converted;
+    VariantInit(&converted);
+    if (FAILED(VariantChangeType(&converted, &params->rgvarg[params->cArgs - 1 - scriptIndex], 0, VT_I4)))
+      return false;
+    value = converted.lVal;
+    return true;
+  }
+  static std::wstring TextArgument(DISPPARAMS* params, UINT scriptIndex) {
+    if (!params || scriptIndex >= params->cArgs) return L"";
+    VARIANT converted;
+    VariantInit(&converted);
+    if (FAILED(VariantChangeType(&converted, &params->rgvarg[params->cArgs - 1 - scriptIndex], 0, VT_BSTR)))
+      return L"";
+    std::wstring text = converted.bstrVal ? converted.bstrVal : L"";
+    VariantClear(&converted);
+    return text;
+  }
+
+ private:
+  LONG references_ = 1;
+  std::vector<std::wstring> names_;
+};
+
+struct WorkerStart {
+  IStream* stream;
+  int count;
+};
+
+// Calls the script back count times from a multithreaded-apartment thread: callback(i, count).
+DWORD WINAPI TestWorkerThreadFunc(void* parameter) {
+  auto* start = static_cast<WorkerStart*>(parameter);
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  {
+    stubframework::htmlui::ScriptCallback callback;
+    if (SUCCEEDED(callback.Attach(start->stream))) {
+      for (int i = 1; i <= start->count; ++i) callback.Call({i, start->count});
+    }
+  }
+  CoUninitialize();
+  delete start;
+  return 0;
+}
+
+// The "host" object: what a test script needs beyond the page's API.
+class HostObject : public NamedDispatch {
+ public:
+  explicit HostObject(stubframework::core::HtmlExternal* external)
+      : NamedDispatch({L"exit", L"log", L"startWorker", L"dispIdOf", L"methodNames", L"sleep"}),
+        external_(external) {}
+
+ protected:
+  HRESULT Call(const std::wstring& name, WORD, DISPPARAMS* params, VARIANT* result) override {
+    if (name == L"exit") {
+      int code = 0;
+      IntArgument(params, 0, code);
+      g_exitCode = code;
+      g_exitRequested = true;
+      return S_OK;
+    }
+    if (name == L"log") {
+      wprintf(L"script: %ls\n", TextArgument(params, 0).c_str());
+      fflush(stdout);
+      return S_OK;
+    }
+    if (name == L"sleep") {
+      int milliseconds = 0;
+      IntArgument(params, 0, milliseconds);
+      Sleep(milliseconds);
+      return S_OK;
+    }
+    if (name == L"startWorker") {
+      int count = 0;
+      if (!params || params->cArgs != 2 || params->rgvarg[1].vt != VT_DISPATCH || !IntArgument(params, 1, count))
+        return DISP_E_TYPEMISMATCH;
+      IStream* stream = nullptr;
+      HRESULT hr = stubframework::htmlui::MarshalScriptCallback(params->rgvarg[1].pdispVal, &stream);
+      if (FAILED(hr)) return hr;
+      HANDLE thread = CreateThread(nullptr, 0, TestWorkerThreadFunc, new WorkerStart{stream, count}, 0, nullptr);
+      if (thread) CloseHandle(thread);
+      return thread ? S_OK : E_FAIL;
+    }
+    if (name == L"dispIdOf") {
+      int flags = 0;
+      IntArgument(params, 1, flags);
+      BSTR member = SysAllocString(TextArgument(params, 0).c_str());
+      DISPID id = DISPID_UNKNOWN;
+      external_->GetDispID(member, static_cast<DWORD>(flags), &id);
+      SysFreeString(member);
+      if (result) {
+        result->vt = VT_I4;
+        result->lVal = id;
+      }
+      return S_OK;
+    }
+    if (name == L"methodNames") {
+      std::wstring names;
+      for (const auto& entry : external_->GetMethods()->Methods()) names += (names.empty() ? L"" : L";") + entry.first;
+      if (result) {
+        result->vt = VT_BSTR;
+        result->bstrVal = SysAllocString(names.c_str());
+      }
+      return S_OK;
+    }
+    return DISP_E_MEMBERNOTFOUND;
+  }
+
+ private:
+  stubframework::core::HtmlExternal* external_;
+};
+
+// The "window" object: only window.external.
+class WindowObject : public NamedDispatch {
+ public:
+  explicit WindowObject(IDispatch* external) : NamedDispatch({L"external"}), external_(external) {}
+
+ protected:
+  HRESULT Call(const std::wstring&, WORD flags, DISPPARAMS*, VARIANT* result) override {
+    if (!(flags & DISPATCH_PROPERTYGET) || !result) return DISP_E_MEMBERNOTFOUND;
+    result->vt = VT_DISPATCH;
+    result->pdispVal = external_;
+    external_->AddRef();
+    return S_OK;
+  }
+
+ private:
+  IDispatch* external_;
+};
+
+class ScriptSite : public IActiveScriptSite {
+ public:
+  ScriptSite(IDispatch* external, IDispatch* window, IDispatch* host)
+      : external_(external), window_(window), host_(host) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IUnknown || riid == IID_IActiveScriptSite) {
+      *object = static_cast<IActiveScriptSite*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }   // lives on main's stack
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetLCID(LCID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown** item, ITypeInfo** info) override {
+    if (info) *info = nullptr;
+    if (!(mask & SCRIPTINFO_IUNKNOWN) || !item) return mask & SCRIPTINFO_ITYPEINFO ? TYPE_E_ELEMENTNOTFOUND : S_OK;
+    IDispatch* object = wcscmp(name, L"external") == 0 ? external_
+                        : wcscmp(name, L"window") == 0 ? window_
+                        : wcscmp(name, L"host") == 0   ? host_
+                                                       : nullptr;
+    if (!object) return TYPE_E_ELEMENTNOTFOUND;
+    object->AddRef();
+    *item = object;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetDocVersionString(BSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnScriptTerminate(const VARIANT*, const EXCEPINFO*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnStateChange(SCRIPTSTATE) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnScriptError(IActiveScriptError* error) override {
+    EXCEPINFO exception = {};
+    error->GetExceptionInfo(&exception);
+    DWORD context = 0;
+    ULONG line = 0;
+    LONG column = 0;
+    error->GetSourcePosition(&context, &line, &column);
+    fwprintf(stderr, L"script error in %ls, line %lu: %ls (0x%08lX)\n", fileName.c_str(), line + 1,
+             exception.bstrDescription ? exception.bstrDescription : L"", static_cast<unsigned long>(exception.scode));
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    g_exitCode = kScriptError;
+    g_exitRequested = true;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnEnterScript() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnLeaveScript() override { return S_OK; }
+
+  std::wstring fileName;
+
+ private:
+  IDispatch* external_;
+  IDispatch* window_;
+  IDispatch* host_;
+};
+
+void PumpUntilExit(DWORD limitMs) {
+  DWORD start = GetTickCount();
+  while (!g_exitRequested) {
+    DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= limitMs) {
+      fwprintf(stderr, L"script host: time limit of %lu ms reached\n", static_cast<unsigned long>(limitMs));
+      g_exitCode = kTimeLimit;
+      return;
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, limitMs - elapsed, QS_ALLINPUT);
+    MSG message;
+    while (!g_exitRequested && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+}
+
+int RunScripts(stubframework::core::FrameworkCore* core, const std::vector<std::wstring>& files) {
+  CLSID jscript;
+  IActiveScript* engine = nullptr;
+  IActiveScriptParse* parser = nullptr;
+  if (FAILED(CLSIDFromProgID(L"JScript", &jscript)) ||
+      FAILED(CoCreateInstance(jscript, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveScript,
+                              reinterpret_cast<void**>(&engine))) ||
+      FAILED(engine->QueryInterface(IID_IActiveScriptParse, reinterpret_cast<void**>(&parser)))) {
+    fwprintf(stderr, L"script host: no JScript engine\n");
+    if (engine) engine->Release();
+    return kSetUpFailure;
+  }
+  IDispatch* external = static_cast<IDispatch*>(core->external);
+  auto* window = new WindowObject(external);
+  auto* host = new HostObject(core->external);
+  ScriptSite site(external, window, host);
+  engine->SetScriptSite(&site);
+  parser->InitNew();
+  for (const wchar_t* name : {L"external", L"window", L"host"})
+    engine->AddNamedItem(name, SCRIPTITEM_ISVISIBLE);
+  engine->SetScriptState(SCRIPTSTATE_CONNECTED);
+
+  for (const std::wstring& file : files) {
+    std::string bytes = testsupport::ReadFileBytes(file);
+    if (bytes.empty()) {
+      fwprintf(stderr, L"script host: cannot read %ls\n", file.c_str());
+      g_exitCode = kSetUpFailure;
+      break;
+    }
+    site.fileName = file;
+    std::wstring text = stubframework::utils::Utf8ToWide(bytes);
+    EXCEPINFO exception = {};
+    parser->ParseScriptText(text.c_str(), nullptr, nullptr, nullptr, 0, 0, SCRIPTTEXT_ISVISIBLE, nullptr,
+                            &exception);
+    if (g_exitRequested) break;
+  }
+  if (!g_exitRequested) PumpUntilExit(30000);
+
+  engine->Close();
+  parser->Release();
+  engine->Release();
+  window->Release();
+  host->Release();
+  return g_exitCode;
+}
+
+}  // namespace
+
+int wmain() {
+  std::vector<std::wstring> files;
+  for (const std::wstring& argument : stubframework::core::SplitCommandLine(GetCommandLineW())) {
+    if (argument.size() > 3 && _wcsicmp(argument.c_str() + argument.size() - 3, L".js") == 0)
+      files.push_back(argument);
+  }
+  if (files.empty()) {
+    fwprintf(stderr, L"usage: script_host.exe [stub arguments...] file.js [file.js...]\n");
+    return kSetUpFailure;
+  }
+  CoInitialize(nullptr);
+  using namespace stubframework::core;
+  FrameworkCore* core = CreateFrameworkCore();
+  if (!core) {
+    fwprintf(stderr, L"script host: the framework core was not created (another instance?)\n");
+    CoUninitialize();
+    return kSetUpFailure;
+  }
+  core->parameters->externalProperties[L"propertyName1"] = L"propertyValue1";
+  auto* methods = new myexternalmethods::MyExternalMethods(core);
+  methods->RegisterProductMethods();
+  PrepareFrameworkRun(core, methods);
+
+  int code = RunScripts(core, files);
+
+  ReleaseFrameworkCore(core);
+  delete methods;
+  CoUninitialize();
+  fflush(stdout);
+  return code;
+}
