@@ -13,4 +13,7 @@ if [ -x /usr/lib/wine/wine64 ]; then export WINELOADER=/usr/lib/wine/wine64; loa
 wineserver -w
 # Keep one server for the whole run: every test program then starts in a fraction of a second.
 wineserver -p600 </dev/null >/dev/null 2>&1
+# Start the prefix's background services now, detached from any test's output: services started
+# by the first test program would inherit its pipes and keep CTest waiting for their end.
+"$loader" wineboot </dev/null >/dev/null 2>&1 || true
 echo "wine prefix ready: $prefix"
