@@ -35,18 +35,7 @@ WindowData* DataOf(HWND window) {
   return reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, 0));
 }
 
-LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
-  auto* parameters = static_cast<const CreationParameters*>(create->lpCreateParams);
-  if (!parameters || !parameters->pagePath) return -1;
-  auto* site = new htmlui::MSHTMLClient(window, parameters->external);
-  auto* data = new WindowData{site, parameters->external, nullptr, parameters->closeFlag};
-  SetWindowLongPtrW(window, 0, reinterpret_cast<LONG_PTR>(data));
-  parameters->external->SetWindow(window);
-  if (site->CreateDocument() && site->LoadPage(parameters->pagePath)) return 0;
-  // WM_DESTROY follows the refusal and releases what was built.
-  return -1;
-}
-
+// Releases what WM_CREATE built; runs once, whether the window is refused or destroyed.
 void OnDestroy(HWND window) {
   WindowData* data = DataOf(window);
   if (!data) return;
@@ -56,6 +45,18 @@ void OnDestroy(HWND window) {
   data->external->SetWindow(nullptr);
   SetWindowLongPtrW(window, 0, 0);
   delete data;
+}
+
+LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
+  auto* parameters = static_cast<const CreationParameters*>(create->lpCreateParams);
+  if (!parameters || !parameters->pagePath) return -1;
+  auto* site = new htmlui::MSHTMLClient(window, parameters->external);
+  auto* data = new WindowData{site, parameters->external, nullptr, parameters->closeFlag};
+  SetWindowLongPtrW(window, 0, reinterpret_cast<LONG_PTR>(data));
+  parameters->external->SetWindow(window);
+  if (site->CreateDocument() && site->LoadPage(parameters->pagePath)) return 0;
+  OnDestroy(window);
+  return -1;
 }
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -18,8 +18,7 @@ constexpr LONG kDownloadControl = DLCTL_DLIMAGES | DLCTL_VIDEOS | DLCTL_BGSOUNDS
 
 // Context menus the document may show itself: controls, text selections, debug, scroll bars.
 bool DocumentShowsMenu(DWORD id) {
-  return id == CONTEXT_MENU_CONTROL || id == CONTEXT_MENU_TEXTSELECT || id == 9 ||
-         id == CONTEXT_MENU_VSCROLL;
+  return id == 2 || id == 4 || id == 9 || id == 10;
 }
 
 template <class T>
