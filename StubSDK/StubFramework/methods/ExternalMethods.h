@@ -44,9 +44,53 @@ class ExternalMethods {
   core::FrameworkCore* Core() const { return core_; }
   HWND Window() const { return window_; }
 
-  // Property store methods.
-  HRESULT SetPropertyMethod(WORD flags, DISPPARAMS* params, VARIANT* result);
-  HRESULT GetPropertyMethod(WORD flags, DISPPARAMS* params, VARIANT* result);
+#define STUB_SCRIPT_METHOD(name) HRESULT name(WORD flags, DISPPARAMS* params, VARIANT* result)
+  // Property store.
+  STUB_SCRIPT_METHOD(SetPropertyMethod);
+  STUB_SCRIPT_METHOD(GetPropertyMethod);
+  // Window and dialogs.
+  STUB_SCRIPT_METHOD(CloseWindow);
+  STUB_SCRIPT_METHOD(DragWindow);
+  STUB_SCRIPT_METHOD(HideWindow);
+  STUB_SCRIPT_METHOD(ShowWindowMethod);
+  STUB_SCRIPT_METHOD(MinimizedWindow);
+  STUB_SCRIPT_METHOD(TerminateWindow);
+  STUB_SCRIPT_METHOD(SetWindowSize);
+  STUB_SCRIPT_METHOD(MessageBoxMethod);
+  STUB_SCRIPT_METHOD(ConfirmMessageBox);
+  STUB_SCRIPT_METHOD(SelectFolder);
+  STUB_SCRIPT_METHOD(OpenPage);
+  // Registry, files and paths.
+  STUB_SCRIPT_METHOD(SetDataToReg);
+  STUB_SCRIPT_METHOD(GetDataFromReg);
+  STUB_SCRIPT_METHOD(DeleteRegKey);
+  STUB_SCRIPT_METHOD(SearchRegKey);
+  STUB_SCRIPT_METHOD(GetBaseRegKey);
+  STUB_SCRIPT_METHOD(IsFileExists);
+  STUB_SCRIPT_METHOD(CreateDirectoryMethod);
+  STUB_SCRIPT_METHOD(RenameFile);
+  STUB_SCRIPT_METHOD(GetFileSize);
+  STUB_SCRIPT_METHOD(GetFileVersion);
+  STUB_SCRIPT_METHOD(GetCrc);
+  STUB_SCRIPT_METHOD(GetCurrentPath);
+  STUB_SCRIPT_METHOD(GetDesktopPath);
+  STUB_SCRIPT_METHOD(GetTempPathMethod);
+  STUB_SCRIPT_METHOD(GetResourceLocation);
+  STUB_SCRIPT_METHOD(GetDiskAvailableSpace);
+  STUB_SCRIPT_METHOD(GetEmbeddedDataFromCurrentExe);
+  // System information.
+  STUB_SCRIPT_METHOD(GetOSLang);
+  STUB_SCRIPT_METHOD(GetLanguageByID);
+  STUB_SCRIPT_METHOD(GetParsedInstallLanguage);
+  STUB_SCRIPT_METHOD(SetLang);
+  STUB_SCRIPT_METHOD(GetOSVersion);
+  STUB_SCRIPT_METHOD(CheckOS);
+  STUB_SCRIPT_METHOD(SetChannel);
+  STUB_SCRIPT_METHOD(SetInstallStatusMethod);
+  STUB_SCRIPT_METHOD(GetLastInstallError);
+  STUB_SCRIPT_METHOD(GetResumeModeMethod);
+  STUB_SCRIPT_METHOD(IsUninstallModeLaunch);
+#undef STUB_SCRIPT_METHOD
 
  protected:
   // Flags, argument count and no named arguments: the first two steps of every call.
