@@ -122,12 +122,58 @@ DWORD WINAPI TestWorkerThreadFunc(void* parameter) {
   return 0;
 }
 
+struct DialogAnswer {
+  DWORD processId;
+  std::wstring action;
+  HWND found;
+};
+
+BOOL CALLBACK FindOwnDialog(HWND window, LPARAM parameter) {
+  auto* answer = reinterpret_cast<DialogAnswer*>(parameter);
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  wchar_t className[16] = {};
+  GetClassNameW(window, className, 16);
+  if (processId == answer->processId && IsWindowVisible(window) && wcscmp(className, L"#32770") == 0) {
+    answer->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Waits for the next modal dialog of this process and answers it as a user would.
+DWORD WINAPI DialogAnswerThreadFunc(void* parameter) {
+  auto* answer = static_cast<DialogAnswer*>(parameter);
+  for (int i = 0; i < 200 && !answer->found; ++i) {
+    EnumWindows(FindOwnDialog, reinterpret_cast<LPARAM>(answer));
+    if (!answer->found) Sleep(50);
+  }
+  if (answer->found) {
+    Sleep(100);  // let the dialog finish its own start-up
+    if (answer->action == L"ok")
+      PostMessageW(answer->found, WM_COMMAND, IDOK, 0);
+    else if (answer->action == L"cancel")
+      PostMessageW(answer->found, WM_COMMAND, IDCANCEL, 0);
+    else if (answer->action == L"escape")
+      PostMessageW(answer->found, WM_KEYDOWN, VK_ESCAPE, 0);
+    else
+      PostMessageW(answer->found, WM_CLOSE, 0, 0);
+  } else {
+    fwprintf(stderr, L"script host: no dialog to answer\n");
+  }
+  delete answer;
+  return 0;
+}
+
 // The "host" object: what a test script needs beyond the page's API.
 class HostObject : public NamedDispatch {
  public:
   explicit HostObject(stubframework::core::HtmlExternal* external)
-      : NamedDispatch({L"exit", L"log", L"startWorker", L"dispIdOf", L"methodNames", L"sleep"}),
+      : NamedDispatch({L"exit", L"log", L"startWorker", L"dispIdOf", L"methodNames", L"sleep", L"answerDialog",
+                       L"logText"}),
         external_(external) {}
+
+  stubframework::core::FrameworkCore* core = nullptr;
 
  protected:
   HRESULT Call(const std::wstring& name, WORD, DISPPARAMS* params, VARIANT* result) override {
@@ -159,6 +205,20 @@ class HostObject : public NamedDispatch {
       HANDLE thread = CreateThread(nullptr, 0, TestWorkerThreadFunc, new WorkerStart{stream, count}, 0, nullptr);
       if (thread) CloseHandle(thread);
       return thread ? S_OK : E_FAIL;
+    }
+    if (name == L"answerDialog") {
+      auto* answer = new DialogAnswer{GetCurrentProcessId(), TextArgument(params, 0), nullptr};
+      HANDLE thread = CreateThread(nullptr, 0, DialogAnswerThreadFunc, answer, 0, nullptr);
+      if (thread) CloseHandle(thread);
+      return S_OK;
+    }
+    if (name == L"logText") {
+      std::string bytes = testsupport::ReadFileBytes(core->log->FilePath());
+      if (result) {
+        result->vt = VT_BSTR;
+        result->bstrVal = SysAllocString(stubframework::utils::Utf8ToWide(bytes).c_str());
+      }
+      return S_OK;
     }
     if (name == L"dispIdOf") {
       int flags = 0;
@@ -298,6 +358,7 @@ int RunScripts(stubframework::core::FrameworkCore* core, const std::vector<std::
   IDispatch* external = static_cast<IDispatch*>(core->external);
   auto* window = new WindowObject(external);
   auto* host = new HostObject(core->external);
+  host->core = core;
   ScriptSite site(external, window, host);
   engine->SetScriptSite(&site);
   parser->InitNew();
