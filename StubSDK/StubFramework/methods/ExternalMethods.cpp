@@ -28,66 +28,66 @@ ExternalMethods::ExternalMethods(core::FrameworkCore* core) : core_(core) {
   Register(L"download", &ExternalMethods::NotBuilt);                       // download worker
   Register(L"stopDownload", &ExternalMethods::NotBuilt);                   // download worker
   Register(L"install", &ExternalMethods::NotBuilt);                        // install worker
-  Register(L"closeWindow", &ExternalMethods::NotBuilt);                    // window methods
-  Register(L"dragWindow", &ExternalMethods::NotBuilt);                     // window methods
-  Register(L"hideWindow", &ExternalMethods::NotBuilt);                     // window methods
-  Register(L"showWindow", &ExternalMethods::NotBuilt);                     // window methods
-  Register(L"terminateWindow", &ExternalMethods::NotBuilt);                // window methods
-  Register(L"selectFolder", &ExternalMethods::NotBuilt);                   // window methods
+  Register(L"closeWindow", &ExternalMethods::CloseWindow);
+  Register(L"dragWindow", &ExternalMethods::DragWindow);
+  Register(L"hideWindow", &ExternalMethods::HideWindow);
+  Register(L"showWindow", &ExternalMethods::ShowWindowMethod);
+  Register(L"terminateWindow", &ExternalMethods::TerminateWindow);
+  Register(L"selectFolder", &ExternalMethods::SelectFolder);
   Register(L"startProgram", &ExternalMethods::NotBuilt);                   // launch methods
-  Register(L"messageBox", &ExternalMethods::NotBuilt);                     // window methods
+  Register(L"messageBox", &ExternalMethods::MessageBoxMethod);
   Register(L"restartSystem", &ExternalMethods::NotBuilt);                  // launch methods
-  Register(L"deleteRegKey", &ExternalMethods::NotBuilt);                   // registry methods
+  Register(L"deleteRegKey", &ExternalMethods::DeleteRegKey);
   Register(L"runAfterReboot", &ExternalMethods::NotBuilt);                 // launch methods
   Register(L"undoRunAfterReboot", &ExternalMethods::NotBuilt);             // launch methods
-  Register(L"setWindowSize", &ExternalMethods::NotBuilt);                  // window methods
-  Register(L"setLang", &ExternalMethods::NotBuilt);                        // system information
-  Register(L"setInstallStatus", &ExternalMethods::NotBuilt);               // system information
-  Register(L"setChannel", &ExternalMethods::NotBuilt);                     // system information
-  Register(L"setDataToReg", &ExternalMethods::NotBuilt);                   // registry methods
-  Register(L"isFileExists", &ExternalMethods::NotBuilt);                   // file methods
+  Register(L"setWindowSize", &ExternalMethods::SetWindowSize);
+  Register(L"setLang", &ExternalMethods::SetLang);
+  Register(L"setInstallStatus", &ExternalMethods::SetInstallStatusMethod);
+  Register(L"setChannel", &ExternalMethods::SetChannel);
+  Register(L"setDataToReg", &ExternalMethods::SetDataToReg);
+  Register(L"isFileExists", &ExternalMethods::IsFileExists);
   Register(L"isSkipSelfUpdate", &ExternalMethods::NotBuilt);               // self-update
   Register(L"isNeedSelfUpdate", &ExternalMethods::NotBuilt);               // self-update
   Register(L"isSilentLaunchStub", &ExternalMethods::NotBuilt);             // self-update
   Register(L"selfUpdate", &ExternalMethods::NotBuilt);                     // self-update
-  Register(L"createDirectory", &ExternalMethods::NotBuilt);                // file methods
+  Register(L"createDirectory", &ExternalMethods::CreateDirectoryMethod);
   Register(L"initDownloadSize", &ExternalMethods::NotBuilt);               // self-update
   Register(L"trackUserActivity", &ExternalMethods::NotBuilt);              // web service client
-  Register(L"openPage", &ExternalMethods::NotBuilt);                       // window methods
+  Register(L"openPage", &ExternalMethods::OpenPage);
   Register(L"runApplication", &ExternalMethods::NotBuilt);                 // launch methods
   Register(L"executeCommand", &ExternalMethods::NotBuilt);                 // launch methods
   Register(L"updateInstallerList", &ExternalMethods::NotBuilt);            // self-update
   Register(L"startRegApps", &ExternalMethods::NotBuilt);                   // launch methods
-  Register(L"searchRegKey", &ExternalMethods::NotBuilt);                   // registry methods
-  Register(L"getDiskAvailableSpace", &ExternalMethods::NotBuilt);          // file methods
-  Register(L"getOSLang", &ExternalMethods::NotBuilt);                      // system information
-  Register(L"getLanguageByID", &ExternalMethods::NotBuilt);                // system information
-  Register(L"getParsedInstallLanguage", &ExternalMethods::NotBuilt);       // system information
-  Register(L"getFileVersion", &ExternalMethods::NotBuilt);                 // file methods
-  Register(L"getDataFromReg", &ExternalMethods::NotBuilt);                 // registry methods
-  Register(L"getCrc", &ExternalMethods::NotBuilt);                         // file methods
-  Register(L"getOSVersion", &ExternalMethods::NotBuilt);                   // system information
-  Register(L"getResumeMode", &ExternalMethods::NotBuilt);                  // system information
-  Register(L"getResourceLocation", &ExternalMethods::NotBuilt);            // path methods
-  Register(L"getCurrentPath", &ExternalMethods::NotBuilt);                 // path methods
-  Register(L"getDesktopPath", &ExternalMethods::NotBuilt);                 // path methods
-  Register(L"getTempPath", &ExternalMethods::NotBuilt);                    // path methods
-  Register(L"getBaseRegKey", &ExternalMethods::NotBuilt);                  // registry methods
-  Register(L"getFileSize", &ExternalMethods::NotBuilt);                    // file methods
-  Register(L"getLastInstallError", &ExternalMethods::NotBuilt);            // system information
-  Register(L"checkOS", &ExternalMethods::NotBuilt);                        // system information
+  Register(L"searchRegKey", &ExternalMethods::SearchRegKey);
+  Register(L"getDiskAvailableSpace", &ExternalMethods::GetDiskAvailableSpace);
+  Register(L"getOSLang", &ExternalMethods::GetOSLang);
+  Register(L"getLanguageByID", &ExternalMethods::GetLanguageByID);
+  Register(L"getParsedInstallLanguage", &ExternalMethods::GetParsedInstallLanguage);
+  Register(L"getFileVersion", &ExternalMethods::GetFileVersion);
+  Register(L"getDataFromReg", &ExternalMethods::GetDataFromReg);
+  Register(L"getCrc", &ExternalMethods::GetCrc);
+  Register(L"getOSVersion", &ExternalMethods::GetOSVersion);
+  Register(L"getResumeMode", &ExternalMethods::GetResumeModeMethod);
+  Register(L"getResourceLocation", &ExternalMethods::GetResourceLocation);
+  Register(L"getCurrentPath", &ExternalMethods::GetCurrentPath);
+  Register(L"getDesktopPath", &ExternalMethods::GetDesktopPath);
+  Register(L"getTempPath", &ExternalMethods::GetTempPathMethod);
+  Register(L"getBaseRegKey", &ExternalMethods::GetBaseRegKey);
+  Register(L"getFileSize", &ExternalMethods::GetFileSize);
+  Register(L"getLastInstallError", &ExternalMethods::GetLastInstallError);
+  Register(L"checkOS", &ExternalMethods::CheckOS);
   Register(L"getMachineId", &ExternalMethods::NotBuilt);                   // machine identity
   Register(L"setUninstallRegistryFromStub", &ExternalMethods::NotBuilt);   // uninstall
-  Register(L"isUninstallModeLaunch", &ExternalMethods::NotBuilt);          // system information
-  Register(L"confirmMessageBox", &ExternalMethods::NotBuilt);              // window methods
+  Register(L"isUninstallModeLaunch", &ExternalMethods::IsUninstallModeLaunch);
+  Register(L"confirmMessageBox", &ExternalMethods::ConfirmMessageBox);
   Register(L"removeProgram", &ExternalMethods::NotBuilt);                  // uninstall
   Register(L"repairProgram", &ExternalMethods::NotBuilt);                  // uninstall
   Register(L"verifyFileInSpecialDirectory", &ExternalMethods::NotBuilt);   // uninstall
   Register(L"cancelVerifyThread", &ExternalMethods::NotBuilt);             // uninstall
   Register(L"isInEmbargoedCountry", &ExternalMethods::NotBuilt);           // web service client
   Register(L"isInternetConnected", &ExternalMethods::NotBuilt);            // web service client
-  Register(L"getEmbeddedDataFromCurrentExe", &ExternalMethods::NotBuilt);  // file methods
-  Register(L"renameFile", &ExternalMethods::NotBuilt);                     // file methods
+  Register(L"getEmbeddedDataFromCurrentExe", &ExternalMethods::GetEmbeddedDataFromCurrentExe);
+  Register(L"renameFile", &ExternalMethods::RenameFile);
 }
 
 ExternalMethods::~ExternalMethods() = default;
@@ -147,6 +147,16 @@ HRESULT ExternalMethods::CheckParamTypes(DISPPARAMS* params, const VARTYPE* type
     }
   }
   return S_OK;
+}
+
+HRESULT ExternalMethods::CheckArguments(WORD flags, WORD acceptedFlags, DISPPARAMS* params,
+                                        std::initializer_list<VARTYPE> scriptOrderTypes) {
+  UINT count = static_cast<UINT>(scriptOrderTypes.size());
+  HRESULT hr = CheckCall(flags, acceptedFlags, params, count);
+  if (FAILED(hr) || count == 0) return hr;
+  // DISPPARAMS hold the last script argument first.
+  std::vector<VARTYPE> types(scriptOrderTypes.begin(), scriptOrderTypes.end());
+  return CheckParamTypes(params, std::vector<VARTYPE>(types.rbegin(), types.rend()).data(), count);
 }
 
 VARIANT& ExternalMethods::Argument(DISPPARAMS* params, UINT scriptIndex) {

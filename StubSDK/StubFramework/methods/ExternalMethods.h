@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <initializer_list>
 #include <map>
 #include <string>
 
@@ -95,6 +96,9 @@ class ExternalMethods {
  protected:
   // Flags, argument count and no named arguments: the first two steps of every call.
   static HRESULT CheckCall(WORD flags, WORD acceptedFlags, DISPPARAMS* params, UINT count);
+  // CheckCall for as many arguments as types, then CheckParamTypes (types in script order).
+  HRESULT CheckArguments(WORD flags, WORD acceptedFlags, DISPPARAMS* params,
+                         std::initializer_list<VARTYPE> scriptOrderTypes);
   // The argument at a script position (0 = first script argument); null text reads as empty.
   static VARIANT& Argument(DISPPARAMS* params, UINT scriptIndex);
   static std::wstring ArgumentText(DISPPARAMS* params, UINT scriptIndex);

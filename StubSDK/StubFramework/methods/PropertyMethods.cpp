@@ -6,10 +6,7 @@ namespace stubframework {
 
 HRESULT ExternalMethods::SetPropertyMethod(WORD flags, DISPPARAMS* params, VARIANT*) {
   core::FrameworkLogDebug(core_, L"EMSetProperty");
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 2);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_BSTR, VT_BSTR};
-  hr = CheckParamTypes(params, types, 2);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR});
   if (FAILED(hr)) return hr;
   std::wstring name = ArgumentText(params, 0);
   std::wstring value = ArgumentText(params, 1);
@@ -19,10 +16,7 @@ HRESULT ExternalMethods::SetPropertyMethod(WORD flags, DISPPARAMS* params, VARIA
 }
 
 HRESULT ExternalMethods::GetPropertyMethod(WORD flags, DISPPARAMS* params, VARIANT* result) {
-  HRESULT hr = CheckCall(flags, kFlagsMethodGet, params, 1);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_BSTR};
-  hr = CheckParamTypes(params, types, 1);
+  HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR});
   if (FAILED(hr)) return hr;
   if (!result) return S_OK;
   SetResultText(result, core_->external->GetProperty(ArgumentText(params, 0)));

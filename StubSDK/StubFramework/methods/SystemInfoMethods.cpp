@@ -10,44 +10,35 @@
 namespace stubframework {
 
 HRESULT ExternalMethods::GetOSLang(WORD flags, DISPPARAMS* params, VARIANT* result) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
   if (FAILED(hr) || !result) return hr;
   SetResultInt(result, methods::LanguageNumberFromLangId(GetUserDefaultUILanguage()));
   return S_OK;
 }
 
 HRESULT ExternalMethods::GetLanguageByID(WORD flags, DISPPARAMS* params, VARIANT* result) {
-  HRESULT hr = CheckCall(flags, kFlagsMethodGet, params, 1);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_I4};
-  hr = CheckParamTypes(params, types, 1);
+  HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_I4});
   if (FAILED(hr) || !result) return hr;
   SetResultInt(result, methods::LanguageNumberFromLangId(static_cast<WORD>(Argument(params, 0).lVal & 0xFFFF)));
   return S_OK;
 }
 
 HRESULT ExternalMethods::GetParsedInstallLanguage(WORD flags, DISPPARAMS* params, VARIANT* result) {
-  HRESULT hr = CheckCall(flags, kFlagsMethodGet, params, 1);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_BSTR};
-  hr = CheckParamTypes(params, types, 1);
+  HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR});
   if (FAILED(hr) || !result) return hr;
   SetResultInt(result, methods::LanguageNumberFromCode(ArgumentText(params, 0)));
   return S_OK;
 }
 
 HRESULT ExternalMethods::SetLang(WORD flags, DISPPARAMS* params, VARIANT*) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 1);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_I4};
-  hr = CheckParamTypes(params, types, 1);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_I4});
   if (FAILED(hr)) return hr;
   // The table has no entry outside 0..107.
   return methods::SetInstallLanguage(*core_->parameters, Argument(params, 0).lVal) ? S_OK : STG_E_INVALIDPARAMETER;
 }
 
 HRESULT ExternalMethods::GetOSVersion(WORD flags, DISPPARAMS* params, VARIANT* result) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
   if (FAILED(hr) || !result) return hr;
   OSVERSIONINFOEXW info = {};
   info.dwOSVersionInfoSize = sizeof(info);
@@ -60,10 +51,7 @@ HRESULT ExternalMethods::GetOSVersion(WORD flags, DISPPARAMS* params, VARIANT* r
 
 HRESULT ExternalMethods::CheckOS(WORD flags, DISPPARAMS* params, VARIANT* result) {
   core::FrameworkLogDebug(core_, L"EMCheckOS");
-  HRESULT hr = CheckCall(flags, kFlagsMethodGet, params, 2);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_BSTR, VT_BSTR};
-  hr = CheckParamTypes(params, types, 2);
+  HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR, VT_BSTR});
   if (FAILED(hr) || !result) return hr;
   bool valid;
   if (_wcsicmp(ArgumentText(params, 1).c_str(), L"x64") == 0 && core_->parameters->architecture == L"86") {
@@ -78,10 +66,7 @@ HRESULT ExternalMethods::CheckOS(WORD flags, DISPPARAMS* params, VARIANT* result
 }
 
 HRESULT ExternalMethods::SetChannel(WORD flags, DISPPARAMS* params, VARIANT*) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 1);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_BSTR};
-  hr = CheckParamTypes(params, types, 1);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR});
   if (FAILED(hr)) return hr;
   std::wstring channel = ArgumentText(params, 0);
   core::FrameworkLogDebug(core_, L"EMSetChannel: %s", channel.c_str());
@@ -91,10 +76,7 @@ HRESULT ExternalMethods::SetChannel(WORD flags, DISPPARAMS* params, VARIANT*) {
 }
 
 HRESULT ExternalMethods::SetInstallStatusMethod(WORD flags, DISPPARAMS* params, VARIANT*) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 1);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_I4};
-  hr = CheckParamTypes(params, types, 1);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_I4});
   if (FAILED(hr)) return hr;
   LONG status = Argument(params, 0).lVal;
   if (static_cast<ULONG>(status) > 6) return STG_E_INVALIDPARAMETER;
@@ -105,7 +87,7 @@ HRESULT ExternalMethods::SetInstallStatusMethod(WORD flags, DISPPARAMS* params, 
 
 HRESULT ExternalMethods::GetLastInstallError(WORD flags, DISPPARAMS* params, VARIANT* result) {
   core::FrameworkLogDebug(core_, L"EMGetLastInstallError");
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
   if (FAILED(hr) || !result) return hr;
   LONG error = core_->external->lastInstallError;
   result->vt = VT_UI4;
@@ -115,7 +97,7 @@ HRESULT ExternalMethods::GetLastInstallError(WORD flags, DISPPARAMS* params, VAR
 }
 
 HRESULT ExternalMethods::GetResumeModeMethod(WORD flags, DISPPARAMS* params, VARIANT* result) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
   if (FAILED(hr) || !result) return hr;
   SetResultInt(result, GetResumeMode());
   return S_OK;
@@ -123,7 +105,7 @@ HRESULT ExternalMethods::GetResumeModeMethod(WORD flags, DISPPARAMS* params, VAR
 
 HRESULT ExternalMethods::IsUninstallModeLaunch(WORD flags, DISPPARAMS* params, VARIANT* result) {
   core::FrameworkLogDebug(core_, L"EMIsUninstallModeLaunch");
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
   if (FAILED(hr) || !result) return hr;
   std::wstring mode = UninstallModeFromCommandLine(GetCommandLineW());
   if (!mode.empty()) {

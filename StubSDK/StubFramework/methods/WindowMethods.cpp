@@ -55,7 +55,7 @@ bool AskForFolder(HWND owner, const std::wstring& initialFolder, std::wstring& f
 }  // namespace
 
 HRESULT ExternalMethods::CloseWindow(WORD flags, DISPPARAMS* params, VARIANT*) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
   if (FAILED(hr)) return hr;
   core::FrameworkLogDebug(core_, L"ZSClose");
   core::RequestClose(window_);
@@ -63,7 +63,7 @@ HRESULT ExternalMethods::CloseWindow(WORD flags, DISPPARAMS* params, VARIANT*) {
 }
 
 HRESULT ExternalMethods::DragWindow(WORD flags, DISPPARAMS* params, VARIANT*) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
   if (FAILED(hr)) return hr;
   core::FrameworkLogDebug(core_, L"ZSDragWindow");
   // Returns when the user releases the mouse button.
@@ -72,7 +72,7 @@ HRESULT ExternalMethods::DragWindow(WORD flags, DISPPARAMS* params, VARIANT*) {
 }
 
 HRESULT ExternalMethods::HideWindow(WORD flags, DISPPARAMS* params, VARIANT*) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
   if (FAILED(hr)) return hr;
   if (window_) ShowWindow(window_, SW_HIDE);
   core::FrameworkLogDebug(core_, L"EMHideWindow");
@@ -80,7 +80,7 @@ HRESULT ExternalMethods::HideWindow(WORD flags, DISPPARAMS* params, VARIANT*) {
 }
 
 HRESULT ExternalMethods::ShowWindowMethod(WORD flags, DISPPARAMS* params, VARIANT*) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
   if (FAILED(hr)) return hr;
   if (window_) ShowWindow(window_, SW_SHOW);
   core::FrameworkLogDebug(core_, L"EMShowWindow");
@@ -89,23 +89,20 @@ HRESULT ExternalMethods::ShowWindowMethod(WORD flags, DISPPARAMS* params, VARIAN
 
 HRESULT ExternalMethods::MinimizedWindow(WORD flags, DISPPARAMS* params, VARIANT*) {
   core::FrameworkLogDebug(core_, L"EMMinimizedWindow");
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
   if (FAILED(hr)) return hr;
   if (window_) ShowWindow(window_, SW_SHOWMINIMIZED);
   return S_OK;
 }
 
 HRESULT ExternalMethods::TerminateWindow(WORD flags, DISPPARAMS* params, VARIANT*) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
   if (FAILED(hr)) return hr;
   ExitProcess(0);
 }
 
 HRESULT ExternalMethods::SetWindowSize(WORD flags, DISPPARAMS* params, VARIANT*) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 2);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_I4, VT_I4};
-  hr = CheckParamTypes(params, types, 2);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_I4, VT_I4});
   if (FAILED(hr)) return hr;
   int width = Argument(params, 0).lVal;
   int height = Argument(params, 1).lVal;
@@ -115,10 +112,7 @@ HRESULT ExternalMethods::SetWindowSize(WORD flags, DISPPARAMS* params, VARIANT*)
 }
 
 HRESULT ExternalMethods::MessageBoxMethod(WORD flags, DISPPARAMS* params, VARIANT*) {
-  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 2);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_BSTR, VT_BSTR};
-  hr = CheckParamTypes(params, types, 2);
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR});
   if (FAILED(hr)) return hr;
   std::wstring text = ArgumentText(params, 0);
   std::wstring caption = ArgumentText(params, 1);
@@ -129,10 +123,7 @@ HRESULT ExternalMethods::MessageBoxMethod(WORD flags, DISPPARAMS* params, VARIAN
 
 HRESULT ExternalMethods::ConfirmMessageBox(WORD flags, DISPPARAMS* params, VARIANT* result) {
   core::FrameworkLogDebug(core_, L"EMConfirmMessageBox");
-  HRESULT hr = CheckCall(flags, kFlagsMethodGet, params, 2);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_BSTR, VT_BSTR};
-  hr = CheckParamTypes(params, types, 2);
+  HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR, VT_BSTR});
   if (FAILED(hr)) return hr;
   int answer = MessageBoxW(window_, ArgumentText(params, 0).c_str(), ArgumentText(params, 1).c_str(), MB_OKCANCEL);
   if (!result) return S_OK;
@@ -143,10 +134,7 @@ HRESULT ExternalMethods::ConfirmMessageBox(WORD flags, DISPPARAMS* params, VARIA
 
 HRESULT ExternalMethods::SelectFolder(WORD flags, DISPPARAMS* params, VARIANT* result) {
   core::FrameworkLogDebug(core_, L"EMSelectFolder");
-  HRESULT hr = CheckCall(flags, kFlagsMethodGet, params, 1);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_BSTR};
-  hr = CheckParamTypes(params, types, 1);
+  HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR});
   if (FAILED(hr) || !result) return hr;
   std::wstring initialFolder = ArgumentText(params, 0);
   std::wstring folder = initialFolder;
@@ -158,10 +146,7 @@ HRESULT ExternalMethods::SelectFolder(WORD flags, DISPPARAMS* params, VARIANT* r
 
 HRESULT ExternalMethods::OpenPage(WORD flags, DISPPARAMS* params, VARIANT* result) {
   core::FrameworkLogDebug(core_, L"EMOpenPage");
-  HRESULT hr = CheckCall(flags, kFlagsMethodGet, params, 1);
-  if (FAILED(hr)) return hr;
-  const VARTYPE types[] = {VT_BSTR};
-  hr = CheckParamTypes(params, types, 1);
+  HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR});
   if (FAILED(hr) || !result) return hr;
   std::wstring url = ArgumentText(params, 0);
   bool opened = SUCCEEDED(LaunchAsDesktopUser(url, L""));
