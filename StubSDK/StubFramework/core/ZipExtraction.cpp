@@ -1,0 +1,221 @@
+#include "core/ZipExtraction.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cwchar>
+
+#include "core/FileHandle.h"
+#include "core/FrameworkCore.h"
+#include "core/WorkingFolders.h"
+#include "core/ZipReader.h"
+
+namespace stubframework::zip {
+namespace {
+
+class FileSink : public ZipSink {
+ public:
+  FileSink(HANDLE file, ZipReporter* reporter) : file_(file), reporter_(reporter) {}
+  // A short write (a volume filling up) is followed by another, whose failure gives the reason.
+  bool Write(const void* data, uint32_t length) override {
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    while (length > 0) {
+      DWORD written = 0;
+      BOOL ok = WriteFile(file_, bytes, length, &written, nullptr);
+      if (!ok || written == 0) {
+        if (reporter_) reporter_->OnError(ok ? ERROR_WRITE_FAULT : GetLastError());
+        return false;
+      }
+      bytes += written;
+      length -= written;
+    }
+    return true;
+  }
+
+ private:
+  HANDLE file_;
+  ZipReporter* reporter_;
+};
+
+// Names Windows maps to devices in any folder, with or without an extension.
+bool IsDeviceName(const std::wstring& element) {
+  std::wstring stem = element.substr(0, element.find(L'.'));
+  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+  for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
+    if (_wcsicmp(stem.c_str(), device) == 0) return true;
+  return stem.size() == 4 &&
+         (_wcsnicmp(stem.c_str(), L"COM", 3) == 0 || _wcsnicmp(stem.c_str(), L"LPT", 3) == 0) &&
+         wcschr(L"123456789\u00B9\u00B2\u00B3", stem[3]) != nullptr;
+}
+
+// A relative name that stays inside the folder it is combined with: not rooted (which includes
+// UNC names), no drive or stream (":"), no element made of dots beyond ".", no device name.
+bool IsSafeRelativeName(const std::wstring& name) {
+  if (name.empty() || name[0] == L'\\' || name.find(L':') != std::wstring::npos) return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find(L'\\', start);
+    if (end == std::wstring::npos) end = name.size();
+    std::wstring element = name.substr(start, end - start);
+    if (!element.empty() && element != L"." && element.find_first_not_of(L". ") == std::wstring::npos)
+      return false;
+    if (IsDeviceName(element)) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// The absolute, normalised form of path, as the file system functions resolve it.
+bool FullPath(const std::wstring& path, std::wstring& full) {
+  wchar_t buffer[MAX_PATH];
+  DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, buffer, nullptr);
+  if (length == 0 || length >= MAX_PATH) return false;
+  full.assign(buffer, length);
+  return true;
+}
+
+// The path an entry extracts to; false when its name is unusable or leads outside destination.
+bool EntryPath(const std::wstring& destination, const std::string& rawName, std::wstring& path) {
+  // Names that do not fit are refused rather than cut short, which could name another file.
+  if (rawName.empty() || rawName.size() >= MAX_PATH || rawName.find('\0') != std::string::npos)
+    return false;
+  wchar_t wide[MAX_PATH];
+  int length = MultiByteToWideChar(CP_ACP, 0, rawName.data(), static_cast<int>(rawName.size()),
+                                   wide, MAX_PATH - 1);
+  if (length <= 0) return false;
+  std::wstring name(wide, length);
+  for (wchar_t& c : name)
+    if (c == L'/') c = L'\\';
+  if (!IsSafeRelativeName(name)) return false;
+
+  std::wstring folder;
+  if (!FullPath(destination, folder)) return false;
+  if (folder.back() != L'\\') folder += L'\\';
+  // Whatever the checks above missed, the resolved path must still lie in destination; it is
+  // also the path that is opened, so what was checked is what gets written.
+  std::wstring full;
+  if (!FullPath(folder + name, full)) return false;
+  if (full.size() < folder.size() ||
+      CompareStringOrdinal(full.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                           static_cast<int>(folder.size()), TRUE) != CSTR_EQUAL)
+    return false;
+  path = full;
+  return true;
+}
+
+void CreateFolder(std::wstring path) {
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+}
+
+bool ExtractEntry(const ZipReader& reader, size_t index, const std::wstring& destination,
+                  ZipReporter* reporter) {
+  std::wstring path;
+  if (!EntryPath(destination, reader.Entry(index).name, path)) return false;
+  if (reader.IsDirectory(index)) {
+    CreateFolder(path);
+    return true;
+  }
+  CreateFolder(path.substr(0, path.find_last_of(L'\\')));
+  utils::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return false;
+  FileSink sink(file.Get(), reporter);
+  if (reader.Extract(index, sink)) return true;
+  file.Close();
+  DeleteFileW(path.c_str());
+  return false;
+}
+
+// Passes reports on and keeps this extraction's own last error: an error left from an earlier
+// extraction in the run must not decide this one's result.
+class PackageReporter : public ZipReporter {
+ public:
+  explicit PackageReporter(ZipReporter* next) : next_(next) {}
+  void OnProgress(DWORD current, DWORD total) override {
+    if (next_) next_->OnProgress(current, total);
+  }
+  void OnError(DWORD code) override {
+    lastError = code;
+    if (next_) next_->OnError(code);
+  }
+  DWORD lastError = 0;
+
+ private:
+  ZipReporter* next_;
+};
+
+std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
+  if (!folder.empty() && folder.back() == L'\\') return folder + name;
+  return folder + L"\\" + name;
+}
+
+}  // namespace
+
+bool ExtractZipFromHandle(HANDLE file, const std::wstring& destination, ZipReporter* reporter) {
+  if (destination.empty()) return false;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size)) return false;
+  FileSource source(file, reporter);
+  ZipReader reader;
+  if (!reader.Open(&source, static_cast<uint64_t>(size.QuadPart))) return false;
+
+  CreateFolder(destination);
+  DWORD count = static_cast<DWORD>(reader.EntryCount());
+  bool ok = true;
+  for (DWORD i = 0; i < count && ok; ++i) {
+    if (reporter) reporter->OnProgress(i, count);
+    ok = ExtractEntry(reader, i, destination, reporter);
+  }
+  if (reporter) reporter->OnProgress(count, count);
+  return ok;
+}
+
+int UnzipPackage(core::FrameworkCore* core, const std::wstring& packagePath,
+                 std::wstring& extractionFolder, std::wstring& setupFolder) {
+  extractionFolder.clear();
+  setupFolder.clear();
+  if (_wcsicmp(PathFindExtensionW(packagePath.c_str()), L".zip") != 0) return kUnzipFailure;
+  // Without a folder of its own the extraction would land in the current directory.
+  if (!utils::CreateUniqueTempFolder(extractionFolder)) {
+    extractionFolder.clear();
+    return kUnzipFailure;
+  }
+
+  PackageReporter reporter(core ? core->external : nullptr);
+  bool extracted = false;
+  utils::FileHandle package(CreateFileW(packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (package.Valid()) extracted = ExtractZipFromHandle(package.Get(), extractionFolder, &reporter);
+  package.Close();
+  if (!extracted) {
+    core::FrameworkLogDebug(core, L"Unzip failed, package_path: %s, unzip to: %s\n",
+                            packagePath.c_str(), extractionFolder.c_str());
+    return reporter.lastError == ERROR_DISK_FULL ? kUnzipDiskFull : kUnzipFailure;
+  }
+  if (!FindFileInTree(extractionFolder, L"setup.exe", setupFolder)) {
+    core::FrameworkLogDebug(core, L"Can not find setup.exe, unzip path : %s", extractionFolder.c_str());
+    return kUnzipFileNotExist;
+  }
+  return kUnzipNoError;
+}
+
+bool FindFileInTree(const std::wstring& folder, const std::wstring& name, std::wstring& found) {
+  if (PathFileExistsW(JoinPath(folder, name).c_str())) {
+    found = folder;
+    return true;
+  }
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(JoinPath(folder, L"*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  bool result = false;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
+    result = FindFileInTree(JoinPath(folder, data.cFileName), name, found);
+  } while (!result && FindNextFileW(find, &data));
+  FindClose(find);
+  return result;
+}
+
+}  // namespace stubframework::zip

@@ -1,0 +1,42 @@
+#pragma once
+// Extracting ZIP archives into folders: the UI package at start-up and downloaded packages
+// before their setup program runs.
+#include <windows.h>
+
+#include <string>
+
+#include "core/ZipReporter.h"
+
+namespace stubframework::core {
+struct FrameworkCore;
+}
+
+namespace stubframework::zip {
+
+// Extracts every entry of the archive read through file into destination, in central-directory
+// order, stopping at the first entry that fails (the file it was writing is deleted; earlier
+// ones stay). Entry names are read in the ANSI code page. A name that is rooted, names a drive,
+// a stream or a device, contains a ".." element or otherwise leads outside destination fails
+// the extraction: nothing is ever written outside destination. With a reporter, OnProgress
+// comes before each entry and once at the end, and read and write errors go to OnError.
+bool ExtractZipFromHandle(HANDLE file, const std::wstring& destination, ZipReporter* reporter);
+
+// Result codes of UnzipPackage, numbered as the script's error codes.
+constexpr int kUnzipNoError = 0;
+constexpr int kUnzipFileNotExist = 2;
+constexpr int kUnzipDiskFull = 3;
+constexpr int kUnzipFailure = 4;
+
+// Extracts a downloaded ".zip" package into a fresh temporary folder and finds the folder of
+// its "setup.exe". Progress goes to the core's external object. Returns kUnzipFailure for
+// another extension or a failed extraction, kUnzipDiskFull when this extraction ran out of disk
+// space, kUnzipFileNotExist when the package holds no setup.exe. extractionFolder is set once
+// the folder exists, so that the caller can delete it whatever the result.
+int UnzipPackage(core::FrameworkCore* core, const std::wstring& packagePath,
+                 std::wstring& extractionFolder, std::wstring& setupFolder);
+
+// The first folder, depth first from folder, that holds an item called name (compared by name
+// only, as the file system compares).
+bool FindFileInTree(const std::wstring& folder, const std::wstring& name, std::wstring& found);
+
+}  // namespace stubframework::zip

@@ -1,0 +1,22 @@
+#pragma once
+// Adding one file to a ZIP archive in place.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace stubframework::zip {
+
+// Adds an entry named name (deflated at level 9, stored when that is no smaller) to the archive
+// at path. A missing archive is created; an existing one keeps its entries and their order and
+// gets the new entry last, also when one of that name is already there. The name must not be
+// empty, start with "/" or contain "\" or ":". On failure a created file is deleted and an
+// existing archive is restored as it was.
+bool AddEntryToArchive(const std::wstring& path, const std::string& name, const void* data,
+                       uint32_t size);
+
+// Adds the file at sourcePath under its own file name, in the ANSI code page, to the archive at
+// zipPath.
+bool AddFileToZip(const std::wstring& zipPath, const std::wstring& sourcePath);
+
+}  // namespace stubframework::zip

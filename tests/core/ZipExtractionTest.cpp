@@ -1,0 +1,228 @@
+// Extraction into folders, with archives made by Python's zipfile and the zip tool at test time
+// (tests/support/zip-fixtures.py) and hand-built ones for names no tool writes.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <utility>
+#include <vector>
+
+#include "core/FrameworkCore.h"
+#include "core/WorkingFolders.h"
+#include "core/ZipExtraction.h"
+#include "support/TestSupport.h"
+#include "support/ZipTestFiles.h"
+
+using namespace stubframework::zip;
+using namespace testsupport;
+using stubframework::core::HtmlExternal;
+using stubframework::core::StubParameters;
+using stubframework::utils::DeleteFolderTree;
+
+namespace {
+
+class RecordingReporter : public ZipReporter {
+ public:
+  void OnProgress(DWORD current, DWORD total) override { progress.emplace_back(current, total); }
+  void OnError(DWORD) override {}
+  std::vector<std::pair<DWORD, DWORD>> progress;
+};
+
+bool Extract(const std::wstring& archive, const std::wstring& destination, ZipReporter* reporter = nullptr) {
+  HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool result = ExtractZipFromHandle(file, destination, reporter);
+  CloseHandle(file);
+  return result;
+}
+
+class ZipExtraction : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (ZipFixture(L"fifty.zip").empty()) GTEST_SKIP() << "HALVERN_ZIP_FIXTURES is not set";
+  }
+  // A fresh destination folder name.
+  std::wstring Destination() { return scratch_.File(L"out" + std::to_wstring(++count_) + L"\\"); }
+  bool ExtractBuilt(const std::string& zip, const std::wstring& destination) {
+    std::wstring path = scratch_.File(L"built.zip");
+    return WriteFileBytes(path, zip) && Extract(path, destination);
+  }
+  ScratchFolder scratch_;
+  int count_ = 0;
+};
+
+}  // namespace
+
+TEST_F(ZipExtraction, FoldersComeFromDirectoryEntriesOrFileNamesAndFilesAreOverwritten) {
+  std::wstring out = Destination();
+  ASSERT_TRUE(SHCreateDirectoryExW(nullptr, (out + L"a").c_str(), nullptr) == ERROR_SUCCESS);
+  ASSERT_TRUE(WriteFileBytes(out + L"a\\b.txt", std::string(10000, '#')));
+  ASSERT_TRUE(Extract(ZipFixture(L"dir-then-file.zip"), out));
+  EXPECT_EQ(ReadFileBytes(out + L"a\\b.txt"), "inside a");
+
+  ASSERT_TRUE(Extract(ZipFixture(L"no-dir-entry.zip"), out));
+  EXPECT_EQ(ReadFileBytes(out + L"x\\y\\z.txt"), "deep");
+
+  ASSERT_TRUE(ExtractBuilt(BuildZip({{"plain", "", 0, 0, FILE_ATTRIBUTE_DIRECTORY}}), out));
+  EXPECT_TRUE(GetFileAttributesW((out + L"plain").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+
+  // Behind an image: offsets from the archive's start with a 65535-byte comment, or from the
+  // start of the file.
+  ASSERT_TRUE(Extract(ZipFixture(L"exe-with-comment.exe"), out));
+  EXPECT_EQ(ReadFileBytes(out + L"css\\site.css"), "p{}");
+  ASSERT_TRUE(Extract(ZipFixture(L"exe-absolute-offsets.exe"), out));
+  EXPECT_EQ(ReadFileBytes(out + L"page.html"), "<p>absolute</p>");
+}
+
+TEST_F(ZipExtraction, ProgressComesBeforeEachEntryAndOnceAtTheEnd) {
+  RecordingReporter reporter;
+  ASSERT_TRUE(Extract(ZipFixture(L"fifty.zip"), Destination(), &reporter));
+  ASSERT_EQ(reporter.progress.size(), 51u);
+  for (DWORD i = 0; i <= 50; ++i) EXPECT_EQ(reporter.progress[i], std::make_pair(i, 50ul));
+
+  StubParameters parameters;
+  HtmlExternal* external = new HtmlExternal(&parameters);
+  ASSERT_TRUE(Extract(ZipFixture(L"fifty.zip"), Destination(), external));
+  EXPECT_EQ(external->GetInstallCurrent(), 5);
+  EXPECT_EQ(external->GetInstallTotal(), 50);
+  external->Release();
+}
+
+TEST_F(ZipExtraction, DamagedArchivesStopAtTheFailingEntryKeepEarlierOnesAndDeleteIt) {
+  std::wstring out = Destination();
+  EXPECT_FALSE(Extract(ZipFixture(L"truncated.zip"), out));
+  EXPECT_FALSE(PathExists(out + L"one.txt"));
+
+  for (const wchar_t* name : {L"corrupt-deflate.zip", L"crc-mismatch.zip"}) {
+    out = Destination();
+    RecordingReporter reporter;
+    EXPECT_FALSE(Extract(ZipFixture(name), out, &reporter)) << name;
+    EXPECT_EQ(ReadFileBytes(out + L"first.txt").size(), 2400u) << name;
+    EXPECT_FALSE(PathExists(out + L"second.txt")) << name;
+    EXPECT_FALSE(PathExists(out + L"third.txt")) << name;
+    EXPECT_EQ(reporter.progress.back(), std::make_pair(3ul, 3ul));
+  }
+
+  out = Destination();
+  EXPECT_FALSE(Extract(ZipFixture(L"encrypted.zip"), out));
+  EXPECT_EQ(ReadFileBytes(out + L"plain.txt"), "plain");
+  EXPECT_FALSE(PathExists(out + L"secret.txt"));
+  EXPECT_FALSE(Extract(ZipFixture(L"bzip2.zip"), out));
+  EXPECT_FALSE(PathExists(out + L"packed.txt"));
+}
+
+TEST_F(ZipExtraction, NamesLeadingOutsideTheDestinationFailAndWriteNothingThere) {
+  const std::pair<const wchar_t*, const wchar_t*> archives[] = {
+      {L"escape-parent.zip", L"halvern-escape-parent.txt"},
+      {L"escape-nested.zip", L"halvern-escape-nested.txt"},
+      {L"escape-inner-dotdot.zip", L"halvern-escape-inner.txt"},
+      {L"escape-backslash.zip", L"halvern-escape-backslash.txt"},
+      {L"escape-drive.zip", L"halvern-escape-drive.txt"},
+      {L"escape-drive-relative.zip", L"halvern-escape-drive-relative.txt"},
+      {L"escape-rooted.zip", L"halvern-escape-rooted.txt"},
+      {L"escape-unc.zip", L"halvern-escape-unc.txt"},
+  };
+  wchar_t current[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, current);
+  for (const auto& archive : archives) {
+    std::wstring out = Destination();
+    EXPECT_FALSE(Extract(ZipFixture(archive.first), out)) << archive.first;
+    EXPECT_EQ(ReadFileBytes(out + L"ok.txt"), "ok") << archive.first;
+    for (const std::wstring& folder : {out, scratch_.Path(), std::wstring(L"C:\\"), std::wstring(current) + L"\\"})
+      EXPECT_FALSE(PathExists(folder + archive.second)) << archive.first;
+  }
+}
+
+TEST_F(ZipExtraction, DeviceStreamDotAndOverlongNamesAreRefusedButLookAlikesAreNot) {
+  const std::string refused[] = {
+      "CON", "sub/aux.txt", "NUL.log", "com1", "LPT9.txt", "CONOUT$", "file.txt:stream", "a/.../b.txt",
+      "a/.. /b.txt", std::string("a\0/../../x.txt", 14), std::string(300, 'n'), "", "\\\\server\\share\\x.txt"};
+  for (const std::string& name : refused) {
+    std::wstring out = Destination();
+    EXPECT_FALSE(ExtractBuilt(BuildZip({{"ok.txt", "ok"}, {name, "bad"}}), out)) << name;
+    EXPECT_TRUE(PathExists(out + L"ok.txt")) << name;
+  }
+  const std::pair<std::string, std::wstring> accepted[] = {
+      {"a/./b.txt", L"a\\b.txt"}, {"dir//file.txt", L"dir\\file.txt"}, {"CONSOLE.txt", L"CONSOLE.txt"},
+      {"com10.txt", L"com10.txt"}, {"..name.txt", L"..name.txt"}, {"name..txt", L"name..txt"}};
+  for (const auto& name : accepted) {
+    std::wstring out = Destination();
+    EXPECT_TRUE(ExtractBuilt(BuildZip({{name.first, name.first}}), out)) << name.first;
+    EXPECT_EQ(ReadFileBytes(out + name.second), name.first);
+  }
+}
+
+namespace {
+
+// A core with just what UnzipPackage uses: the log and the external object.
+class UnzipPackageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (ZipFixture(L"fifty.zip").empty()) GTEST_SKIP() << "HALVERN_ZIP_FIXTURES is not set";
+    core_.log = new stubframework::debug::InstallerLog;
+    core_.external = new HtmlExternal(&parameters_);
+  }
+  void TearDown() override {
+    if (!extraction_.empty()) DeleteFolderTree(extraction_);
+    if (core_.external) core_.external->Release();
+    delete core_.log;
+  }
+  int Unzip(const std::wstring& package) {
+    if (!extraction_.empty()) DeleteFolderTree(extraction_);
+    return UnzipPackage(&core_, package, extraction_, setup_);
+  }
+  bool Logged(const std::wstring& line) {
+    std::string log = ReadFileBytes(core_.log->FilePath());
+    return log.find(std::string(line.begin(), line.end()) + "\r\n") != std::string::npos;
+  }
+
+  StubParameters parameters_;
+  stubframework::core::FrameworkCore core_;
+  std::wstring extraction_, setup_;
+};
+
+}  // namespace
+
+TEST_F(UnzipPackageTest, ExtractsIntoAFreshTemporaryFolderAndFindsSetup) {
+  ASSERT_EQ(Unzip(ZipFixture(L"Package.ZIP")), kUnzipNoError);  // upper case is accepted
+  std::wstring temp;
+  ASSERT_TRUE(stubframework::utils::GetLongTempPath(temp));
+  EXPECT_EQ(extraction_.compare(0, temp.size(), temp), 0);
+  EXPECT_EQ(setup_, extraction_);
+  EXPECT_EQ(core_.external->GetInstallTotal(), 2);
+
+  ASSERT_EQ(Unzip(ZipFixture(L"setup-in-subfolder.zip")), kUnzipNoError);
+  EXPECT_EQ(setup_, extraction_ + L"bin\\tools");
+  EXPECT_EQ(ReadFileBytes(setup_ + L"\\setup.exe"), "MZ deep setup");
+}
+
+TEST_F(UnzipPackageTest, RefusalsAndFailuresGiveTheirCodesAndLogLines) {
+  EXPECT_EQ(Unzip(ZipFixture(L"package.zip.exe")), kUnzipFailure);
+  EXPECT_TRUE(extraction_.empty());
+
+  EXPECT_EQ(Unzip(ZipFixture(L"no-setup.zip")), kUnzipFileNotExist);
+  EXPECT_TRUE(setup_.empty());
+  EXPECT_TRUE(Logged(L"Can not find setup.exe, unzip path : " + extraction_));
+
+  std::wstring missing = ZipFixture(L"missing.zip");
+  EXPECT_EQ(Unzip(missing), kUnzipFailure);
+  EXPECT_TRUE(Logged(L"Unzip failed, package_path: " + missing + L", unzip to: " + extraction_ + L"\r\n"));
+
+  // An error left from an earlier extraction does not turn this failure into "disk full".
+  core_.external->lastZipError = ERROR_DISK_FULL;
+  ScratchFolder holder;
+  ASSERT_TRUE(CopyFileW(ZipFixture(L"crc-mismatch.zip").c_str(), holder.File(L"bad.zip").c_str(), FALSE));
+  EXPECT_EQ(Unzip(holder.File(L"bad.zip")), kUnzipFailure);
+}
+
+TEST_F(UnzipPackageTest, RunningOutOfDiskSpaceGivesDiskFull) {
+  if (!PathExists(L"K:\\halvern-small-volume.txt")) GTEST_SKIP() << "no small volume K: (mounting needs root)";
+  wchar_t savedTemp[MAX_PATH] = {};
+  ASSERT_TRUE(GetEnvironmentVariableW(L"TMP", savedTemp, MAX_PATH));
+  SetEnvironmentVariableW(L"TMP", L"K:\\temp");
+  int result = Unzip(ZipFixture(L"big-zeros.zip"));
+  SetEnvironmentVariableW(L"TMP", savedTemp);
+  EXPECT_EQ(result, kUnzipDiskFull);
+  EXPECT_EQ(extraction_.compare(0, 8, L"K:\\temp\\"), 0);
+  EXPECT_EQ(core_.external->lastZipError, static_cast<DWORD>(ERROR_DISK_FULL));
+  EXPECT_FALSE(PathExists(extraction_ + L"payload.bin"));  // the half-written file is deleted
+}

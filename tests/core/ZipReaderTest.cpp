@@ -1,0 +1,142 @@
+// The archive reader on archives built byte by byte: where it finds the end record, where it
+// places an archive inside a larger file, and which damaged or unsupported layouts it refuses.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/ZipReader.h"
+#include "support/ZipTestFiles.h"
+
+using namespace stubframework::zip;
+using namespace testsupport;
+
+namespace {
+
+class MemorySource : public ZipSource {
+ public:
+  explicit MemorySource(const std::string& bytes) : bytes_(bytes) {}
+  uint32_t Read(uint64_t offset, void* buffer, uint32_t length) override {
+    if (offset >= bytes_.size()) return 0;
+    uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(length, bytes_.size() - offset));
+    memcpy(buffer, bytes_.data() + offset, count);
+    return count;
+  }
+
+ private:
+  const std::string& bytes_;
+};
+
+class StringSink : public ZipSink {
+ public:
+  bool Write(const void* data, uint32_t length) override {
+    text.append(static_cast<const char*>(data), length);
+    return true;
+  }
+  std::string text;
+};
+
+struct Opened {
+  std::string bytes;
+  MemorySource source{bytes};
+  ZipReader reader;
+  bool ok;
+  explicit Opened(std::string data) : bytes(std::move(data)) { ok = reader.Open(&source, bytes.size()); }
+  // The entry's bytes, or "<failed>".
+  std::string Extract(size_t index, StringSink sink = StringSink()) {
+    return reader.Extract(index, sink) ? sink.text : "<failed>";
+  }
+};
+
+const std::vector<RawZipEntry> kTwo = {{"first.txt", "first entry"}, {"second.txt", "second entry"}};
+const std::string kImage = "MZ" + std::string(99998, '\x90');
+
+}  // namespace
+
+TEST(ZipEndRecordSearch, FindsTheArchiveBehindForeignDataUpToTheLongestComment) {
+  // 4074 keeps the signature in the last 4096-byte block; 4075, 4076 split it across the first
+  // block boundary, 8167, 8168 across the second; 65535 is the longest comment.
+  for (size_t trailing : {0u, 4074u, 4075u, 4076u, 8167u, 8168u, 30000u, 65535u}) {
+    Opened zip(kImage + BuildZip(kTwo) + std::string(trailing, 'x'));
+    ASSERT_TRUE(zip.ok) << trailing;
+    EXPECT_EQ(zip.reader.StartOffset(), kImage.size());
+    EXPECT_EQ(zip.Extract(1), "second entry") << trailing;
+  }
+  EXPECT_FALSE(Opened(kImage + BuildZip(kTwo) + std::string(70000, 'x')).ok);
+  EXPECT_FALSE(Opened(BuildZip({}).substr(0, 21)).ok);
+  EXPECT_TRUE(Opened(BuildZip({})).ok);
+
+  // The last signature with room for a record decides, even when its record is damaged.
+  std::string zip = BuildZip(kTwo);
+  std::string fake = zip.substr(EndRecordAt(zip));
+  PutLe16(fake, 8, 7);
+  EXPECT_FALSE(Opened(zip + "padding" + fake).ok);
+  EXPECT_TRUE(Opened(zip + std::string("PK\x05\x06", 4) + "0123456789").ok);
+}
+
+TEST(ZipCentralDirectory, RefusesInconsistentAndUnsupportedRecords) {
+  const std::string good = BuildZip(kTwo);
+  const size_t end = EndRecordAt(good), directory = CentralDirectoryAt(good);
+  const struct {
+    const char* what;
+    size_t offset;
+    uint32_t value;
+    int width;
+  } damages[] = {
+      {"entries on this disk differ from the total", end + 8, 1, 2},
+      {"disk 0 with the directory on disk 1", end + 6, 1, 2},
+      {"ZIP64 entry count", end + 8, 0xFFFF, 2},
+      {"less than 46 directory bytes per entry", end + 12, 60, 4},
+      {"directory size plus offset beyond the file", end + 12, 0x7FFFFFF0, 4},
+      {"directory offset beyond its position", end + 16, static_cast<uint32_t>(directory + 1), 4},
+      {"central header signature", directory, 0x02014B51, 4},
+      {"name running past the directory", directory + 28, 0x4000, 2},
+      {"local header inside the directory", directory + 42, static_cast<uint32_t>(directory), 4},
+      {"ZIP64 compressed size", directory + 20, 0xFFFFFFFF, 4},
+      {"stored sizes that differ", directory + 24, 3, 4},
+      {"entry on another disk", directory + 34, 1, 2},
+  };
+  for (const auto& damage : damages) {
+    std::string bytes = good;
+    damage.width == 2 ? PutLe16(bytes, damage.offset, damage.value) : PutLe32(bytes, damage.offset, damage.value);
+    EXPECT_FALSE(Opened(bytes).ok) << damage.what;
+  }
+  // A ZIP64 locator in front of the end record, counted into the directory size.
+  std::string zip64 = good.substr(0, end) + std::string("PK\x06\x07", 4) + std::string(16, '\0') + good.substr(end);
+  PutLe32(zip64, end + 20 + 12, GetLe32(good, end + 12) + 20);
+  EXPECT_FALSE(Opened(zip64).ok);
+}
+
+TEST(ZipEntryData, ExtractsStoredAndDeflatedDataAcrossManyChunks) {
+  std::string large;
+  for (unsigned i = 0; large.size() < 300000; ++i) large += std::to_string(i * 2654435761u) + ",";
+  Opened zip(BuildZip({{"stored.bin", large, 0}, {"deflated.bin", large, 8}, {"empty.txt", "", 8}}));
+  ASSERT_TRUE(zip.ok);
+  EXPECT_EQ(zip.Extract(0), large);
+  EXPECT_EQ(zip.Extract(1), large);
+  EXPECT_EQ(zip.Extract(2), "");
+}
+
+TEST(ZipEntryData, RefusesWhatItCannotReadOrWhatDisagreesWithTheDirectory) {
+  for (uint16_t flag : {0x0001, 0x0040, 0x0020})  // encrypted, strongly encrypted, patch data
+    EXPECT_EQ(Opened(BuildZip({{"a.txt", "abc", 0, flag}})).Extract(0), "<failed>") << flag;
+
+  const std::string bytes = BuildZip({{"a.txt", std::string(5000, 'z'), 8}});
+  const size_t directory = CentralDirectoryAt(bytes);
+  auto damaged = [&](size_t offset, uint32_t value, int width = 4) {
+    std::string copy = bytes;
+    width == 2 ? PutLe16(copy, offset, value) : PutLe32(copy, offset, value);
+    return Opened(copy);
+  };
+  EXPECT_EQ(damaged(directory + 10, 14, 2).Extract(0), "<failed>") << "LZMA";
+  EXPECT_EQ(damaged(directory + 16, GetLe32(bytes, directory + 16) ^ 1).Extract(0), "<failed>") << "CRC";
+  EXPECT_EQ(damaged(directory + 20, GetLe32(bytes, directory + 20) / 2).Extract(0), "<failed>") << "cut data";
+  EXPECT_EQ(damaged(0, 0x04034B51).Extract(0), "<failed>") << "local header signature";
+  EXPECT_EQ(damaged(28, 0xFFFF, 2).Extract(0), "<failed>") << "local extra field reaching the directory";
+
+  // Inflating beyond the declared size stops there: no more than that is ever written.
+  Opened bomb = damaged(directory + 24, 100);
+  ASSERT_TRUE(bomb.ok);
+  StringSink sink;
+  EXPECT_FALSE(bomb.reader.Extract(0, sink));
+  EXPECT_LE(sink.text.size(), 100u);
+}

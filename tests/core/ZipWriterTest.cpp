@@ -1,0 +1,131 @@
+// Adding files to archives in place. The archives left in the fixture folder's "written" folder
+// are read back with Python's zipfile by the core_written_zip_check test.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/ZipReader.h"
+#include "core/ZipWriter.h"
+#include "support/TestSupport.h"
+#include "support/ZipTestFiles.h"
+
+using namespace stubframework::zip;
+using namespace testsupport;
+
+namespace {
+
+class StringSink : public ZipSink {
+ public:
+  bool Write(const void* data, uint32_t length) override {
+    text.append(static_cast<const char*>(data), length);
+    return true;
+  }
+  std::string text;
+};
+
+// Names, contents and methods of every entry; ok is false when any of them does not read back.
+struct ReadBack {
+  std::vector<std::string> names, contents;
+  std::vector<uint16_t> methods;
+  uint64_t startOffset = 0;
+  bool ok = false;
+};
+
+ReadBack ReadArchive(const std::wstring& path) {
+  ReadBack result;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  LARGE_INTEGER size = {};
+  GetFileSizeEx(file, &size);
+  FileSource source(file, nullptr);
+  ZipReader reader;
+  result.ok = reader.Open(&source, size.QuadPart);
+  result.startOffset = reader.StartOffset();
+  for (size_t i = 0; result.ok && i < reader.EntryCount(); ++i) {
+    StringSink sink;
+    result.ok = reader.IsDirectory(i) || reader.Extract(i, sink);
+    result.names.push_back(reader.Entry(i).name);
+    result.contents.push_back(sink.text);
+    result.methods.push_back(reader.Entry(i).method);
+  }
+  CloseHandle(file);
+  return result;
+}
+
+class ZipWriter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (ZipFixture(L"append-base.zip").empty()) GTEST_SKIP() << "HALVERN_ZIP_FIXTURES is not set";
+  }
+  ScratchFolder scratch_;
+};
+
+}  // namespace
+
+TEST_F(ZipWriter, AddingTheSameFileTwiceGivesTwoEntriesThatBothExtract) {
+  std::wstring zip = ZipFixture(L"written\\log-twice.zip"), log = scratch_.File(L"log.txt");
+  DeleteFileW(zip.c_str());
+  std::string second;
+  for (int i = 0; i < 50; ++i) second += "second run, longer\r\n";
+  ASSERT_TRUE(WriteFileBytes(log, "first run\r\n"));
+  ASSERT_TRUE(AddFileToZip(zip, log));
+  ASSERT_TRUE(WriteFileBytes(log, second));
+  ASSERT_TRUE(AddFileToZip(zip, log));
+
+  ReadBack archive = ReadArchive(zip);
+  ASSERT_TRUE(archive.ok);
+  EXPECT_EQ(archive.names, (std::vector<std::string>{"log.txt", "log.txt"}));
+  EXPECT_EQ(archive.contents, (std::vector<std::string>{"first run\r\n", second}));
+  EXPECT_EQ(archive.methods, (std::vector<uint16_t>{0, 8}));  // deflated only where that is smaller
+}
+
+TEST_F(ZipWriter, AppendingKeepsTheEntriesTheirOrderAndAnyImageInFront) {
+  std::wstring zip = ZipFixture(L"written\\appended.zip");
+  ASSERT_TRUE(CopyFileW(ZipFixture(L"append-base.zip").c_str(), zip.c_str(), FALSE));
+  ASSERT_TRUE(WriteFileBytes(scratch_.File(L"new.txt"), "appended entry\r\n"));
+  ASSERT_TRUE(AddFileToZip(zip, scratch_.File(L"new.txt")));
+  ReadBack archive = ReadArchive(zip);
+  ASSERT_TRUE(archive.ok);
+  EXPECT_EQ(archive.names, (std::vector<std::string>{"page.html", "css/", "new.txt"}));
+  EXPECT_EQ(archive.contents[0], "<p>old</p>");
+
+  std::wstring stub = scratch_.File(L"stub.exe");
+  ASSERT_TRUE(CopyFileW(ZipFixture(L"exe-with-comment.exe").c_str(), stub.c_str(), FALSE));
+  std::string image = ReadFileBytes(stub).substr(0, 100000);
+  ASSERT_TRUE(AddFileToZip(stub, scratch_.File(L"new.txt")));
+  archive = ReadArchive(stub);
+  ASSERT_TRUE(archive.ok);
+  EXPECT_EQ(archive.startOffset, 100000u);
+  EXPECT_EQ(archive.contents.back(), "appended entry\r\n");
+  EXPECT_EQ(ReadFileBytes(stub).substr(0, 100000), image);
+}
+
+TEST_F(ZipWriter, RefusesWhatItCannotAppendToAndLeavesNoFileBehind) {
+  std::wstring notes = scratch_.File(L"notes.zip"), source = scratch_.File(L"source.txt");
+  ASSERT_TRUE(WriteFileBytes(notes, "not an archive at all"));
+  ASSERT_TRUE(WriteFileBytes(source, "data"));
+  EXPECT_FALSE(AddFileToZip(notes, source));
+  EXPECT_EQ(ReadFileBytes(notes), "not an archive at all");
+
+  EXPECT_FALSE(AddFileToZip(scratch_.File(L"missing\\log.zip"), source));
+  EXPECT_FALSE(AddFileToZip(scratch_.File(L"fresh.zip"), scratch_.File(L"no-such-source.txt")));
+  EXPECT_FALSE(PathExists(scratch_.File(L"fresh.zip")));
+  for (const char* name : {"a\\b.txt", "c:x.txt", "/rooted.txt", ""}) {
+    EXPECT_FALSE(AddEntryToArchive(scratch_.File(L"named.zip"), name, "x", 1)) << name;
+    EXPECT_FALSE(PathExists(scratch_.File(L"named.zip"))) << name;
+  }
+}
+
+TEST_F(ZipWriter, AFailedAppendLeavesTheArchiveAsItWas) {
+  if (!PathExists(L"K:\\halvern-small-volume.txt")) GTEST_SKIP() << "no small volume K: (mounting needs root)";
+  std::wstring zip = L"K:\\temp\\restore.zip";
+  ASSERT_TRUE(CopyFileW(ZipFixture(L"append-base.zip").c_str(), zip.c_str(), FALSE));
+  std::string before = ReadFileBytes(zip);
+  // 300 KB that deflate cannot shrink: more than the volume has left.
+  std::string noise(300000, '\0');
+  uint32_t state = 12345;
+  for (char& c : noise) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 24);
+  ASSERT_TRUE(WriteFileBytes(scratch_.File(L"noise.bin"), noise));
+  EXPECT_FALSE(AddFileToZip(zip, scratch_.File(L"noise.bin")));
+  EXPECT_EQ(ReadFileBytes(zip), before);
+  DeleteFileW(zip.c_str());
+}

@@ -1,0 +1,195 @@
+#!/usr/bin/env python3
+"""Archives for the ZIP tests, made with real tools on the build machine, and the check of the
+archives the Windows tests write.
+
+usage: zip-fixtures.py make FOLDER STUB   writes the test archives into FOLDER and signed copies of
+                                           the built stub (osslsigncode, throwaway certificate)
+       zip-fixtures.py check FOLDER       reads FOLDER/written/*.zip back with Python's zipfile
+"""
+import io
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+STAMP = (2020, 5, 17, 12, 30, 0)
+
+
+def write_zip(path, entries, compression=zipfile.ZIP_DEFLATED, comment=b""):
+    """entries: (name, bytes) pairs; a name ending in "/" is a directory entry."""
+    with zipfile.ZipFile(path, "w", compression) as archive:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, STAMP)
+            info.compress_type = zipfile.ZIP_STORED if name.endswith("/") else compression
+            archive.writestr(info, data)
+        archive.comment = comment
+
+
+def zip_bytes(entries, comment=b""):
+    buffer = io.BytesIO()
+    write_zip(buffer, entries, comment=comment)
+    return buffer.getvalue()
+
+
+def fake_image(size):
+    """Bytes standing in for an executable image in front of an archive."""
+    return b"MZ" + bytes((i * 7 + 3) % 251 for i in range(size - 2))
+
+
+def local_data_offset(data, name):
+    """File offset of an entry's data, from its local header."""
+    with zipfile.ZipFile(io.BytesIO(data)) as archive:
+        info = archive.getinfo(name)
+    name_length, extra_length = struct.unpack_from("<HH", data, info.header_offset + 26)
+    return info.header_offset + 30 + name_length + extra_length, info.compress_size
+
+
+def make_archives(folder):
+    text = lambda s: s.encode("ascii")
+
+    write_zip(os.path.join(folder, "dir-then-file.zip"), [("a/", b""), ("a/b.txt", text("inside a"))])
+    write_zip(os.path.join(folder, "no-dir-entry.zip"), [("x/y/z.txt", text("deep"))])
+    write_zip(os.path.join(folder, "fifty.zip"),
+              [(f"f{i:02d}.txt", text(f"entry {i}\n" * (i + 1))) for i in range(50)])
+
+    package = [("setup.exe", text("MZ setup stand-in")), ("data.bin", bytes(range(256)) * 40)]
+    write_zip(os.path.join(folder, "Package.ZIP"), package)
+    write_zip(os.path.join(folder, "package.zip.exe"), package)
+    write_zip(os.path.join(folder, "setup-in-subfolder.zip"),
+              [("readme.txt", text("read me")), ("bin/", b""), ("bin/tools/setup.exe", text("MZ deep setup"))])
+    write_zip(os.path.join(folder, "append-base.zip"), [("page.html", text("<p>old</p>")), ("css/", b"")],
+              comment=b"kept until an entry is added")
+    write_zip(os.path.join(folder, "no-setup.zip"), [("readme.txt", text("no setup here"))])
+    # 2 MiB that deflate to about 2 KiB: more than the small volume holds.
+    write_zip(os.path.join(folder, "big-zeros.zip"),
+              [("payload.bin", bytes(2 * 1024 * 1024)), ("setup.exe", text("MZ after the payload"))])
+    write_zip(os.path.join(folder, "bzip2.zip"), [("packed.txt", text("bzip2 " * 100))],
+              compression=zipfile.ZIP_BZIP2)
+
+    # Appended to an image, offsets relative to the archive's own start, then a 64 KiB comment.
+    with open(os.path.join(folder, "exe-with-comment.exe"), "wb") as out:
+        out.write(fake_image(100000))
+        out.write(zip_bytes([("page.html", text("<p>page</p>")), ("css/", b""), ("css/site.css", text("p{}"))],
+                            comment=b"c" * 65535))
+    # Appended by zipfile's append mode: offsets count from the start of the file.
+    absolute = os.path.join(folder, "exe-absolute-offsets.exe")
+    with open(absolute, "wb") as out:
+        out.write(fake_image(50000))
+    with zipfile.ZipFile(absolute, "a", zipfile.ZIP_DEFLATED) as archive:
+        archive.writestr(zipfile.ZipInfo("page.html", STAMP), text("<p>absolute</p>"))
+
+    whole = zip_bytes([("one.txt", text("one " * 500)), ("two.txt", text("two " * 500)),
+                       ("three.txt", text("three " * 500))])
+    with open(os.path.join(folder, "truncated.zip"), "wb") as out:
+        out.write(whole[: len(whole) // 2])
+
+    # A damaged deflate stream in the second of three entries.
+    entries = [("first.txt", text("first " * 400)), ("second.txt", bytes(range(256)) * 64),
+               ("third.txt", text("third " * 400))]
+    damaged = bytearray(zip_bytes(entries))
+    offset, size = local_data_offset(bytes(damaged), "second.txt")
+    for i in range(size // 3, size // 3 + 8):
+        damaged[offset + i] ^= 0x5A
+    with open(os.path.join(folder, "corrupt-deflate.zip"), "wb") as out:
+        out.write(damaged)
+    # Stored data with one changed byte: only the CRC can tell.
+    buffer = io.BytesIO()
+    write_zip(buffer, entries, compression=zipfile.ZIP_STORED)
+    damaged = bytearray(buffer.getvalue())
+    offset, size = local_data_offset(bytes(damaged), "second.txt")
+    damaged[offset + size // 2] ^= 0x01
+    with open(os.path.join(folder, "crc-mismatch.zip"), "wb") as out:
+        out.write(damaged)
+
+    # An encrypted entry after a plain one, with the zip tool (traditional encryption).
+    with tempfile.TemporaryDirectory() as work:
+        for name, content in (("plain.txt", "plain"), ("secret.txt", "secret")):
+            with open(os.path.join(work, name), "w") as out:
+                out.write(content)
+        target = os.path.join(folder, "encrypted.zip")
+        subprocess.run(["zip", "-q", "-X", target, "plain.txt"], cwd=work, check=True)
+        subprocess.run(["zip", "-q", "-X", "-P", "password", target, "secret.txt"], cwd=work, check=True)
+
+    # Names that lead outside the destination; each archive starts with a harmless entry.
+    escapes = {
+        "escape-parent.zip": "../halvern-escape-parent.txt",
+        "escape-nested.zip": "a/../../halvern-escape-nested.txt",
+        "escape-inner-dotdot.zip": "a/../halvern-escape-inner.txt",
+        "escape-backslash.zip": "..\\halvern-escape-backslash.txt",
+        "escape-drive.zip": "C:/halvern-escape-drive.txt",
+        "escape-drive-relative.zip": "C:halvern-escape-drive-relative.txt",
+        "escape-rooted.zip": "/halvern-escape-rooted.txt",
+        "escape-unc.zip": "//localhost/C$/halvern-escape-unc.txt",
+    }
+    for archive_name, entry_name in escapes.items():
+        write_zip(os.path.join(folder, archive_name), [("ok.txt", text("ok")), (entry_name, text("escaped"))])
+
+
+def make_signed_stubs(folder, stub):
+    with tempfile.TemporaryDirectory() as work:
+        key, cert = os.path.join(work, "key.pem"), os.path.join(work, "cert.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                        "-out", cert, "-subj", "/CN=Halvern Test Signing", "-days", "2"],
+                       check=True, capture_output=True)
+        sign = ["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", stub]
+        target = os.path.join(folder, "HalvernSetup-signed.exe")
+        subprocess.run(sign + ["-out", target], check=True, capture_output=True)
+        subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", target],
+                       check=True, capture_output=True)
+
+        # A certificate table of about 30000 bytes: extra certificates carried in the signature.
+        extra = os.path.join(work, "extra.pem")
+        with open(extra, "w") as out:
+            while out.tell() * 3 // 4 < 30000:
+                out.write(subprocess.run(["openssl", "req", "-x509", "-key", key, "-subj", f"/CN=Extra {out.tell()}",
+                                          "-days", "2"], check=True, capture_output=True, text=True).stdout)
+        target = os.path.join(folder, "HalvernSetup-signed-30k.exe")
+        subprocess.run(sign + ["-ac", extra, "-out", target], check=True, capture_output=True)
+        grown = os.path.getsize(target) - os.path.getsize(stub)
+        if not 28000 <= grown < 60000:
+            raise SystemExit(f"signing added {grown} bytes, expected about 30000")
+
+
+def check_written(folder):
+    written = os.path.join(folder, "written")
+    expected = {
+        "log-twice.zip": [("log.txt", b"first run\r\n"), ("log.txt", b"second run, longer\r\n" * 50)],
+        "appended.zip": [("page.html", b"<p>old</p>"), ("css/", b""), ("new.txt", b"appended entry\r\n")],
+    }
+    failures = []
+    for name, entries in expected.items():
+        path = os.path.join(written, name)
+        try:
+            with zipfile.ZipFile(path) as archive:
+                bad = archive.testzip()
+                infos = archive.infolist()
+                got = [(info.filename, archive.read(info)) for info in infos]
+                if bad is not None:
+                    failures.append(f"{name}: bad CRC in {bad}")
+                if got != entries:
+                    failures.append(f"{name}: entries {[(n, len(d)) for n, d in got]}")
+        except (OSError, zipfile.BadZipFile) as error:
+            failures.append(f"{name}: {error}")
+    for failure in failures:
+        print(failure)
+    print("written archives: " + ("FAILED" if failures else f"{len(expected)} read back"))
+    return 1 if failures else 0
+
+
+def main():
+    command, folder = sys.argv[1], sys.argv[2]
+    if command == "check":
+        return check_written(folder)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(os.path.join(folder, "written"))
+    make_archives(folder)
+    make_signed_stubs(folder, sys.argv[3])
+    print(f"zip fixtures ready in {folder}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
