@@ -1,5 +1,6 @@
 #include "core/ResourceFolder.h"
 
+#include "core/EmbeddedPackage.h"
 #include "core/WorkingFolders.h"
 
 namespace stubframework::core {
@@ -12,7 +13,7 @@ ResourceFolder* CreateResourceFolder(debug::InstallerLog* log) {
     debug::LogError(log, L"create temporary folder failed!");
     return resources;
   }
-  if (LoadEmbeddedPackage(*resources)) {
+  if (LoadEmbeddedPackage(log, resources->folder)) {
     resources->loaded = true;
     debug::LogDebug(log, L"load resource success, temporary folder path : %s",
                     resources->folder.c_str());
@@ -25,11 +26,6 @@ void DestroyResourceFolder(ResourceFolder* resources) {
   if (!resources->folder.empty() && !utils::DeleteFolderTree(resources->folder))
     debug::LogError(resources->log, L"Delete Temp folder failed!");
   delete resources;
-}
-
-bool LoadEmbeddedPackage(ResourceFolder&) {
-  // Placeholder: extraction of the appended UI package arrives with the ZIP issue.
-  return false;
 }
 
 }  // namespace stubframework::core

@@ -18,7 +18,4 @@ ResourceFolder* CreateResourceFolder(debug::InstallerLog* log);
 // Deletes the folder with its content, then the object.
 void DestroyResourceFolder(ResourceFolder* resources);
 
-// Extracts the UI package appended to this executable into folder.
-bool LoadEmbeddedPackage(ResourceFolder& resources);
-
 }  // namespace stubframework::core
