@@ -57,4 +57,15 @@ bool CheckRelaunch(const std::wstring&, const std::wstring&) {
   return true;
 }
 
+bool GetShortcutPath(const std::wstring& commandLine, std::wstring& path) {
+  const std::wstring prefix = L"shortcut=";
+  for (const std::wstring& argument : SplitCommandLine(commandLine)) {
+    if (argument.compare(0, prefix.size(), prefix) == 0) {
+      path = argument.substr(prefix.size());
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace stubframework::core

@@ -20,4 +20,8 @@ std::wstring PassthroughArguments(const std::wstring& commandLine);
 // True = continue as the user-interface process.
 bool CheckRelaunch(const std::wstring& productCode, const std::wstring& majorVersion);
 
+// The value of the first argument, the program path included, that begins with "shortcut="
+// (case-sensitive): the stub file the user started when this process is its relaunched copy.
+bool GetShortcutPath(const std::wstring& commandLine, std::wstring& path);
+
 }  // namespace stubframework::core

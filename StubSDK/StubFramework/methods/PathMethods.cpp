@@ -1,0 +1,92 @@
+// getCurrentPath, getDesktopPath, getTempPath and getResourceLocation: the folders the page
+// works with.
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cwchar>
+
+#include "core/CommandLine.h"
+#include "core/FrameworkCore.h"
+#include "core/WorkingFolders.h"
+#include "methods/ExternalMethods.h"
+
+namespace stubframework {
+namespace {
+
+// The folder the user started the stub from: that of the "shortcut=" file when this process is
+// a relaunched copy, otherwise that of the running executable.
+std::wstring LaunchFolder() {
+  std::wstring shortcut;
+  if (core::GetShortcutPath(GetCommandLineW(), shortcut)) {
+    size_t slash = shortcut.rfind(L'\\');
+    if (slash != std::wstring::npos) return shortcut.substr(0, slash);
+  }
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return L"";
+  PathRemoveFileSpecW(path);
+  return path;
+}
+
+// The named folder under the temporary directory with a trailing backslash, created if missing;
+// empty when the temporary path is unusable or the name leads out of the temporary directory.
+std::wstring NamedTempFolder(const std::wstring& name) {
+  wchar_t shortPath[MAX_PATH] = {};
+  DWORD length = GetTempPathW(MAX_PATH, shortPath);
+  if (length == 0 || length >= MAX_PATH - 1) return L"";
+  wchar_t folder[2 * MAX_PATH] = {};
+  DWORD longLength = GetLongPathNameW(shortPath, folder, 2 * MAX_PATH);
+  if (longLength == 0 || longLength >= 2 * MAX_PATH) wcscpy(folder, shortPath);
+  if (!PathAppendW(folder, name.c_str()) || !PathAddBackslashW(folder)) return L"";
+  // A name such as "..\x" or "C:\x" would otherwise hand the page a folder anywhere.
+  if (!utils::IsBelowTempFolder(folder)) return L"";
+  // An existing folder is fine; one that could not be made is no answer to give the page.
+  CreateDirectoryW(folder, nullptr);
+  if (!PathIsDirectoryW(folder)) return L"";
+  return folder;
+}
+
+}  // namespace
+
+HRESULT ExternalMethods::GetCurrentPath(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  core::FrameworkLogDebug(core_, L"EMGetCurrentPath");
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
+  if (FAILED(hr) || !result) return hr;
+  std::wstring path = LaunchFolder();
+  core::FrameworkLogDebug(core_, L"EMGetCurrentPath %s", path.c_str());
+  SetResultText(result, path);
+  return S_OK;
+}
+
+HRESULT ExternalMethods::GetDesktopPath(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  core::FrameworkLogDebug(core_, L"EMGetDesktopPath");
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
+  if (FAILED(hr) || !result) return hr;
+  wchar_t path[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, path))) path[0] = L'\0';
+  core::FrameworkLogDebug(core_, L"EMGetDesktopPath %s", path);
+  SetResultText(result, path);
+  return S_OK;
+}
+
+HRESULT ExternalMethods::GetTempPathMethod(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  core::FrameworkLogDebug(core_, L"EMGetTempPath");
+  HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR});
+  if (FAILED(hr) || !result) return hr;
+  std::wstring name = ArgumentText(params, 0);
+  if (name.empty()) name = core_->parameters->ProductId();
+  std::wstring path = NamedTempFolder(name);
+  core::FrameworkLogDebug(core_, L"EMGetTempPath %s", path.c_str());
+  SetResultText(result, path);
+  return S_OK;
+}
+
+HRESULT ExternalMethods::GetResourceLocation(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
+  if (FAILED(hr) || !result) return hr;
+  SetResultText(result, core_->external->GetProperty(L"resourceLocation"));
+  return S_OK;
+}
+
+}  // namespace stubframework
