@@ -1,0 +1,148 @@
+// Script scenarios that need files made on the Linux side or set up by the test itself. Each runs
+// tests/methods/hosted/<name>.js in script_host.exe, or in a signed copy of it, after a prelude
+// that defines the scenario's variables.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/TextFormat.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using Variables = std::vector<std::pair<std::string, std::wstring>>;
+
+// An environment path in Windows form with a trailing backslash; Unix paths go through Z:.
+std::wstring EnvironmentFolder(const wchar_t* name) {
+  const wchar_t* value = _wgetenv(name);
+  std::wstring path = value ? value : L"";
+  if (path.empty()) return path;
+  if (path[0] == L'/') path = L"Z:" + path;
+  for (wchar_t& c : path)
+    if (c == L'/') c = L'\\';
+  if (path.back() != L'\\') path += L'\\';
+  return path;
+}
+
+std::string ScriptString(const std::wstring& text) {
+  std::string quoted = "\"";
+  for (char c : stubframework::utils::WideToUtf8(text)) {
+    if (c == '\\' || c == '"') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+class MethodScenarioTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fixtures_ = EnvironmentFolder(L"HALVERN_METHOD_FIXTURES");
+    source_ = EnvironmentFolder(L"HALVERN_SOURCE_DIR");
+    ASSERT_FALSE(fixtures_.empty()) << "HALVERN_METHOD_FIXTURES is not set";
+    ASSERT_FALSE(source_.empty()) << "HALVERN_SOURCE_DIR is not set";
+  }
+
+  // The exit code of the scenario: 0 when every check in it passed.
+  DWORD Run(const wchar_t* scenario, const Variables& variables, std::wstring host = L"",
+            const std::wstring& arguments = L"") {
+    std::string prelude;
+    for (const auto& variable : variables)
+      prelude += "var " + variable.first + " = " + ScriptString(variable.second) + ";\n";
+    std::wstring preludePath = scratch_.File(L"prelude.js");
+    EXPECT_TRUE(testsupport::WriteFileBytes(preludePath, prelude));
+    if (host.empty()) host = testsupport::ProgramFolder() + L"script_host.exe";
+    std::wstring commandLine = L"\"" + host + L"\" run=1 " + arguments + L" \"" + source_ +
+                               L"tests\\scripthost\\testlib.js\" \"" + preludePath + L"\" \"" + source_ +
+                               L"tests\\methods\\hosted\\" + scenario + L".js\"";
+    testsupport::ProcessResult result = testsupport::RunAndWait(host, commandLine, 60000);
+    EXPECT_TRUE(result.finished) << "scenario " << stubframework::utils::WideToUtf8(scenario);
+    return result.exitCode;
+  }
+
+  testsupport::ScratchFolder scratch_;
+  std::wstring fixtures_;
+  std::wstring source_;
+};
+
+TEST_F(MethodScenarioTest, SizesAndCrcsOfLargeAndOpenFiles) {
+  const std::string content = "hello world";
+  std::wstring closed = scratch_.File(L"closed.txt");
+  ASSERT_TRUE(testsupport::WriteFileBytes(closed, content));
+  // Held open the way a download in progress holds its file.
+  std::wstring open = scratch_.File(L"open.txt");
+  HANDLE writer = CreateFileW(open.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(writer, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+
+  EXPECT_EQ(Run(L"file_sizes", {{"big", fixtures_ + L"big.bin"}, {"open", open}, {"closed", closed}}), 0u);
+  CloseHandle(writer);
+}
+
+TEST_F(MethodScenarioTest, InstallerPackageVersion) {
+  EXPECT_EQ(Run(L"package_version", {{"msi", fixtures_ + L"probe.msi"},
+                                     {"text", fixtures_ + L"plain.txt"},
+                                     {"missing", fixtures_ + L"missing.msi"}}),
+            0u);
+}
+
+TEST_F(MethodScenarioTest, RegistryDwordsReadAsSignedDecimals) {
+  const wchar_t subkey[] = L"Software\\HalvernDwordTest";
+  DWORD minusOne = 0xFFFFFFFF, seven = 7;
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, subkey, L"MinusOne", REG_DWORD, &minusOne, sizeof(DWORD)),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, subkey, L"Seven", REG_DWORD, &seven, sizeof(DWORD)), ERROR_SUCCESS);
+  EXPECT_EQ(Run(L"registry_dword", {{"key", std::wstring(L"HKEY_CURRENT_USER\\") + subkey}}), 0u);
+  testsupport::DeleteKeyTree(HKEY_CURRENT_USER, subkey);
+}
+
+// With the temporary directory given in its short form, getTempPath still answers the long one.
+TEST_F(MethodScenarioTest, TempPathInLongForm) {
+  std::wstring longTemp = scratch_.File(L"Halvern Long Temporary Folder\\");
+  ASSERT_TRUE(CreateDirectoryW(longTemp.c_str(), nullptr));
+  wchar_t shortTemp[MAX_PATH] = {};
+  ASSERT_GT(GetShortPathNameW(longTemp.c_str(), shortTemp, MAX_PATH), 0u);
+  ASSERT_NE(std::wstring(shortTemp), longTemp) << "no short names on this volume";
+  wchar_t savedTmp[MAX_PATH] = {}, savedTemp[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH);
+  GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH);
+  SetEnvironmentVariableW(L"TMP", shortTemp);
+  SetEnvironmentVariableW(L"TEMP", shortTemp);
+
+  EXPECT_EQ(Run(L"temp_path", {{"expected", longTemp + L"HLVN\\"}}), 0u);
+  SetEnvironmentVariableW(L"TMP", savedTmp);
+  SetEnvironmentVariableW(L"TEMP", savedTemp);
+  EXPECT_TRUE(testsupport::PathExists(longTemp + L"HLVN\\"));
+}
+
+// getEmbeddedDataFromCurrentExe reads the running executable: each case runs a signed copy of the
+// test host carrying a different text after its certificate.
+TEST_F(MethodScenarioTest, EmbeddedDataOfTheRunningExecutable) {
+  struct Case {
+    const wchar_t* host;
+    int length;
+    const wchar_t* expected;
+  };
+  const Case cases[] = {
+      {L"host-signed.exe", 5, L""},              // signed, nothing after the certificate
+      {L"host-tail-abc.exe", 5, L""},            // three characters, five asked for
+      {L"host-tail-abc.exe", 3, L"abc"},
+      {L"host-tail-hello.exe", 5, L"Hello"},     // exactly as long as asked
+      {L"host-tail-long.exe", 5, L"Hello"},      // the first characters of a longer text
+      {L"host-tail-long.exe", 0, L""},
+      {L"host-tail-utf8.exe", 5, L"Gr\u00fc\u00dfe"},
+      {L"host-tail-huge.exe", 5, L""},           // more than 100000 bytes after the certificate
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(stubframework::utils::WideToUtf8(c.host) + " " + std::to_string(c.length));
+    EXPECT_EQ(Run(L"embedded_data", {{"asked", std::to_wstring(c.length)}, {"expected", c.expected}},
+                  fixtures_ + c.host),
+              0u);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""Files for the registry, file and path method tests, made with real tools on the build machine.
+
+usage: method-fixtures.py make FOLDER SCRIPT_HOST WXS   writes the fixtures into FOLDER
+       method-fixtures.py clean FOLDER                  removes the sparse 5 GiB file
+
+FOLDER receives:
+  big.bin                  a sparse file of 5 GiB (no disk space used)
+  plain.txt                a text file
+  probe.msi                an installer package built by wixl from WXS (ProductVersion 3.14.159.26)
+  host-*.exe               copies of SCRIPT_HOST signed by osslsigncode with a throwaway
+                           certificate, most with a text after the first certificate entry
+  probe32.exe, probe64.exe tiny 32-bit and 64-bit programs, signed, with the tail text "abc"
+  not-pe.txt, truncated.exe inputs that are not whole executables
+"""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+BIG_SIZE = 5 * 1024 * 1024 * 1024
+
+
+def certificate_directory(data):
+    """File position of the certificate-table entry of the optional header's data directory."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    magic = struct.unpack_from("<H", data, pe + 24)[0]
+    return pe + 24 + (96 if magic == 0x10B else 112) + 4 * 8
+
+
+def with_tail(signed, tail):
+    """The signed file with tail bytes after its certificate table, counted in the table's size."""
+    data = bytearray(signed)
+    entry = certificate_directory(data)
+    offset, size = struct.unpack_from("<II", data, entry)
+    if offset + size != len(data):
+        raise SystemExit("the certificate table is not at the end of the signed file")
+    struct.pack_into("<I", data, entry + 4, size + len(tail))
+    return bytes(data) + tail
+
+
+def patched(signed, table_offset=None, first_length=None):
+    data = bytearray(signed)
+    entry = certificate_directory(data)
+    offset = struct.unpack_from("<I", data, entry)[0]
+    if table_offset is not None:
+        struct.pack_into("<I", data, entry, table_offset)
+    if first_length is not None:
+        struct.pack_into("<I", data, offset, first_length)
+    return bytes(data)
+
+
+def sign(source, target, work):
+    key, cert = os.path.join(work, "key.pem"), os.path.join(work, "cert.pem")
+    if not os.path.exists(key):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                        "-out", cert, "-subj", "/CN=Halvern Method Test Signing", "-days", "2"],
+                       check=True, capture_output=True)
+    if os.path.exists(target):
+        os.remove(target)
+    subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-in", source, "-out", target],
+                   check=True, capture_output=True)
+    with open(target, "rb") as f:
+        return f.read()
+
+
+def write(folder, name, data):
+    with open(os.path.join(folder, name), "wb") as out:
+        out.write(data)
+
+
+def make_signed(folder, script_host, work):
+    signed = sign(script_host, os.path.join(folder, "host-signed.exe"), work)
+    tails = {
+        "host-tail-abc.exe": b"abc",
+        "host-tail-hello.exe": b"Hello",
+        "host-tail-long.exe": b"Hello, signed world",
+        "host-tail-utf8.exe": "Grüße, 世界".encode("utf-8"),
+        "host-tail-invalid.exe": b"ab\xc3\x28cd",
+        "host-tail-nul.exe": b"ab\x00cd",
+        "host-tail-limit.exe": b"y" * 100000,
+        "host-tail-huge.exe": b"z" * 100001,
+    }
+    for name, tail in tails.items():
+        write(folder, name, with_tail(signed, tail))
+    write(folder, "host-table-past-end.exe", patched(with_tail(signed, b"abc"), table_offset=len(signed) + 4096))
+    tailed = with_tail(signed, b"abc")
+    table_size = struct.unpack_from("<I", tailed, certificate_directory(tailed) + 4)[0]
+    write(folder, "host-first-too-long.exe", patched(tailed, first_length=table_size + 8))
+    write(folder, "truncated.exe", signed[:200])
+    write(folder, "not-pe.txt", b"plain text, not an executable\r\n")
+
+    # The shipped stub is a 32-bit image and the test programs may be 64-bit: one of each layout.
+    source = os.path.join(work, "probe.c")
+    with open(source, "w") as out:
+        out.write("int main(void) { return 0; }\n")
+    for bits, compiler in (("32", "i686-w64-mingw32-gcc-posix"), ("64", "x86_64-w64-mingw32-gcc-posix")):
+        program = os.path.join(work, f"probe{bits}-unsigned.exe")
+        subprocess.run([compiler, "-O2", "-s", "-o", program, source], check=True, capture_output=True)
+        probe = sign(program, os.path.join(work, f"probe{bits}-signed.exe"), work)
+        write(folder, f"probe{bits}.exe", with_tail(probe, b"abc"))
+
+
+def make_package(folder, wxs, work):
+    with open(os.path.join(work, "readme.txt"), "w") as out:
+        out.write("read me\n")
+    subprocess.run(["wixl", "-o", os.path.join(folder, "probe.msi"), os.path.abspath(wxs)], cwd=work,
+                   check=True, capture_output=True)
+
+
+def main():
+    command, folder = sys.argv[1], sys.argv[2]
+    big = os.path.join(folder, "big.bin")
+    if command == "clean":
+        if os.path.exists(big):
+            os.remove(big)
+        return 0
+    script_host, wxs = sys.argv[3], sys.argv[4]
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    with open(big, "wb") as out:
+        out.truncate(BIG_SIZE)
+    write(folder, "plain.txt", b"not an installer package\r\n")
+    with tempfile.TemporaryDirectory() as work:
+        make_package(folder, wxs, work)
+        make_signed(folder, script_host, work)
+    print(f"method fixtures ready in {folder}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
