@@ -3,6 +3,7 @@
 // IObject and is created as a details::Object<T>.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 #include <utility>
@@ -23,6 +24,12 @@ struct ILogger : IObject {
 };
 
 namespace details {
+
+// The number of engine objects alive in the process. Tests compare it before and after a task's
+// life to show that every reference taken was given back.
+inline std::atomic<long> liveObjects{0};
+
+inline long LiveObjectCount() { return liveObjects.load(); }
 
 // The concrete form of an engine object: T plus a count guarded by a critical section. The count
 // starts at 1; the object destroys itself and frees its C-allocated memory when it reaches 0.
@@ -56,8 +63,12 @@ class Object final : public T {
   template <class... Args>
   explicit Object(Args&&... args) : T(std::forward<Args>(args)...) {
     InitializeCriticalSection(&lock_);
+    ++liveObjects;
   }
-  ~Object() { DeleteCriticalSection(&lock_); }
+  ~Object() {
+    DeleteCriticalSection(&lock_);
+    --liveObjects;
+  }
 
   CRITICAL_SECTION lock_;
   long referenceCount_ = 1;

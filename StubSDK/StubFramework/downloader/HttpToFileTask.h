@@ -1,0 +1,60 @@
+#pragma once
+// Downloads one byte region of a resource into an open file. Every response header is checked
+// against the region still missing, surplus data is refused, and a response that ends early is
+// continued with a new request for the rest.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "downloader/Task.h"
+#include "downloader/TaskLock.h"
+#include "downloader/Text.h"
+
+namespace downloader {
+
+class HttpToFileTask : public ITask, public TaskLock<HttpToFileTask, long> {
+ public:
+  void Start() override;
+  void Cancel() override;
+
+ protected:
+  HttpToFileTask(HANDLE file, int64_t offset, int64_t size, IHttpToFileCallback* callback,
+                 ILogger* logger);
+  virtual ~HttpToFileTask();
+
+ private:
+  class HttpCallback;
+  friend class details::Object<HttpToFileTask>;
+  friend class TaskLock<HttpToFileTask, long>;
+  friend ITask* CreateHttpToFileTask(const wchar_t* url, HANDLE file, int64_t offset, int64_t size,
+                                     IHttpToFileCallback* callback, ILogger* logger);
+
+  bool StartHttp();
+  void OnHttpHeader(HttpHeader&& header);
+  bool OnHttpStatusOK(HttpHeader& header);
+  bool OnHttpStatusPartialContent(HttpHeader& header);
+  void OnData(const Buffer& data);
+  void OnComplete(long result);
+  // The close action: cancels the current request, whose completion then ends the task.
+  void Close();
+  void CompleteFinally();
+  void ReleaseHttpTask();
+
+  WideText url_;
+  HANDLE file_;  // not owned: the creator positions it at offset and closes it
+  int64_t offset_;
+  int64_t remaining_;
+  IHttpToFileCallback* callback_;
+  ITask* httpTask_ = nullptr;
+  Text etag_;
+  ILogger* logger_;
+  int64_t requestOffset_ = 0;  // offset_ when the current request started
+  int requestsWithoutProgress_ = 0;
+};
+
+// The file must be open for writing and positioned at offset. Null when url, callback or logger
+// is null or memory runs out.
+ITask* CreateHttpToFileTask(const wchar_t* url, HANDLE file, int64_t offset, int64_t size,
+                            IHttpToFileCallback* callback, ILogger* logger);
+
+}  // namespace downloader

@@ -1,0 +1,55 @@
+#pragma once
+// Downloads a whole resource into memory and hands the bytes over with the result. The resource
+// must announce its length, below 2^31 bytes; a response that ends early is continued with a
+// range request for the rest.
+#include <cstdint>
+
+#include "downloader/Task.h"
+#include "downloader/TaskLock.h"
+#include "downloader/Text.h"
+
+namespace downloader {
+
+class HttpToMemTask : public ITask, public TaskLock<HttpToMemTask, long> {
+ public:
+  void Start() override;
+  void Cancel() override;
+
+ protected:
+  HttpToMemTask(ITaskCallback<HttpToMemResult>* callback, ILogger* logger);
+  virtual ~HttpToMemTask();
+
+ private:
+  class HttpToMemHttpCallback;
+  friend class details::Object<HttpToMemTask>;
+  friend class TaskLock<HttpToMemTask, long>;
+  friend ITask* CreateHttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult>* callback,
+                                    ILogger* logger);
+
+  bool StartHttp();
+  void OnHttpHeader(HttpHeader&& header);
+  void OnHttpStatusOK(HttpHeader& header);
+  bool OnHttpStatusPartialContent(HttpHeader& header);
+  void OnData(const Buffer& data);
+  void OnComplete(long result);
+  // The close action: cancels the current request, whose completion then ends the task.
+  void Close();
+  void CompleteFinally();
+  void ReleaseHttpTask();
+
+  WideText url_;
+  ITaskCallback<HttpToMemResult>* callback_;
+  IHttpCallback* httpCallback_ = nullptr;  // used for every request; null if it could not be made
+  ITask* httpTask_ = nullptr;
+  Text etag_;
+  int64_t position_ = 0;  // bytes stored; never beyond the buffer's size
+  HttpToMemResult completion_;
+  ILogger* logger_;
+  int64_t furthestPosition_ = 0;  // the most bytes any request has stored so far
+  int requestsWithoutProgress_ = 0;
+};
+
+// Null when an argument is null or memory runs out.
+ITask* CreateHttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult>* callback, ILogger* logger);
+
+}  // namespace downloader
