@@ -1,0 +1,229 @@
+#include "EngineTest.h"
+#include "downloader/HttpTask.h"
+#include "downloader/ResultCodes.h"
+
+using namespace downloader;
+using namespace enginetest;
+
+namespace {
+
+HttpRange Range(int64_t offset, int64_t size, const char* etag = "") {
+  HttpRange range;
+  range.offset = offset;
+  range.size = size;
+  range.etag.Assign(etag);
+  return range;
+}
+
+class HttpTaskTest : public EngineTest {
+ protected:
+  // Runs one request to its end.
+  void Fetch(HttpRecorder* recorder, const std::wstring& url, HttpRange&& range) {
+    Ref<ITask> task(CreateHttpTask(url.c_str(), std::move(range), recorder, logger_));
+    ASSERT_NE(task.Get(), nullptr);
+    task->Start();
+    ASSERT_TRUE(recorder->WaitDone());
+  }
+};
+
+TEST_F(HttpTaskTest, WholeFileComesAsHeaderThenPiecesInOrderThenOneCompletion) {
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), NginxUrl(L"/data3m.bin"), Range(0, 0)));
+  std::string expected = ServedFile(L"data3m.bin");
+  ASSERT_EQ(recorder->headers.size(), 1u);
+  EXPECT_EQ(recorder->headers[0].statusCode, 200);
+  EXPECT_EQ(recorder->headers[0].offset, 0);
+  EXPECT_EQ(recorder->headers[0].size, static_cast<int64_t>(expected.size()));
+  EXPECT_EQ(recorder->headers[0].total, static_cast<int64_t>(expected.size()));
+  EXPECT_FALSE(recorder->headers[0].etag.empty());
+  EXPECT_FALSE(recorder->dataBeforeHeader);
+  EXPECT_TRUE(recorder->body == expected) << "body differs, " << recorder->body.size() << " bytes";
+  // One reused block: no piece is larger than it, and a 3 MiB body does not come in 8 KiB bits.
+  EXPECT_LE(recorder->largestPiece, HttpTask::kPieceSize);
+  EXPECT_LT(recorder->dataCalls, 200);
+  EXPECT_EQ(recorder->result, kResultOk);
+  EXPECT_EQ(recorder->completions, 1);
+  EXPECT_TRUE(LogHas("HttpTask::ProcessData> Complete."));
+}
+
+TEST_F(HttpTaskTest, RangeFromNginxReportsItsPositionInTheResource) {
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), NginxUrl(L"/data1000.bin"), Range(100, 50)));
+  ASSERT_EQ(recorder->headers.size(), 1u);
+  EXPECT_EQ(recorder->headers[0].statusCode, 206);
+  EXPECT_EQ(recorder->headers[0].offset, 100);
+  EXPECT_EQ(recorder->headers[0].size, 50);
+  EXPECT_EQ(recorder->headers[0].total, 1000);
+  EXPECT_TRUE(recorder->body == ServedFile(L"data1000.bin").substr(100, 50));
+  EXPECT_TRUE(LogHas("HttpTask::SetRange> Range: bytes=100-149"));
+}
+
+TEST_F(HttpTaskTest, IfRangeWithAnOutdatedEtagGetsTheWholeResource) {
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ASSERT_NO_FATAL_FAILURE(
+      Fetch(recorder.Get(), NginxUrl(L"/data1000.bin"), Range(100, 50, "\"outdated\"")));
+  ASSERT_EQ(recorder->headers.size(), 1u);
+  EXPECT_EQ(recorder->headers[0].statusCode, 200);
+  EXPECT_EQ(recorder->headers[0].total, 1000);
+  EXPECT_EQ(recorder->body.size(), 1000u);
+  EXPECT_TRUE(LogHas("HttpTask::SetIfRange> If-Range: \"outdated\""));
+}
+
+TEST_F(HttpTaskTest, WholeResourceWithEtagSendsNeitherRangeNorIfRange) {
+  std::string tag = NewTag();
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag)),
+                                Range(0, 0, "\"abc\"")));
+  std::vector<ServerRequest> requests = RequestsWithTag(tag);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].range, "-");
+  EXPECT_EQ(requests[0].ifRange, "-");
+  EXPECT_EQ(recorder->body.size(), 1000u);
+}
+
+TEST_F(HttpTaskTest, RangeWithEtagSendsBothHeaders) {
+  std::string tag = NewTag();
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag)),
+                                Range(10, 20, "\"abc\"")));
+  std::vector<ServerRequest> requests = RequestsWithTag(tag);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].range, "bytes=10-29");
+  EXPECT_EQ(requests[0].ifRange, "\"abc\"");
+}
+
+TEST_F(HttpTaskTest, SchemeOtherThanHttpCompletesInsideStartAndReleasesTheCallback) {
+  bool destroyed = false;
+  HttpRecorder* recorder = HttpRecorder::Create();
+  recorder->destroyed = &destroyed;
+  Ref<ITask> task(CreateHttpTask(L"ftp://127.0.0.1/data1000.bin", Range(0, 0), recorder, logger_));
+  ASSERT_NE(task.Get(), nullptr);
+  task->Start();
+  EXPECT_EQ(recorder->completions, 1);
+  EXPECT_EQ(recorder->result, kResultInvalidUrl);
+  EXPECT_TRUE(recorder->headers.empty());
+  // The task is still alive; if it had kept its reference, ours would not be the last one.
+  recorder->Release();
+  EXPECT_TRUE(destroyed) << "the task still holds its callback";
+}
+
+TEST_F(HttpTaskTest, EmptyBodyGivesTheHeaderNoDataAndSuccess) {
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), NginxUrl(L"/empty.bin"), Range(0, 0)));
+  ASSERT_EQ(recorder->headers.size(), 1u);
+  EXPECT_EQ(recorder->headers[0].statusCode, 200);
+  // Content-Length 0 and no Content-Range: the total is known to be 0.
+  EXPECT_EQ(recorder->headers[0].offset, 0);
+  EXPECT_EQ(recorder->headers[0].size, 0);
+  EXPECT_EQ(recorder->headers[0].total, 0);
+  EXPECT_EQ(recorder->dataCalls, 0);
+  EXPECT_EQ(recorder->result, kResultOk);
+  EXPECT_EQ(recorder->completions, 1);
+  EXPECT_TRUE(LogHas("HttpTask::ProcessData> Complete."));
+}
+
+TEST_F(HttpTaskTest, NoContentRangeAndNoLengthLeaveTheTotalUnknown) {
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ASSERT_NO_FATAL_FAILURE(
+      Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?no_length=1"), Range(0, 0)));
+  ASSERT_EQ(recorder->headers.size(), 1u);
+  EXPECT_EQ(recorder->headers[0].offset, 0);
+  EXPECT_EQ(recorder->headers[0].size, 0);
+  EXPECT_EQ(recorder->headers[0].total, -1);
+  EXPECT_EQ(recorder->body, ServedFile(L"data1000.bin"));
+  EXPECT_EQ(recorder->result, kResultOk);
+}
+
+TEST_F(HttpTaskTest, AsteriskTotalIsLoggedAndTheLengthGivesTheTotal) {
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ASSERT_NO_FATAL_FAILURE(
+      Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?total=*"), Range(0, 100)));
+  ASSERT_EQ(recorder->headers.size(), 1u);
+  EXPECT_EQ(recorder->headers[0].statusCode, 206);
+  EXPECT_EQ(recorder->headers[0].offset, 0);
+  EXPECT_EQ(recorder->headers[0].size, 100);
+  EXPECT_EQ(recorder->headers[0].total, 100);
+  EXPECT_TRUE(LogHas("HttpTask::GetContentRange> Unknown content range bytes 0-99/*."));
+}
+
+TEST_F(HttpTaskTest, ContentRangeThatCannotDescribeTheResourceIsNotTrusted) {
+  // Each of them would give a size of 0 or less, a range past the total, or numbers that overflow.
+  for (const wchar_t* range : {L"bytes%2050-49/1000", L"bytes%200-99/50", L"bytes%20-5-10/1000",
+                               L"bytes%200-99999999999999999999/99999999999999999999"}) {
+    Ref<HttpRecorder> recorder(HttpRecorder::Create());
+    ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?content_range=") + range,
+                                  Range(0, 100)));
+    ASSERT_EQ(recorder->headers.size(), 1u);
+    EXPECT_EQ(recorder->headers[0].offset, 0) << Narrow(range);
+    EXPECT_EQ(recorder->headers[0].total, 100) << Narrow(range);
+  }
+  EXPECT_TRUE(LogHas("HttpTask::GetContentRange> Unknown content range bytes 50-49/1000."));
+}
+
+TEST_F(HttpTaskTest, ErrorStatusIsPassedOnNotJudged) {
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?status=500"), Range(0, 0)));
+  ASSERT_EQ(recorder->headers.size(), 1u);
+  EXPECT_EQ(recorder->headers[0].statusCode, 500);
+  EXPECT_EQ(recorder->body, "fault 500\n");
+  EXPECT_EQ(recorder->result, kResultOk);
+}
+
+TEST_F(HttpTaskTest, EtagWithAControlCharacterIsNoValidator) {
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ASSERT_NO_FATAL_FAILURE(
+      Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?etag=%22a%01b%22"), Range(0, 0)));
+  ASSERT_EQ(recorder->headers.size(), 1u);
+  EXPECT_EQ(recorder->headers[0].etag, "");
+}
+
+TEST_F(HttpTaskTest, CancelDuringAPendingReadEndsWithTheCancelCode) {
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  // The server sends its header, then nothing for 3 s.
+  Ref<ITask> task(CreateHttpTask(FaultUrl(L"/data1000.bin?cut=0&stall=3").c_str(), Range(0, 0),
+                                 recorder.Get(), logger_));
+  ASSERT_NE(task.Get(), nullptr);
+  task->Start();
+  ASSERT_TRUE(recorder->WaitHeader());
+  Sleep(300);  // the read for the body is pending now
+  task->Cancel();
+  ASSERT_TRUE(recorder->WaitDone());
+  EXPECT_EQ(recorder->result, kResultCancelled);
+  EXPECT_EQ(recorder->completions, 1);
+  EXPECT_EQ(recorder->dataCalls, 0);
+  EXPECT_TRUE(LogHas("HttpTask::Cancel> Cancel"));
+  EXPECT_FALSE(LogHas("INTERNET_STATUS_REQUEST_COMPLETE failed: 12017"));
+}
+
+TEST_F(HttpTaskTest, ReleasingANeverStartedTaskCallsNothing) {
+  bool destroyed = false;
+  HttpRecorder* recorder = HttpRecorder::Create();
+  recorder->destroyed = &destroyed;
+  ITask* task = CreateHttpTask(NginxUrl(L"/data1000.bin").c_str(), Range(0, 0), recorder, logger_);
+  ASSERT_NE(task, nullptr);
+  task->Release();
+  EXPECT_EQ(recorder->completions, 0);
+  EXPECT_TRUE(recorder->headers.empty());
+  recorder->Release();
+  EXPECT_TRUE(destroyed);
+}
+
+TEST_F(HttpTaskTest, CancelBeforeStartHasNoEffect) {
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  Ref<ITask> task(CreateHttpTask(NginxUrl(L"/data1000.bin").c_str(), Range(0, 0), recorder.Get(), logger_));
+  ASSERT_NE(task.Get(), nullptr);
+  task->Cancel();
+  task->Start();
+  ASSERT_TRUE(recorder->WaitDone());
+  EXPECT_EQ(recorder->result, kResultOk);
+  EXPECT_EQ(recorder->body.size(), 1000u);
+}
+
+TEST_F(HttpTaskTest, CreationRefusesMissingArguments) {
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  EXPECT_EQ(CreateHttpTask(nullptr, Range(0, 0), recorder.Get(), logger_), nullptr);
+  EXPECT_EQ(CreateHttpTask(L"http://127.0.0.1/", Range(0, 0), nullptr, logger_), nullptr);
+  EXPECT_EQ(CreateHttpTask(L"http://127.0.0.1/", Range(0, 0), recorder.Get(), nullptr), nullptr);
+}
+
+}  // namespace
