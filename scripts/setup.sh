@@ -9,7 +9,7 @@ packages=(
   libz-mingw-w64-dev googletest
   wine wine32:i386 wine64
   xvfb xauth
-  nginx-light wixl osslsigncode openssl zip unzip
+  nginx-light curl wixl osslsigncode openssl zip unzip
 )
 
 SUDO=""
