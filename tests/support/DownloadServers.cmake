@@ -1,9 +1,10 @@
 # The HTTP servers of the download tests (scripts/test-servers.sh): nginx and the fault server on
 # loopback ports picked at test time, started before the tests that need them and stopped after
-# the last one. A test program reaches them through the file that HALVERN_TEST_SERVERS names.
+# the last one, or by themselves after an hour. A test program reaches them through the file that
+# HALVERN_TEST_SERVERS names.
 set(HALVERN_DOWNLOAD_SERVERS ${CMAKE_BINARY_DIR}/download-servers)
 add_test(NAME downloader_servers_start
-  COMMAND ${CMAKE_SOURCE_DIR}/scripts/test-servers.sh start ${HALVERN_DOWNLOAD_SERVERS})
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/test-servers.sh start ${HALVERN_DOWNLOAD_SERVERS} 3600)
 set_tests_properties(downloader_servers_start PROPERTIES FIXTURES_SETUP download_servers)
 add_test(NAME downloader_servers_stop
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/test-servers.sh stop ${HALVERN_DOWNLOAD_SERVERS})
