@@ -24,40 +24,22 @@ ExternalMethods::ExternalMethods(core::FrameworkCore* core) : core_(core) {
 
   Register(L"getProperty", &ExternalMethods::GetPropertyMethod);
   Register(L"setProperty", &ExternalMethods::SetPropertyMethod);
-  // Placeholders: each of these names answers E_NOTIMPL until the issue named beside it lands.
-  Register(L"download", &ExternalMethods::NotBuilt);                       // download worker
-  Register(L"stopDownload", &ExternalMethods::NotBuilt);                   // download worker
-  Register(L"install", &ExternalMethods::NotBuilt);                        // install worker
   Register(L"closeWindow", &ExternalMethods::CloseWindow);
   Register(L"dragWindow", &ExternalMethods::DragWindow);
   Register(L"hideWindow", &ExternalMethods::HideWindow);
   Register(L"showWindow", &ExternalMethods::ShowWindowMethod);
   Register(L"terminateWindow", &ExternalMethods::TerminateWindow);
   Register(L"selectFolder", &ExternalMethods::SelectFolder);
-  Register(L"startProgram", &ExternalMethods::NotBuilt);                   // launch methods
   Register(L"messageBox", &ExternalMethods::MessageBoxMethod);
-  Register(L"restartSystem", &ExternalMethods::NotBuilt);                  // launch methods
   Register(L"deleteRegKey", &ExternalMethods::DeleteRegKey);
-  Register(L"runAfterReboot", &ExternalMethods::NotBuilt);                 // launch methods
-  Register(L"undoRunAfterReboot", &ExternalMethods::NotBuilt);             // launch methods
   Register(L"setWindowSize", &ExternalMethods::SetWindowSize);
   Register(L"setLang", &ExternalMethods::SetLang);
   Register(L"setInstallStatus", &ExternalMethods::SetInstallStatusMethod);
   Register(L"setChannel", &ExternalMethods::SetChannel);
   Register(L"setDataToReg", &ExternalMethods::SetDataToReg);
   Register(L"isFileExists", &ExternalMethods::IsFileExists);
-  Register(L"isSkipSelfUpdate", &ExternalMethods::NotBuilt);               // self-update
-  Register(L"isNeedSelfUpdate", &ExternalMethods::NotBuilt);               // self-update
-  Register(L"isSilentLaunchStub", &ExternalMethods::NotBuilt);             // self-update
-  Register(L"selfUpdate", &ExternalMethods::NotBuilt);                     // self-update
   Register(L"createDirectory", &ExternalMethods::CreateDirectoryMethod);
-  Register(L"initDownloadSize", &ExternalMethods::NotBuilt);               // self-update
-  Register(L"trackUserActivity", &ExternalMethods::NotBuilt);              // web service client
   Register(L"openPage", &ExternalMethods::OpenPage);
-  Register(L"runApplication", &ExternalMethods::NotBuilt);                 // launch methods
-  Register(L"executeCommand", &ExternalMethods::NotBuilt);                 // launch methods
-  Register(L"updateInstallerList", &ExternalMethods::NotBuilt);            // self-update
-  Register(L"startRegApps", &ExternalMethods::NotBuilt);                   // launch methods
   Register(L"searchRegKey", &ExternalMethods::SearchRegKey);
   Register(L"getDiskAvailableSpace", &ExternalMethods::GetDiskAvailableSpace);
   Register(L"getOSLang", &ExternalMethods::GetOSLang);
@@ -76,18 +58,37 @@ ExternalMethods::ExternalMethods(core::FrameworkCore* core) : core_(core) {
   Register(L"getFileSize", &ExternalMethods::GetFileSize);
   Register(L"getLastInstallError", &ExternalMethods::GetLastInstallError);
   Register(L"checkOS", &ExternalMethods::CheckOS);
-  Register(L"getMachineId", &ExternalMethods::NotBuilt);                   // machine identity
-  Register(L"setUninstallRegistryFromStub", &ExternalMethods::NotBuilt);   // uninstall
   Register(L"isUninstallModeLaunch", &ExternalMethods::IsUninstallModeLaunch);
   Register(L"confirmMessageBox", &ExternalMethods::ConfirmMessageBox);
+  Register(L"getEmbeddedDataFromCurrentExe", &ExternalMethods::GetEmbeddedDataFromCurrentExe);
+  Register(L"renameFile", &ExternalMethods::RenameFile);
+
+  // Placeholders: each of these names answers E_NOTIMPL until the issue named beside it lands.
+  Register(L"download", &ExternalMethods::NotBuilt);                       // download worker
+  Register(L"stopDownload", &ExternalMethods::NotBuilt);                   // download worker
+  Register(L"install", &ExternalMethods::NotBuilt);                        // install worker
+  Register(L"startProgram", &ExternalMethods::NotBuilt);                   // launch methods
+  Register(L"restartSystem", &ExternalMethods::NotBuilt);                  // launch methods
+  Register(L"runAfterReboot", &ExternalMethods::NotBuilt);                 // launch methods
+  Register(L"undoRunAfterReboot", &ExternalMethods::NotBuilt);             // launch methods
+  Register(L"isSkipSelfUpdate", &ExternalMethods::NotBuilt);               // self-update
+  Register(L"isNeedSelfUpdate", &ExternalMethods::NotBuilt);               // self-update
+  Register(L"isSilentLaunchStub", &ExternalMethods::NotBuilt);             // self-update
+  Register(L"selfUpdate", &ExternalMethods::NotBuilt);                     // self-update
+  Register(L"initDownloadSize", &ExternalMethods::NotBuilt);               // self-update
+  Register(L"trackUserActivity", &ExternalMethods::NotBuilt);              // web service client
+  Register(L"runApplication", &ExternalMethods::NotBuilt);                 // launch methods
+  Register(L"executeCommand", &ExternalMethods::NotBuilt);                 // launch methods
+  Register(L"updateInstallerList", &ExternalMethods::NotBuilt);            // self-update
+  Register(L"startRegApps", &ExternalMethods::NotBuilt);                   // launch methods
+  Register(L"getMachineId", &ExternalMethods::NotBuilt);                   // machine identity
+  Register(L"setUninstallRegistryFromStub", &ExternalMethods::NotBuilt);   // uninstall
   Register(L"removeProgram", &ExternalMethods::NotBuilt);                  // uninstall
   Register(L"repairProgram", &ExternalMethods::NotBuilt);                  // uninstall
   Register(L"verifyFileInSpecialDirectory", &ExternalMethods::NotBuilt);   // uninstall
   Register(L"cancelVerifyThread", &ExternalMethods::NotBuilt);             // uninstall
   Register(L"isInEmbargoedCountry", &ExternalMethods::NotBuilt);           // web service client
   Register(L"isInternetConnected", &ExternalMethods::NotBuilt);            // web service client
-  Register(L"getEmbeddedDataFromCurrentExe", &ExternalMethods::GetEmbeddedDataFromCurrentExe);
-  Register(L"renameFile", &ExternalMethods::RenameFile);
 }
 
 ExternalMethods::~ExternalMethods() = default;
