@@ -13,10 +13,6 @@
 
 namespace downloader {
 
-// Downloads built on HttpTask continue a response that ended early with a new request; they give
-// up when this many requests in a row brought no new byte.
-constexpr int kMaxRequestsWithoutProgress = 3;
-
 class HttpTask : public ITask, public TaskLock<HttpTask, long> {
  public:
   void Start() override;

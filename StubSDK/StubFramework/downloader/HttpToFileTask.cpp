@@ -7,26 +7,9 @@
 
 namespace downloader {
 
-// Forwards the current request's calls to the owner. It holds no reference on the owner: the
-// owner's self-reference keeps it alive while a request can still call back.
-class HttpToFileTask::HttpCallback : public IHttpCallback {
- public:
-  void OnComplete(long result) override { owner_->OnComplete(result); }
-  void OnHttpHeader(HttpHeader&& header) override { owner_->OnHttpHeader(std::move(header)); }
-  void OnData(const Buffer& data) override { owner_->OnData(data); }
-
- protected:
-  explicit HttpCallback(HttpToFileTask* owner) : owner_(owner) {}
-  virtual ~HttpCallback() = default;
-
- private:
-  friend class details::Object<HttpCallback>;
-  HttpToFileTask* owner_;
-};
-
 HttpToFileTask::HttpToFileTask(HANDLE file, int64_t offset, int64_t size, IHttpToFileCallback* callback,
                                ILogger* logger)
-    : file_(file), offset_(offset), remaining_(size), callback_(callback), logger_(logger) {
+    : file_(file), offset_(offset), remaining_(size), callback_(callback), logger_(logger), progress_(offset) {
   callback_->AddRef();
   logger_->AddRef();
 }
@@ -71,7 +54,7 @@ void HttpToFileTask::Cancel() {
 }
 
 bool HttpToFileTask::StartHttp() {
-  auto* callback = details::Object<HttpCallback>::Create(this);
+  auto* callback = details::Object<ForwardingHttpCallback<HttpToFileTask>>::Create(this);
   if (!callback) {
     logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpCallback failed.");
     return false;
@@ -87,11 +70,7 @@ bool HttpToFileTask::StartHttp() {
     logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpTask failed.");
     return false;
   }
-  {
-    Guard guard(*this);
-    httpTask_ = task;
-  }
-  requestOffset_ = offset_;
+  request_.Set(task);
   task->Start();
   return true;
 }
@@ -164,13 +143,12 @@ void HttpToFileTask::OnComplete(long result) {
   if (TryEnter()) {
     if (result == kResultOk && remaining_ != 0) {
       logger_->Log(L"HttpToFileTask::OnComplete", L"Data not complete %lld needed.", remaining_);
-      requestsWithoutProgress_ = offset_ == requestOffset_ ? requestsWithoutProgress_ + 1 : 0;
-      if (requestsWithoutProgress_ >= kMaxRequestsWithoutProgress) {
+      if (progress_.GiveUpAt(offset_)) {
         logger_->Log(L"HttpToFileTask::OnComplete", L"No new data in %d requests in a row.",
-                     requestsWithoutProgress_);
+                     progress_.RequestsWithoutProgress());
         result = kResultConnectionAborted;
       } else {
-        ReleaseHttpTask();
+        request_.Clear();
         if (StartHttp()) {
           Leave();
           Release();
@@ -185,36 +163,16 @@ void HttpToFileTask::OnComplete(long result) {
   Release();
 }
 
-void HttpToFileTask::Close() {
-  ITask* task;
-  {
-    Guard guard(*this);
-    task = httpTask_;
-    if (task) task->AddRef();
-  }
-  if (task) {
-    task->Cancel();
-    task->Release();
-  }
-}
+void HttpToFileTask::Close() { request_.Cancel(); }
 
 void HttpToFileTask::CompleteFinally() {
   logger_->Log(L"HttpToFileTask::OnComplete", L"Complete.");
-  ReleaseHttpTask();
+  request_.Clear();
   long result = FinalResult();
   IHttpToFileCallback* callback = std::exchange(callback_, nullptr);
   callback->OnComplete(result);
   callback->Release();
   Release();
-}
-
-void HttpToFileTask::ReleaseHttpTask() {
-  ITask* task;
-  {
-    Guard guard(*this);
-    task = std::exchange(httpTask_, nullptr);
-  }
-  if (task) task->Release();
 }
 
 }  // namespace downloader

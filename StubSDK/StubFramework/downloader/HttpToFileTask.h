@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "downloader/RequestChain.h"
 #include "downloader/Task.h"
 #include "downloader/TaskLock.h"
 #include "downloader/Text.h"
@@ -23,7 +24,7 @@ class HttpToFileTask : public ITask, public TaskLock<HttpToFileTask, long> {
   virtual ~HttpToFileTask();
 
  private:
-  class HttpCallback;
+  friend class ForwardingHttpCallback<HttpToFileTask>;
   friend class details::Object<HttpToFileTask>;
   friend class TaskLock<HttpToFileTask, long>;
   friend ITask* CreateHttpToFileTask(const wchar_t* url, HANDLE file, int64_t offset, int64_t size,
@@ -38,18 +39,16 @@ class HttpToFileTask : public ITask, public TaskLock<HttpToFileTask, long> {
   // The close action: cancels the current request, whose completion then ends the task.
   void Close();
   void CompleteFinally();
-  void ReleaseHttpTask();
 
   WideText url_;
   HANDLE file_;  // not owned: the creator positions it at offset and closes it
   int64_t offset_;
   int64_t remaining_;
   IHttpToFileCallback* callback_;
-  ITask* httpTask_ = nullptr;
+  CurrentRequest request_;
   Text etag_;
   ILogger* logger_;
-  int64_t requestOffset_ = 0;  // offset_ when the current request started
-  int requestsWithoutProgress_ = 0;
+  ProgressBound progress_;
 };
 
 // The file must be open for writing and positioned at offset. Null when url, callback or logger

@@ -14,29 +14,12 @@ constexpr int64_t kLargestBody = 0x7FFFFFFF;
 
 }  // namespace
 
-// Forwards every request's calls to the owner. It holds no reference on the owner: the owner's
-// self-reference keeps it alive while a request can still call back.
-class HttpToMemTask::HttpToMemHttpCallback : public IHttpCallback {
- public:
-  void OnComplete(long result) override { owner_->OnComplete(result); }
-  void OnHttpHeader(HttpHeader&& header) override { owner_->OnHttpHeader(std::move(header)); }
-  void OnData(const Buffer& data) override { owner_->OnData(data); }
-
- protected:
-  explicit HttpToMemHttpCallback(HttpToMemTask* owner) : owner_(owner) {}
-  virtual ~HttpToMemHttpCallback() = default;
-
- private:
-  friend class details::Object<HttpToMemHttpCallback>;
-  HttpToMemTask* owner_;
-};
-
 HttpToMemTask::HttpToMemTask(ITaskCallback<HttpToMemResult>* callback, ILogger* logger)
     : callback_(callback), logger_(logger) {
   callback_->AddRef();
   logger_->AddRef();
   // Without it the first request fails to start, and the task reports that.
-  httpCallback_ = details::Object<HttpToMemHttpCallback>::Create(this);
+  httpCallback_ = details::Object<ForwardingHttpCallback<HttpToMemTask>>::Create(this);
 }
 
 HttpToMemTask::~HttpToMemTask() {
@@ -92,10 +75,7 @@ bool HttpToMemTask::StartHttp() {
     logger_->Log(L"HttpToMemTask::StartHttp", L"Create HttpTask failed.");
     return false;
   }
-  {
-    Guard guard(*this);
-    httpTask_ = task;
-  }
+  request_.Set(task);
   task->Start();
   return true;
 }
@@ -168,20 +148,12 @@ void HttpToMemTask::OnComplete(long result) {
     if (result == kResultOk && position_ != static_cast<int64_t>(completion_.buffer.size)) {
       logger_->Log(L"HttpToMemTask::OnComplete", L"Data not complete %lld/%Iu.", position_,
                    completion_.buffer.size);
-      // A whole body that starts again at byte 0 is progress only once it gets further than any
-      // response before it.
-      if (position_ > furthestPosition_) {
-        furthestPosition_ = position_;
-        requestsWithoutProgress_ = 0;
-      } else {
-        ++requestsWithoutProgress_;
-      }
-      if (requestsWithoutProgress_ >= kMaxRequestsWithoutProgress) {
+      if (progress_.GiveUpAt(position_)) {
         logger_->Log(L"HttpToMemTask::OnComplete", L"No new data in %d requests in a row.",
-                     requestsWithoutProgress_);
+                     progress_.RequestsWithoutProgress());
         result = kResultConnectionAborted;
       } else {
-        ReleaseHttpTask();
+        request_.Clear();
         if (StartHttp()) {
           Leave();
           Release();
@@ -196,36 +168,16 @@ void HttpToMemTask::OnComplete(long result) {
   Release();
 }
 
-void HttpToMemTask::Close() {
-  ITask* task;
-  {
-    Guard guard(*this);
-    task = httpTask_;
-    if (task) task->AddRef();
-  }
-  if (task) {
-    task->Cancel();
-    task->Release();
-  }
-}
+void HttpToMemTask::Close() { request_.Cancel(); }
 
 void HttpToMemTask::CompleteFinally() {
   logger_->Log(L"HttpToMemTask::OnComplete", L"Complete.");
-  ReleaseHttpTask();
+  request_.Clear();
   completion_.result = FinalResult();
   ITaskCallback<HttpToMemResult>* callback = std::exchange(callback_, nullptr);
   callback->OnComplete(std::move(completion_));
   callback->Release();
   Release();
-}
-
-void HttpToMemTask::ReleaseHttpTask() {
-  ITask* task;
-  {
-    Guard guard(*this);
-    task = std::exchange(httpTask_, nullptr);
-  }
-  if (task) task->Release();
 }
 
 }  // namespace downloader

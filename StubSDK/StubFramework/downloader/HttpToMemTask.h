@@ -4,6 +4,7 @@
 // range request for the rest.
 #include <cstdint>
 
+#include "downloader/RequestChain.h"
 #include "downloader/Task.h"
 #include "downloader/TaskLock.h"
 #include "downloader/Text.h"
@@ -20,7 +21,7 @@ class HttpToMemTask : public ITask, public TaskLock<HttpToMemTask, long> {
   virtual ~HttpToMemTask();
 
  private:
-  class HttpToMemHttpCallback;
+  friend class ForwardingHttpCallback<HttpToMemTask>;
   friend class details::Object<HttpToMemTask>;
   friend class TaskLock<HttpToMemTask, long>;
   friend ITask* CreateHttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult>* callback,
@@ -35,18 +36,16 @@ class HttpToMemTask : public ITask, public TaskLock<HttpToMemTask, long> {
   // The close action: cancels the current request, whose completion then ends the task.
   void Close();
   void CompleteFinally();
-  void ReleaseHttpTask();
 
   WideText url_;
   ITaskCallback<HttpToMemResult>* callback_;
   IHttpCallback* httpCallback_ = nullptr;  // used for every request; null if it could not be made
-  ITask* httpTask_ = nullptr;
+  CurrentRequest request_;
   Text etag_;
   int64_t position_ = 0;  // bytes stored; never beyond the buffer's size
   HttpToMemResult completion_;
   ILogger* logger_;
-  int64_t furthestPosition_ = 0;  // the most bytes any request has stored so far
-  int requestsWithoutProgress_ = 0;
+  ProgressBound progress_{0};
 };
 
 // Null when an argument is null or memory runs out.

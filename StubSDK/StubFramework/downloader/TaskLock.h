@@ -70,8 +70,7 @@ class TaskLock {
     return result_;
   }
 
-  // Holds the task lock for a scope, for the few members that composite tasks swap between
-  // threads.
+ private:
   class Guard {
    public:
     explicit Guard(TaskLock& owner) : owner_(owner) { EnterCriticalSection(&owner_.lock_); }
@@ -83,7 +82,6 @@ class TaskLock {
     TaskLock& owner_;
   };
 
- private:
   static constexpr unsigned long kCreated = 0xFFFFFFFFul;
   static constexpr unsigned long kFinishing = 0x80000000ul;
 

@@ -1,0 +1,105 @@
+#pragma once
+// What the tasks share that fetch one resource over a chain of HTTP requests, continuing a
+// response that ended early with a new request for the rest.
+#include <windows.h>
+
+#include <cstdint>
+#include <utility>
+
+#include "downloader/Task.h"
+
+namespace downloader {
+
+// The chain gives up when this many requests in a row brought the task no further.
+constexpr int kMaxRequestsWithoutProgress = 3;
+
+// Forwards a request's calls to the owning task. It holds no reference on the owner: the owner's
+// self-reference keeps it alive while a request can still call back.
+template <class Owner>
+class ForwardingHttpCallback : public IHttpCallback {
+ public:
+  void OnComplete(long result) override { owner_->OnComplete(result); }
+  void OnHttpHeader(HttpHeader&& header) override { owner_->OnHttpHeader(std::move(header)); }
+  void OnData(const Buffer& data) override { owner_->OnData(data); }
+
+ protected:
+  explicit ForwardingHttpCallback(Owner* owner) : owner_(owner) {}
+  virtual ~ForwardingHttpCallback() = default;
+
+ private:
+  friend class details::Object<ForwardingHttpCallback>;
+  Owner* owner_;
+};
+
+// The request the chain runs now. It is set on one WinINet thread and cancelled or dropped on
+// another, so it sits behind a lock of its own, which is never held while the request is called.
+class CurrentRequest {
+ public:
+  CurrentRequest() { InitializeCriticalSection(&lock_); }
+  ~CurrentRequest() {
+    Clear();
+    DeleteCriticalSection(&lock_);
+  }
+  CurrentRequest(const CurrentRequest&) = delete;
+  CurrentRequest& operator=(const CurrentRequest&) = delete;
+
+  // Takes over the caller's reference.
+  void Set(ITask* task) {
+    ITask* previous = Exchange(task);
+    if (previous) previous->Release();
+  }
+
+  void Cancel() {
+    EnterCriticalSection(&lock_);
+    ITask* task = task_;
+    if (task) task->AddRef();
+    LeaveCriticalSection(&lock_);
+    if (task) {
+      task->Cancel();
+      task->Release();
+    }
+  }
+
+  void Clear() {
+    ITask* task = Exchange(nullptr);
+    if (task) task->Release();
+  }
+
+ private:
+  ITask* Exchange(ITask* task) {
+    EnterCriticalSection(&lock_);
+    std::swap(task_, task);
+    LeaveCriticalSection(&lock_);
+    return task;
+  }
+
+  CRITICAL_SECTION lock_;
+  ITask* task_ = nullptr;
+};
+
+// Counts the requests in a row that ended early without getting further into the resource than
+// any request before them. A whole body that starts again at byte 0 is progress only once it
+// passes the furthest point reached.
+class ProgressBound {
+ public:
+  explicit ProgressBound(int64_t start) : furthest_(start) {}
+
+  // Records where the request that just ended left the task; true when the chain must give up.
+  bool GiveUpAt(int64_t reached) {
+    if (reached > furthest_) {
+      furthest_ = reached;
+      requestsWithoutProgress_ = 0;
+    } else {
+      ++requestsWithoutProgress_;
+    }
+    return requestsWithoutProgress_ >= kMaxRequestsWithoutProgress;
+  }
+
+  int RequestsWithoutProgress() const { return requestsWithoutProgress_; }
+
+ private:
+  int64_t furthest_;
+  int requestsWithoutProgress_ = 0;
+};
+
+}  // namespace downloader
