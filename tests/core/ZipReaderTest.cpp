@@ -26,15 +26,6 @@ class MemorySource : public ZipSource {
   const std::string& bytes_;
 };
 
-class StringSink : public ZipSink {
- public:
-  bool Write(const void* data, uint32_t length) override {
-    text.append(static_cast<const char*>(data), length);
-    return true;
-  }
-  std::string text;
-};
-
 struct Opened {
   std::string bytes;
   MemorySource source{bytes};

@@ -14,15 +14,6 @@ using namespace testsupport;
 
 namespace {
 
-class StringSink : public ZipSink {
- public:
-  bool Write(const void* data, uint32_t length) override {
-    text.append(static_cast<const char*>(data), length);
-    return true;
-  }
-  std::string text;
-};
-
 // Names, contents and methods of every entry; ok is false when any of them does not read back.
 struct ReadBack {
   std::vector<std::string> names, contents;

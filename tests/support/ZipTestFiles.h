@@ -9,7 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "core/ZipReader.h"
+
 namespace testsupport {
+
+// Collects what an entry extracts to.
+class StringSink : public stubframework::zip::ZipSink {
+ public:
+  bool Write(const void* data, uint32_t length) override {
+    text.append(static_cast<const char*>(data), length);
+    return true;
+  }
+  std::string text;
+};
 
 // A file of the fixture folder, as the Windows side sees it (empty without the fixture).
 inline std::wstring ZipFixture(const std::wstring& name) {
