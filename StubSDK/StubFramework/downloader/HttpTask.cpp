@@ -374,6 +374,10 @@ void HttpTask::OnAnnouncedRead() {
   if (ReadRest()) QueryAvailable();
 }
 
+void HttpTask::OnExtraRead() {
+  if (read_.dwBufferLength == 0 || Deliver(read_.dwBufferLength)) QueryAvailable();
+}
+
 void HttpTask::ProcessHeader() {
   HttpHeader header;
   header.statusCode = GetStatusCode();
@@ -498,8 +502,9 @@ bool HttpTask::ReadRest() {
     return false;
   }
   if (!Deliver(read_.dwBufferLength)) return false;
-  // A read that finds nothing waiting completes later without data; then the next query follows.
-  nextStep_ = &HttpTask::QueryAvailable;
+  // A read that finds nothing waiting may complete later; whatever it brought then goes out
+  // before the next query.
+  nextStep_ = &HttpTask::OnExtraRead;
   if (Read(static_cast<DWORD>(buffer_.Capacity()), IRF_ASYNC | IRF_NO_WAIT) != ReadOutcome::kDone)
     return false;
   return read_.dwBufferLength == 0 || Deliver(read_.dwBufferLength);

@@ -53,6 +53,7 @@ class HttpTask : public ITask, public TaskLock<HttpTask, long> {
   void OnRequestSent();
   void OnDataReady();
   void OnAnnouncedRead();
+  void OnExtraRead();
 
   void ProcessHeader();
   int GetStatusCode();
