@@ -1,9 +1,14 @@
 #include "methods/RegistrySearch.h"
 
+#include <algorithm>
 #include <cwctype>
 
 namespace stubframework::methods {
 namespace {
+
+// Far deeper than any product key lies; it ends the walk where a registry link leads back to one
+// of its own parents.
+constexpr long kMaxSearchDepth = 64;
 
 class OpenKey {
  public:
@@ -52,6 +57,7 @@ void SearchRegistryKeys(bool view64, HKEY parent, const std::wstring& subkey, co
                         const std::vector<std::wstring>& suffixes, const std::wstring& valueName,
                         std::wstring& foundPath, bool& found) {
   if (found || suffixes.empty() || !parent) return;
+  if (std::count(relative.begin(), relative.end(), L'\\') > kMaxSearchDepth) return;
   OpenKey key(parent, subkey, KEY_READ | (view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY));
   if (!key.Get()) return;
 
