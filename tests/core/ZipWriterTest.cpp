@@ -79,7 +79,7 @@ TEST_F(ZipWriter, AppendingKeepsTheEntriesTheirOrderAndAnyImageInFront) {
   EXPECT_EQ(archive.names, (std::vector<std::string>{"page.html", "css/", "new.txt"}));
   EXPECT_EQ(archive.contents[0], "<p>old</p>");
 
-  std::wstring stub = scratch_.File(L"stub.exe");
+  std::wstring stub = ZipFixture(L"written\\appended-stub.exe");
   ASSERT_TRUE(CopyFileW(ZipFixture(L"exe-with-comment.exe").c_str(), stub.c_str(), FALSE));
   std::string image = ReadFileBytes(stub).substr(0, 100000);
   ASSERT_TRUE(AddFileToZip(stub, scratch_.File(L"new.txt")));
@@ -88,6 +88,23 @@ TEST_F(ZipWriter, AppendingKeepsTheEntriesTheirOrderAndAnyImageInFront) {
   EXPECT_EQ(archive.startOffset, 100000u);
   EXPECT_EQ(archive.contents.back(), "appended entry\r\n");
   EXPECT_EQ(ReadFileBytes(stub).substr(0, 100000), image);
+}
+
+TEST_F(ZipWriter, AppendingAfterADirectoryWithTrailingPaddingWritesOnlyItsRecords) {
+  // The end record's directory size counts 8 bytes after the last record.
+  std::string padded = BuildZip({{"first.txt", "first entry"}, {"second.txt", "second entry", 8}});
+  size_t end = EndRecordAt(padded);
+  padded.insert(end, 8, '\0');
+  PutLe32(padded, end + 8 + 12, GetLe32(padded, end + 8 + 12) + 8);
+  std::wstring zip = ZipFixture(L"written\\padded-directory.zip");
+  ASSERT_TRUE(WriteFileBytes(zip, padded));
+  ASSERT_TRUE(ReadArchive(zip).ok);
+  ASSERT_TRUE(WriteFileBytes(scratch_.File(L"new.txt"), "appended entry\r\n"));
+  ASSERT_TRUE(AddFileToZip(zip, scratch_.File(L"new.txt")));
+  ReadBack archive = ReadArchive(zip);
+  ASSERT_TRUE(archive.ok);
+  EXPECT_EQ(archive.names, (std::vector<std::string>{"first.txt", "second.txt", "new.txt"}));
+  EXPECT_EQ(archive.contents, (std::vector<std::string>{"first entry", "second entry", "appended entry\r\n"}));
 }
 
 TEST_F(ZipWriter, RefusesWhatItCannotAppendToAndLeavesNoFileBehind) {

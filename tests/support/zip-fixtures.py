@@ -154,22 +154,29 @@ def make_signed_stubs(folder, stub):
 
 
 def check_written(folder):
+    """Every file the tests left in FOLDER/written must be listed here and read back as listed."""
     written = os.path.join(folder, "written")
+    appended = (b"new.txt", b"appended entry\r\n")
     expected = {
-        "log-twice.zip": [("log.txt", b"first run\r\n"), ("log.txt", b"second run, longer\r\n" * 50)],
-        "appended.zip": [("page.html", b"<p>old</p>"), ("css/", b""), ("new.txt", b"appended entry\r\n")],
+        "log-twice.zip": [(b"log.txt", b"first run\r\n"), (b"log.txt", b"second run, longer\r\n" * 50)],
+        "appended.zip": [(b"page.html", b"<p>old</p>"), (b"css/", b""), appended],
+        "appended-stub.exe": [(b"page.html", b"<p>page</p>"), (b"css/", b""), (b"css/site.css", b"p{}"), appended],
+        "padded-directory.zip": [(b"first.txt", b"first entry"), (b"second.txt", b"second entry"), appended],
     }
-    failures = []
-    for name, entries in expected.items():
-        path = os.path.join(written, name)
+    failures = [f"{name}: not written" for name in expected if not os.path.exists(os.path.join(written, name))]
+    for name in sorted(os.listdir(written)):
+        if name not in expected:
+            failures.append(f"{name}: written but not checked")
+            continue
         try:
-            with zipfile.ZipFile(path) as archive:
+            with zipfile.ZipFile(os.path.join(written, name)) as archive:
                 bad = archive.testzip()
-                infos = archive.infolist()
-                got = [(info.filename, archive.read(info)) for info in infos]
+                # Names as stored: zipfile decodes names without the UTF-8 flag as code page 437.
+                got = [(info.orig_filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437"),
+                        archive.read(info)) for info in archive.infolist()]
                 if bad is not None:
                     failures.append(f"{name}: bad CRC in {bad}")
-                if got != entries:
+                if got != expected[name]:
                     failures.append(f"{name}: entries {[(n, len(d)) for n, d in got]}")
         except (OSError, zipfile.BadZipFile) as error:
             failures.append(f"{name}: {error}")

@@ -156,6 +156,9 @@ bool ZipReader::ReadCentralDirectory(uint16_t count) {
     entries_.push_back(std::move(entry));
     position += recordSize;
   }
+  // Bytes after the last record are not part of any entry; an appended record must follow the
+  // last one directly, as the records are read back to back.
+  centralDirectory_.resize(position);
   return true;
 }
 

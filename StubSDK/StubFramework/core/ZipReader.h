@@ -69,8 +69,9 @@ class ZipReader {
   // that refuses the data.
   bool Extract(size_t index, ZipSink& sink) const;
 
-  // File offsets of the archive's first byte and of its central directory, the central directory
-  // as stored and the disk number of the end record; what appending an entry in place needs.
+  // File offsets of the archive's first byte and of its central directory, the directory's
+  // records (without any bytes the end record counts after the last one) and the disk number of
+  // the end record; what appending an entry in place needs.
   uint64_t StartOffset() const { return startOffset_; }
   uint16_t Disk() const { return disk_; }
   uint64_t CentralDirectoryOffset() const { return centralDirectoryOffset_; }
