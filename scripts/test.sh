@@ -10,10 +10,12 @@ bash scripts/setup.sh
 # The shipped stub is always the 32-bit build.
 bash scripts/build.sh i686
 
+python3 scripts/check-stub.py "${HALVERN_BUILD_ROOT:-$here/build}/i686/bin/HalvernSetup.exe" i686-w64-mingw32-objdump
+
 # Tests run the same sources built for the architecture this machine's Wine can run: 32-bit Wine
-# needs a kernel with 32-bit emulation; otherwise the 64-bit build is tested.
+# needs a kernel with 32-bit emulation and the wine32 package; otherwise the 64-bit build is tested.
 arch=$(bash scripts/test-arch.sh)
-echo "test: running the $arch build under Wine"
+echo "test: $(bash scripts/test-arch.sh --reason)"
 [ "$arch" = i686 ] || bash scripts/build.sh "$arch"
 
 export HALVERN_TEST_ARCH="$arch"

@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""Checks the layout of a built HalvernSetup.exe.
+
+usage: check-stub.py EXECUTABLE OBJDUMP
+
+The shipped image carries no debug sections and links to HalvernSetup.debug beside it, whose
+symbols name the stub's functions; it is a GUI program of its architecture that imports only
+system DLLs, keeps its administrator manifest with DPI awareness and its version resource, and
+has the zipped UI package, with Load.html at its root, after the image. Prints one line per
+failed check and ends with "N passed, N failed".
+"""
+import os
+import struct
+import subprocess
+import sys
+import zipfile
+
+SYSTEM_DLLS = {
+    "advapi32.dll", "comctl32.dll", "comdlg32.dll", "crypt32.dll", "gdi32.dll", "kernel32.dll",
+    "msi.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "rpcrt4.dll", "shell32.dll",
+    "shlwapi.dll", "urlmon.dll", "user32.dll", "version.dll", "winhttp.dll", "wininet.dll",
+}
+VERSION = (77, 0, 16479, 0)
+
+
+def pe_facts(data):
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    machine, sections, _, _, _, optional_size = struct.unpack_from("<HHIIIH", data, pe + 4)
+    optional = pe + 24
+    magic = struct.unpack_from("<H", data, optional)[0]
+    subsystem = struct.unpack_from("<H", data, optional + 68)[0]
+    image_end = 0
+    table = optional + optional_size
+    for i in range(sections):
+        raw_size, raw_offset = struct.unpack_from("<II", data, table + 40 * i + 16)
+        image_end = max(image_end, raw_offset + raw_size)
+    return machine, magic, subsystem, image_end
+
+
+def file_version(data):
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        return None
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+def main():
+    exe, objdump = sys.argv[1], sys.argv[2]
+    debug = os.path.join(os.path.dirname(exe), "HalvernSetup.debug")
+    data = open(exe, "rb").read()
+    results = []
+
+    def check(ok, what):
+        results.append(ok)
+        if not ok:
+            print("check-stub: FAILED: " + what)
+
+    headers = subprocess.run([objdump, "-h", exe], capture_output=True, text=True).stdout
+    names = [line.split()[1] for line in headers.splitlines() if line.split()[:1] and line.split()[0].isdigit()]
+    check(bool(names) and not any(n.startswith(".debug") for n in names), "no .debug_* section in the image")
+    check(".gnu_debuglink" in names and b"HalvernSetup.debug\0" in data, "debug link names HalvernSetup.debug")
+    symbols = subprocess.run([objdump, "--syms", debug], capture_output=True, text=True).stdout \
+        if os.path.exists(debug) else ""
+    check("wWinMain" in symbols and "RunFrameworkCore" in symbols, "debug file lists the stub's functions")
+
+    machine, magic, subsystem, image_end = pe_facts(data)
+    check((machine, magic) in ((0x14C, 0x10B), (0x8664, 0x20B)), "PE32 (i686) or PE32+ (x86_64) image")
+    check(subsystem == 2, "Windows GUI subsystem")
+    check(b'level="requireAdministrator"' in data, "manifest requests administrator rights")
+    check(b">true</dpiAware>" in data, "manifest declares DPI awareness")
+    check(file_version(data) == VERSION, "version resource 77.0.16479.0")
+
+    imports = subprocess.run([objdump, "-p", exe], capture_output=True, text=True).stdout
+    dlls = {line.split("DLL Name:")[1].strip().lower() for line in imports.splitlines() if "DLL Name:" in line}
+    check(bool(dlls) and dlls <= SYSTEM_DLLS, "imports only system DLLs: " + ", ".join(sorted(dlls - SYSTEM_DLLS)))
+
+    try:
+        with zipfile.ZipFile(exe) as archive:
+            entries = archive.namelist()
+            end = data.rfind(b"PK\x05\x06")
+            size, offset = struct.unpack_from("<II", data, end + 12)
+            start = end - size - offset
+    except zipfile.BadZipFile:
+        entries, start = [], -1
+    check("Load.html" in entries, "UI package appended with Load.html at its root")
+    # Only the COFF string table (long section names) may lie between the sections and the package.
+    check(image_end <= start <= image_end + 4096, "UI package follows the image")
+
+    failed = results.count(False)
+    print(f"check-stub: {os.path.basename(exe)}: {len(data)} bytes, image {image_end} bytes")
+    print(f"{len(results) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
