@@ -39,9 +39,11 @@ write_files() {
 import os, random, sys
 root = sys.argv[1]
 # Fixed pseudo-random bytes: a misplaced piece never matches by chance.
-for name, size in (("empty.bin", 0), ("data1000.bin", 1000), ("data3m.bin", 3 * 1024 * 1024 + 123)):
+# data1000-v2.bin is another version of data1000.bin: same length, other bytes.
+for name, size, seed in (("empty.bin", 0, 0), ("data1000.bin", 1000, 1000), ("data1000-v2.bin", 1000, 2),
+                         ("data3m.bin", 3 * 1024 * 1024 + 123, 3 * 1024 * 1024 + 123)):
     with open(os.path.join(root, name), "wb") as out:
-        out.write(random.Random(size).randbytes(size))
+        out.write(random.Random(seed).randbytes(size))
 EOF
 }
 

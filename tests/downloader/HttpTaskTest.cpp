@@ -46,6 +46,28 @@ TEST_F(HttpTaskTest, WholeFileComesAsHeaderThenPiecesInOrderThenOneCompletion) {
   EXPECT_TRUE(LogHas("HttpTask::ProcessData> Complete."));
 }
 
+TEST_F(HttpTaskTest, BodyArrivingWithPausesIsHandedOnExactlyAsRead) {
+  // Between the pieces the reader finds nothing waiting; what it hands on is only what came.
+  struct Case {
+    const wchar_t* target;
+    int64_t offset, size;
+    std::string expected;
+  };
+  std::string small = ServedFile(L"data1000.bin");
+  const Case cases[] = {
+      {L"/data1000.bin?chunk=1&pause=0.15", 100, 4, small.substr(100, 4)},
+      {L"/data1000.bin?chunk=300&pause=0.2", 0, 0, small},
+      {L"/data3m.bin?cut=3&stall=0.5", 0, 0, ServedFile(L"data3m.bin").substr(0, 3)},
+  };
+  for (const Case& c : cases) {
+    Ref<HttpRecorder> recorder(HttpRecorder::Create());
+    ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), FaultUrl(c.target), Range(c.offset, c.size)));
+    EXPECT_EQ(recorder->result, kResultOk) << Narrow(c.target);
+    EXPECT_EQ(recorder->body.size(), c.expected.size()) << Narrow(c.target);
+    EXPECT_TRUE(recorder->body == c.expected) << Narrow(c.target);
+  }
+}
+
 TEST_F(HttpTaskTest, RangeFromNginxReportsItsPositionInTheResource) {
   Ref<HttpRecorder> recorder(HttpRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), NginxUrl(L"/data1000.bin"), Range(100, 50)));

@@ -67,6 +67,38 @@ TEST_F(HttpToFileTaskTest, WritesTheRegionWhereTheFileStandsAndReportsEveryPiece
   EXPECT_EQ(next, 3000100);
 }
 
+TEST_F(HttpToFileTaskTest, BodyArrivingWithPausesIsWrittenExactlyAsRead) {
+  std::string small = ServedFile(L"data1000.bin"), large = ServedFile(L"data3m.bin");
+  struct Case {
+    std::wstring query;  // after the tag
+    int64_t offset, size;
+    std::string expected;
+    const char* continuationRange;  // nullptr: one request
+  };
+  const Case cases[] = {
+      {L"&chunk=1&pause=0.15", 100, 4, small.substr(100, 4), nullptr},
+      {L"&chunk=300&pause=0.2", 0, 1000, small, nullptr},
+      // Three bytes, a pause, the end of the connection: the rest comes from the continuation.
+      {L"&cut.0=3&stall.0=0.5", 0, static_cast<int64_t>(large.size()), large, "bytes=3-3145850"},
+  };
+  for (const Case& c : cases) {
+    std::string tag = NewTag();
+    const wchar_t* file = c.expected.size() == large.size() ? L"/data3m.bin" : L"/data1000.bin";
+    Ref<FileRecorder> recorder(FileRecorder::Create());
+    ASSERT_TRUE(testsupport::WriteFileBytes(path_, std::string(c.offset, 'x')));
+    ASSERT_NO_FATAL_FAILURE(
+        Download(recorder.Get(), FaultUrl(file + (L"?tag=" + Widen(tag)) + c.query), c.offset, c.size));
+    EXPECT_EQ(recorder->result, kResultOk) << tag;
+    EXPECT_EQ(Written(*recorder.Get()), c.size) << tag;
+    EXPECT_TRUE(Target() == std::string(c.offset, 'x') + c.expected) << tag;
+    std::vector<ServerRequest> requests = RequestsWithTag(tag);
+    ASSERT_EQ(requests.size(), c.continuationRange ? 2u : 1u) << tag;
+    if (c.continuationRange) {
+      EXPECT_EQ(requests[1].range, c.continuationRange);
+    }
+  }
+}
+
 TEST_F(HttpToFileTaskTest, RefusesAWholeResourceForARegionThatDoesNotStartAtZero) {
   // The whole resource is as long as the region, but it starts at the wrong byte.
   Ref<FileRecorder> recorder(FileRecorder::Create());

@@ -31,6 +31,32 @@ TEST_F(HttpToMemTaskTest, HandsOverTheWholeResource) {
   EXPECT_TRUE(LogHas("HttpToMemTask::Start> Start download " + Narrow(NginxUrl(L"/data3m.bin")) + " to memory."));
 }
 
+TEST_F(HttpToMemTaskTest, BodyArrivingWithPausesIsStoredExactlyAsRead) {
+  struct Case {
+    const wchar_t* file;
+    const wchar_t* query;  // after the tag
+    const char* continuationRange;  // nullptr: one request
+  };
+  const Case cases[] = {
+      {L"data1000.bin", L"&chunk=300&pause=0.2", nullptr},
+      {L"data1000.bin", L"&chunk.0=1&pause.0=0.15&cut.0=4", "bytes=4-1003"},
+      {L"data3m.bin", L"&cut.0=3&stall.0=0.5", "bytes=3-3145853"},
+  };
+  for (const Case& c : cases) {
+    std::string tag = NewTag();
+    Ref<MemRecorder> recorder(MemRecorder::Create());
+    ASSERT_NO_FATAL_FAILURE(Download(
+        recorder.Get(), FaultUrl(L"/" + std::wstring(c.file) + L"?tag=" + Widen(tag) + c.query)));
+    EXPECT_EQ(recorder->result, kResultOk) << tag;
+    EXPECT_TRUE(Body(*recorder.Get()) == ServedFile(c.file)) << tag;
+    std::vector<ServerRequest> requests = RequestsWithTag(tag);
+    ASSERT_EQ(requests.size(), c.continuationRange ? 2u : 1u) << tag;
+    if (c.continuationRange) {
+      EXPECT_EQ(requests[1].range, c.continuationRange);
+    }
+  }
+}
+
 TEST_F(HttpToMemTaskTest, EmptyResourceCompletesWithAnEmptyBuffer) {
   Ref<MemRecorder> recorder(MemRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), NginxUrl(L"/empty.bin")));

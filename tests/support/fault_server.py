@@ -24,6 +24,11 @@ serve the continuation properly.
     no_length=1       send no Content-Length; the body ends with the connection
     length=N          announce Content-Length N, whatever is sent
     stall=S           after the headers and any cut bytes, wait S seconds, then close
+    chunk=N           send the body in pieces of N bytes, waiting pause=S seconds before each
+    delay=S           wait S seconds before answering at all
+    location=V        send V as the Location header; "self" names the request's own target
+    serve=NAME        serve the docroot file NAME instead: the resource changed on the server
+    ignore_if_range=1 answer a range even when If-Range names another version
     etag=V            send V as the ETag; no_etag=1 sends none
 
 Every request appends one line to the request log:
@@ -112,10 +117,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.answer(urllib.parse.unquote(target.path), faults)
 
     def answer(self, path, faults):
+        if "delay" in faults:
+            time.sleep(float(faults["delay"]))
         if "status" in faults:
             status = int(faults["status"])
-            self.send_all(status, {}, b"fault %d\n" % status, faults)
+            headers = {}
+            if "location" in faults:
+                headers["Location"] = self.path if faults["location"] == "self" else faults["location"]
+            self.send_all(status, headers, b"fault %d\n" % status, faults)
             return
+        if "serve" in faults:
+            path = "/" + faults["serve"]
         file_path = os.path.realpath(os.path.join(self.server.docroot, path.lstrip("/")))
         if not file_path.startswith(self.server.docroot + os.sep) or not os.path.isfile(file_path):
             self.send_all(404, {}, b"not found\n", {})
@@ -129,7 +141,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         wanted = self.headers.get("Range")
         if_range = self.headers.get("If-Range")
         byte_range = None
-        if wanted and not faults.get("ignore_range") and (if_range is None or if_range == etag):
+        if wanted and not faults.get("ignore_range") and (
+                if_range is None or if_range == etag or faults.get("ignore_if_range")):
             byte_range = parse_range(wanted, size)
         if byte_range == "unsatisfiable":
             headers["Content-Range"] = "bytes */%d" % size
@@ -165,8 +178,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif "length" in faults:
             body = body[:int(faults["length"])]
         try:
-            self.wfile.write(body)
-            self.wfile.flush()
+            if "chunk" in faults:
+                size = int(faults["chunk"])
+                for start in range(0, len(body), size):
+                    time.sleep(float(faults.get("pause", "0")))
+                    self.wfile.write(body[start:start + size])
+                    self.wfile.flush()
+            else:
+                self.wfile.write(body)
+                self.wfile.flush()
             if "stall" in faults:
                 time.sleep(float(faults["stall"]))
         except OSError:

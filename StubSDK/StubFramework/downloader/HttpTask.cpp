@@ -374,10 +374,6 @@ void HttpTask::OnAnnouncedRead() {
   if (ReadRest()) QueryAvailable();
 }
 
-void HttpTask::OnExtraRead() {
-  if (read_.dwBufferLength == 0 || Deliver(read_.dwBufferLength)) QueryAvailable();
-}
-
 void HttpTask::ProcessHeader() {
   HttpHeader header;
   header.statusCode = GetStatusCode();
@@ -502,9 +498,10 @@ bool HttpTask::ReadRest() {
     return false;
   }
   if (!Deliver(read_.dwBufferLength)) return false;
-  // A read that finds nothing waiting may complete later; whatever it brought then goes out
-  // before the next query.
-  nextStep_ = &HttpTask::OnExtraRead;
+  // A no-wait read that finds nothing waiting completes later without having read anything: it
+  // only tells that data arrived, which the next query then announces. WinINet leaves its count
+  // at the length asked for, so that count is no byte count and nothing is handed on for it.
+  nextStep_ = &HttpTask::QueryAvailable;
   if (Read(static_cast<DWORD>(buffer_.Capacity()), IRF_ASYNC | IRF_NO_WAIT) != ReadOutcome::kDone)
     return false;
   return read_.dwBufferLength == 0 || Deliver(read_.dwBufferLength);

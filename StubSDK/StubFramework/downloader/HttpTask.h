@@ -53,7 +53,6 @@ class HttpTask : public ITask, public TaskLock<HttpTask, long> {
   void OnRequestSent();
   void OnDataReady();
   void OnAnnouncedRead();
-  void OnExtraRead();
 
   void ProcessHeader();
   int GetStatusCode();
@@ -78,7 +77,8 @@ class HttpTask : public ITask, public TaskLock<HttpTask, long> {
   Step nextStep_ = nullptr;
   ILogger* logger_;
   Buffer buffer_;
-  // The read in flight; WinINet stores the byte count in it, also when the read completes later.
+  // The read in flight. WinINet stores the byte count in it, for a read that waits for its data
+  // also when that read completes later.
   INTERNET_BUFFERSA read_ = {};
 };
 
