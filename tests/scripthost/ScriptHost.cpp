@@ -92,7 +92,8 @@ class NamedDispatch : public IDispatch {
     VariantInit(&converted);
     if (FAILED(VariantChangeType(&converted, &params->rgvarg[params->cArgs - 1 - scriptIndex], 0, VT_BSTR)))
       return L"";
-    std::wstring text = converted.bstrVal ? converted.bstrVal : L"";
+    // The whole text, NULs included: tests pass names that carry them.
+    std::wstring text(converted.bstrVal ? converted.bstrVal : L"", SysStringLen(converted.bstrVal));
     VariantClear(&converted);
     return text;
   }
@@ -170,7 +171,7 @@ class HostObject : public NamedDispatch {
  public:
   explicit HostObject(stubframework::core::HtmlExternal* external)
       : NamedDispatch({L"exit", L"log", L"startWorker", L"dispIdOf", L"methodNames", L"sleep", L"answerDialog",
-                       L"logText"}),
+                       L"logText", L"getMember", L"putMember"}),
         external_(external) {}
 
   stubframework::core::FrameworkCore* core = nullptr;
@@ -223,15 +224,31 @@ class HostObject : public NamedDispatch {
     if (name == L"dispIdOf") {
       int flags = 0;
       IntArgument(params, 1, flags);
-      BSTR member = SysAllocString(TextArgument(params, 0).c_str());
       DISPID id = DISPID_UNKNOWN;
-      external_->GetDispID(member, static_cast<DWORD>(flags), &id);
-      SysFreeString(member);
+      MemberId(params, static_cast<DWORD>(flags), id);
       if (result) {
         result->vt = VT_I4;
         result->lVal = id;
       }
       return S_OK;
+    }
+    // Member access the way an engine does it, with the whole counted name: look up (creating
+    // the member for an assignment), then read or assign.
+    if (name == L"getMember") {
+      DISPID id = DISPID_UNKNOWN;
+      HRESULT hr = MemberId(params, 0, id);
+      if (FAILED(hr)) return hr;
+      DISPPARAMS none = {nullptr, nullptr, 0, 0};
+      return external_->InvokeEx(id, 0, DISPATCH_PROPERTYGET, &none, result, nullptr, nullptr);
+    }
+    if (name == L"putMember") {
+      if (!params || params->cArgs != 2) return DISP_E_BADPARAMCOUNT;
+      DISPID id = DISPID_UNKNOWN;
+      HRESULT hr = MemberId(params, fdexNameEnsure, id);
+      if (FAILED(hr)) return hr;
+      DISPID putId = DISPID_PROPERTYPUT;
+      DISPPARAMS value = {&params->rgvarg[0], &putId, 1, 1};
+      return external_->InvokeEx(id, 0, DISPATCH_PROPERTYPUT, &value, nullptr, nullptr, nullptr);
     }
     if (name == L"methodNames") {
       std::wstring names;
@@ -246,6 +263,15 @@ class HostObject : public NamedDispatch {
   }
 
  private:
+  // GetDispID of the external object for the first argument, NULs and all.
+  HRESULT MemberId(DISPPARAMS* params, DWORD flags, DISPID& id) {
+    std::wstring text = TextArgument(params, 0);
+    BSTR member = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    HRESULT hr = external_->GetDispID(member, flags, &id);
+    SysFreeString(member);
+    return hr;
+  }
+
   stubframework::core::HtmlExternal* external_;
 };
 

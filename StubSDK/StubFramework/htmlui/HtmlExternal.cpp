@@ -17,11 +17,11 @@ void HtmlExternal::SetMethods(ExternalMethods* methods) {
   for (const auto& entry : methods->Methods()) table_.push_back({entry.first, entry.second});
 }
 
-int HtmlExternal::FindMethod(const wchar_t* name, bool ignoreCase) {
+int HtmlExternal::FindMethod(const wchar_t* name, UINT length, bool ignoreCase) {
   for (size_t i = 0; i < table_.size(); ++i) {
-    const wchar_t* entry = table_[i].name.c_str();
-    int difference = ignoreCase ? _wcsicmp(entry, name) : wcscmp(entry, name);
-    if (difference == 0) return static_cast<int>(i);
+    const std::wstring& entry = table_[i].name;
+    if (SameName(entry.c_str(), static_cast<UINT>(entry.size()), name, length, ignoreCase))
+      return static_cast<int>(i);
   }
   return -1;
 }
@@ -30,8 +30,9 @@ HRESULT STDMETHODCALLTYPE HtmlExternal::GetIDsOfNames(REFIID, LPOLESTR* names, U
                                                       DISPID* ids) {
   if (count > 0 && (!names || !ids)) return E_POINTER;
   HRESULT hr = S_OK;
+  // These names are plain OLESTRs, not counted strings: each ends at its terminator.
   for (UINT i = 0; i < count; ++i) {
-    int index = names[i] ? FindMethod(names[i], false) : -1;
+    int index = names[i] ? FindMethod(names[i], static_cast<UINT>(wcslen(names[i])), false) : -1;
     ids[i] = index >= 0 ? index + 1 : DISPID_UNKNOWN;
     if (index < 0) hr = DISP_E_UNKNOWNNAME;
   }
@@ -44,6 +45,8 @@ HRESULT STDMETHODCALLTYPE HtmlExternal::Invoke(DISPID id, REFIID riid, LCID, WOR
   if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   UINT index = static_cast<UINT>(id) - 1;
   if (index >= table_.size() || !methods_) return DISP_E_MEMBERNOTFOUND;
+  NestedCall call(this);
+  if (call.TooDeep()) return kNestingTooDeep;
   DISPPARAMS empty = {nullptr, nullptr, 0, 0};
   return (methods_->*table_[index].method)(flags, params ? params : &empty, result);
 }

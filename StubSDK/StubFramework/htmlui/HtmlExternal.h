@@ -62,7 +62,7 @@ class HtmlExternal : public htmlui::MSHTMLExternal, public zip::ZipReporter {
 
  protected:
   ~HtmlExternal() override = default;
-  int FindMethod(const wchar_t* name, bool ignoreCase) override;
+  int FindMethod(const wchar_t* name, UINT length, bool ignoreCase) override;
 
  private:
   void SetNumber(const wchar_t* name, DWORD value);

@@ -1,7 +1,6 @@
 #include "htmlui/MSHTMLExternal.h"
 
 #include <cstdlib>
-#include <cwchar>
 
 namespace stubframework::htmlui {
 
@@ -9,7 +8,7 @@ MSHTMLExternal::MSHTMLExternal() = default;
 
 MSHTMLExternal::~MSHTMLExternal() {
   for (int i = 0; i < expandoCount_; ++i) {
-    free(expandos_[i].name);
+    SysFreeString(expandos_[i].name);
     if (expandos_[i].value.vt != kDeleted) VariantClear(&expandos_[i].value);
   }
   free(expandos_);
@@ -42,10 +41,18 @@ HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetMemberName(DISPID, BSTR*) { return 
 HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetNextDispID(DWORD, DISPID, DISPID*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetNameSpaceParent(IUnknown**) { return E_NOTIMPL; }
 
-int MSHTMLExternal::FindExpando(const wchar_t* name, bool ignoreCase) const {
+bool MSHTMLExternal::SameName(const wchar_t* a, UINT aLength, const wchar_t* b, UINT bLength,
+                              bool ignoreCase) {
+  if (aLength != bLength) return false;
+  if (aLength == 0) return true;
+  return CompareStringOrdinal(a, static_cast<int>(aLength), b, static_cast<int>(bLength), ignoreCase) ==
+         CSTR_EQUAL;
+}
+
+int MSHTMLExternal::FindExpando(const wchar_t* name, UINT length, bool ignoreCase) const {
   for (int i = 0; i < expandoCount_; ++i) {
-    int difference = ignoreCase ? _wcsicmp(expandos_[i].name, name) : wcscmp(expandos_[i].name, name);
-    if (difference == 0) return i;
+    const Expando& entry = expandos_[i];
+    if (SameName(entry.name, SysStringLen(entry.name), name, length, ignoreCase)) return i;
   }
   return -1;
 }
@@ -53,16 +60,17 @@ int MSHTMLExternal::FindExpando(const wchar_t* name, bool ignoreCase) const {
 HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetDispID(BSTR name, DWORD flags, DISPID* id) {
   if (!id) return E_POINTER;
   const wchar_t* text = name ? name : L"";
+  UINT length = SysStringLen(name);
   bool ignoreCase = (flags & fdexNameCaseInsensitive) != 0;
   bool ensure = (flags & fdexNameEnsure) != 0;
 
-  int method = FindMethod(text, ignoreCase);
+  int method = FindMethod(text, length, ignoreCase);
   if (method >= 0) {
     *id = method + 1;
     return S_OK;
   }
   if (!(flags & fdexNameNoDynamicProperties)) {
-    int index = FindExpando(text, ignoreCase);
+    int index = FindExpando(text, length, ignoreCase);
     if (index >= 0) {
       if (expandos_[index].value.vt == kDeleted) {
         if (!ensure) {
@@ -87,7 +95,7 @@ HRESULT STDMETHODCALLTYPE MSHTMLExternal::GetDispID(BSTR name, DWORD flags, DISP
     }
     expandos_ = static_cast<Expando*>(grown);
   }
-  wchar_t* copy = _wcsdup(text);
+  BSTR copy = SysAllocStringLen(text, length);
   if (!copy) {
     *id = DISPID_UNKNOWN;
     return E_OUTOFMEMORY;
@@ -105,6 +113,8 @@ HRESULT STDMETHODCALLTYPE MSHTMLExternal::InvokeEx(DISPID id, LCID lcid, WORD fl
   if (id >= 0) return Invoke(id, IID_NULL, lcid, flags, params, result, exception, nullptr);
   int index = id & ~kExpandoBit;
   if (index >= expandoCount_) return DISP_E_UNKNOWNNAME;
+  NestedCall call(this);
+  if (call.TooDeep()) return kNestingTooDeep;
   return InvokeExpando(expandos_[index], lcid, flags, params, result, exception, caller);
 }
 

@@ -17,6 +17,10 @@ checkEqual(host.dispIdOf("Download", 0), -1, "Download without case-insensitive 
 checkEqual(host.dispIdOf("Download", fdexNameCaseInsensitive), position("download"),
            "Download with case-insensitive lookup");
 checkEqual(host.dispIdOf("noSuchMethod", 0), -1, "unknown name");
+// A method's name followed by a NUL and more is another name (the host passes the whole counted
+// name; Wine's JScript would cut it at the NUL itself).
+checkEqual(host.dispIdOf("getProperty\u0000junk", 0), -1, "a method name followed by a NUL");
+checkEqual(host.dispIdOf("Download\u0000", fdexNameCaseInsensitive), -1, "also without regard to case");
 
 // Names not built yet answer E_NOTIMPL.
 checkThrows(function () { window.external.stopDownload(); }, E_NOTIMPL, "stopDownload");
