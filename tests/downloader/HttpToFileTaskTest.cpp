@@ -153,6 +153,27 @@ TEST_F(HttpToFileTaskTest, ResourceChangedBeforeTheContinuationFailsInsteadOfMix
   EXPECT_TRUE(LogHas("HttpToFileTask::OnHttpStatusOK> Unexpected content length 1000/(OFFSET:400 SIZE:600)."));
 }
 
+TEST_F(HttpToFileTaskTest, RefusesAContinuationFromAnotherVersionOfTheResource) {
+  // The first range ends after 400 bytes. The continuation comes from a newer version: a longer
+  // one, or one as long under another ETag from a server that ignores If-Range.
+  for (const wchar_t* continuation :
+       {L"&no_etag=1&serve.1=data3m.bin",
+        L"&etag.0=%22v1%22&etag.1=%22v2%22&serve.1=data1000-v2.bin&ignore_if_range.1=1"}) {
+    std::string tag = NewTag();
+    Ref<FileRecorder> recorder(FileRecorder::Create());
+    ASSERT_TRUE(testsupport::WriteFileBytes(path_, ""));
+    ASSERT_NO_FATAL_FAILURE(Download(
+        recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&cut.0=400" + continuation), 0, 1000));
+    EXPECT_EQ(recorder->result, kResultBadResponse) << tag;
+    EXPECT_EQ(Written(*recorder.Get()), 400) << tag;
+    EXPECT_TRUE(Target() == ServedFile(L"data1000.bin").substr(0, 400)) << tag;
+    EXPECT_EQ(RequestsWithTag(tag).size(), 2u) << tag;
+  }
+  EXPECT_TRUE(LogHas("HttpToFileTask::OnHttpStatusPartialContent> Resource changed (TOTAL:3145851 ETAG:)/(TOTAL:1000 ETAG:)."));
+  EXPECT_TRUE(LogHas("HttpToFileTask::OnHttpStatusPartialContent> Resource changed "
+                     "(TOTAL:1000 ETAG:\"v2\")/(TOTAL:1000 ETAG:\"v1\")."));
+}
+
 TEST_F(HttpToFileTaskTest, RefusesARangeThatStartsOneByteLate) {
   Ref<FileRecorder> recorder(FileRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), FaultUrl(L"/data1000.bin?shift=1"), 100, 100));

@@ -120,6 +120,24 @@ TEST_F(HttpToMemTaskTest, RefusesAContinuationAtTheWrongPosition) {
                      "(OFFSET:399 SIZE:600 TOTAL:1000)/(POS:400 SIZE:1000)."));
 }
 
+TEST_F(HttpToMemTaskTest, RefusesAContinuationFromAnotherVersionOfTheResource) {
+  // As for the file download: a longer newer version, or one as long under another ETag.
+  for (const wchar_t* continuation :
+       {L"&no_etag=1&serve.1=data3m.bin",
+        L"&etag.0=%22v1%22&etag.1=%22v2%22&serve.1=data1000-v2.bin&ignore_if_range.1=1"}) {
+    std::string tag = NewTag();
+    Ref<MemRecorder> recorder(MemRecorder::Create());
+    ASSERT_NO_FATAL_FAILURE(
+        Download(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&cut.0=400" + continuation)));
+    EXPECT_EQ(recorder->result, kResultBadResponse) << tag;
+    EXPECT_EQ(RequestsWithTag(tag).size(), 2u) << tag;
+  }
+  EXPECT_TRUE(LogHas("HttpToMemTask::OnHttpStatusPartialContent> Unexpected content range "
+                     "(OFFSET:400 SIZE:1000 TOTAL:3145851)/(POS:400 SIZE:1000)."));
+  EXPECT_TRUE(LogHas("HttpToMemTask::OnHttpStatusPartialContent> Resource changed "
+                     "(TOTAL:1000 ETAG:\"v2\")/(TOTAL:1000 ETAG:\"v1\")."));
+}
+
 TEST_F(HttpToMemTaskTest, GivesUpWhenRequestsInARowBringNoData) {
   std::string tag = NewTag();
   Ref<MemRecorder> recorder(MemRecorder::Create());

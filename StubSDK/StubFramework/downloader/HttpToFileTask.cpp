@@ -94,6 +94,7 @@ bool HttpToFileTask::OnHttpStatusOK(HttpHeader& header) {
   // A whole resource fits only a region that starts at byte 0 and is the resource.
   if (offset_ == 0 && header.total == remaining_) {
     etag_ = std::move(header.etag);
+    total_ = header.total;
     return true;
   }
   logger_->Log(L"HttpToFileTask::OnHttpStatusOK", L"Unexpected content length %lld/(OFFSET:%lld SIZE:%lld).",
@@ -103,10 +104,14 @@ bool HttpToFileTask::OnHttpStatusOK(HttpHeader& header) {
 
 bool HttpToFileTask::OnHttpStatusPartialContent(HttpHeader& header) {
   if (header.offset == offset_ && header.size == remaining_) {
+    if (total_ >= 0 &&
+        !IsSameVersion(header, total_, etag_, logger_, L"HttpToFileTask::OnHttpStatusPartialContent"))
+      return false;
     // Without a validator yet, the first range's ETag guards the continuations: a resource that
     // changed meanwhile then answers with a whole body, which is refused, instead of a range
     // that would mix two versions in the file.
     if (etag_.IsEmpty()) etag_ = std::move(header.etag);
+    total_ = header.total;
     return true;
   }
   logger_->Log(L"HttpToFileTask::OnHttpStatusPartialContent",

@@ -47,6 +47,7 @@ class HttpToFileTask : public ITask, public TaskLock<HttpToFileTask, long> {
   IHttpToFileCallback* callback_;
   CurrentRequest request_;
   Text etag_;
+  int64_t total_ = -1;  // the resource's length by the first accepted answer; -1 before it
   ILogger* logger_;
   ProgressBound progress_;
 };

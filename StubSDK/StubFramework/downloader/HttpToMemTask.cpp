@@ -121,7 +121,7 @@ bool HttpToMemTask::OnHttpStatusPartialContent(HttpHeader& header) {
   int64_t size = static_cast<int64_t>(completion_.buffer.size);
   if (size == header.total && header.total < (int64_t{1} << 32) && header.offset == position_ &&
       header.offset + header.size == header.total)
-    return true;
+    return IsSameVersion(header, size, etag_, logger_, L"HttpToMemTask::OnHttpStatusPartialContent");
   logger_->Log(L"HttpToMemTask::OnHttpStatusPartialContent",
                L"Unexpected content range (OFFSET:%lld SIZE:%lld TOTAL:%lld)/(POS:%lld SIZE:%Iu).",
                header.offset, header.size, header.total, position_, completion_.buffer.size);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "downloader/Task.h"
@@ -76,6 +77,21 @@ class CurrentRequest {
   CRITICAL_SECTION lock_;
   ITask* task_ = nullptr;
 };
+
+// A continuation must come from the version of the resource that the chain's first answer
+// served: the same total and, where the request named that version in If-Range, the same ETag.
+// A server that ignores If-Range answers with a range of its newer version, which would mix two
+// versions in one body. An answer without an ETag cannot show its version; its total still must
+// match. The caller refuses a false answer with kResultBadResponse.
+inline bool IsSameVersion(const HttpHeader& header, int64_t total, const Text& etag, ILogger* logger,
+                          const wchar_t* where) {
+  bool sameEtag = etag.IsEmpty() || header.etag.IsEmpty() ||
+                  (header.etag.Length() == etag.Length() && memcmp(header.etag.Get(), etag.Get(), etag.Length()) == 0);
+  if (header.total == total && sameEtag) return true;
+  logger->Log(where, L"Resource changed (TOTAL:%lld ETAG:%S)/(TOTAL:%lld ETAG:%S).", header.total,
+              header.etag.Get(), total, etag.Get());
+  return false;
+}
 
 // Counts the requests in a row that ended early without getting further into the resource than
 // any request before them. A whole body that starts again at byte 0 is progress only once it
