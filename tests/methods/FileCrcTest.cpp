@@ -43,3 +43,26 @@ TEST(ComputeFileCrc, FailsForMissingFilesAndFilesOpenElsewhere) {
   CloseHandle(writer);
   EXPECT_TRUE(ComputeFileCrc(folder.File(L"busy.bin"), crc));
 }
+
+// Devices open like files, but a read from a serial port or the console can wait for ever: only
+// regular files are read, and a device name answers at once as a missing file does. Wine maps
+// COM1 (and AUX) to a serial port here, NUL to /dev/null, CON and CONIN$ to the console.
+TEST(ComputeFileCrc, AnswersDeviceNamesAsMissingFiles) {
+  const wchar_t* devices[] = {L"COM1",          L"com1",      L"AUX",       L"COM1:",       L"COM1.txt",
+                              L"C:\\windows\\COM1", L"\\\\.\\COM1", L"\\\\?\\COM1", L"\\\\.\\NUL", L"NUL",
+                              L"nul.txt",       L"CON",       L"CONIN$",    L"CONOUT$",     L"LPT1",
+                              L"PRN",           L"COM9 .log", L"\\\\.\\pipe\\halvern"};
+  for (const wchar_t* device : devices) {
+    DWORD crc = 1;
+    EXPECT_FALSE(ComputeFileCrc(device, crc)) << device;
+    EXPECT_EQ(crc, 0u) << device;
+  }
+  // Names that only resemble devices are files like any other.
+  ScratchFolder folder;
+  for (const wchar_t* name : {L"COM10", L"CONSOLE.txt", L"a.con", L"nul_", L"LPT"}) {
+    ASSERT_TRUE(WriteFileBytes(folder.File(name), "123456789")) << name;
+    DWORD crc = 0;
+    EXPECT_TRUE(ComputeFileCrc(folder.File(name), crc)) << name;
+    EXPECT_EQ(crc, 0xCBF43926u) << name;
+  }
+}

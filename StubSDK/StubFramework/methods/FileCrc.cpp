@@ -6,6 +6,7 @@
 #include <new>
 
 #include "core/FileHandle.h"
+#include "methods/RegularFile.h"
 
 namespace stubframework::methods {
 
@@ -13,8 +14,7 @@ constexpr DWORD kBlockSize = 1024 * 1024;
 
 bool ComputeFileCrc(const std::wstring& path, DWORD& crc) {
   crc = 0;
-  utils::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  utils::FileHandle file(OpenRegularFile(path, GENERIC_READ, 0));
   if (!file.Valid()) return false;
   std::unique_ptr<Bytef[]> block(new (std::nothrow) Bytef[kBlockSize]);
   if (!block) return false;

@@ -7,8 +7,9 @@
 namespace stubframework::methods {
 
 // The reflected CRC-32 (polynomial 0xEDB88320, the ZIP format's) of the file at path. False when
-// the file cannot be opened or read to its end; it is opened without sharing, so this fails
-// while any other handle to the file is open.
+// the file cannot be opened or read to its end, or is not a regular file (a device name answers
+// at once, as a missing file); it is opened without sharing, so this fails while any other handle
+// to the file is open.
 bool ComputeFileCrc(const std::wstring& path, DWORD& crc);
 
 }  // namespace stubframework::methods

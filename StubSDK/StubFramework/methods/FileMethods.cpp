@@ -16,6 +16,7 @@
 #include "core/TextFormat.h"
 #include "methods/ExternalMethods.h"
 #include "methods/FileCrc.h"
+#include "methods/RegularFile.h"
 #include "methods/SignatureTail.h"
 
 namespace stubframework {
@@ -111,8 +112,7 @@ HRESULT ExternalMethods::GetFileSize(WORD flags, DISPPARAMS* params, VARIANT* re
   if (FAILED(hr) || !result) return hr;
   std::wstring path = ArgumentText(params, 0);
   // Share mode 0: a file another handle still holds open (one being written) reports "0".
-  utils::FileHandle file(
-      CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  utils::FileHandle file(methods::OpenRegularFile(path, GENERIC_READ, 0));
   LARGE_INTEGER size;
   size.QuadPart = 0;
   if (file.Valid() && !GetFileSizeEx(file.Get(), &size)) size.QuadPart = 0;
@@ -129,9 +129,11 @@ HRESULT ExternalMethods::GetFileVersion(WORD flags, DISPPARAMS* params, VARIANT*
   std::wstring extension = ArgumentText(params, 0);
   std::wstring path = ArgumentText(params, 1);
   std::wstring version;
-  if (_wcsicmp(extension.c_str(), L".MSI") == 0)
+  // Both readers open the file themselves: only a regular file is handed to them.
+  bool regular = methods::IsRegularFile(path);
+  if (regular && _wcsicmp(extension.c_str(), L".MSI") == 0)
     version = MsiProductVersion(path);
-  else if (_wcsicmp(extension.c_str(), L".EXE") == 0)
+  else if (regular && _wcsicmp(extension.c_str(), L".EXE") == 0)
     version = ExecutableFileVersion(path);
   core::FrameworkLogDebug(core_, L"EMGetMSIFileVersion args %s, Result %s", path.c_str(), version.c_str());
   SetResultText(result, version);

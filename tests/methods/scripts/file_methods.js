@@ -29,6 +29,16 @@ var log = host.logText();
 check(log.indexOf("EMGetFileSize 0\r\n") >= 0, "getFileSize log");
 check(log.indexOf("EMGetCRC args " + missing + ", Result 0\r\n") >= 0, "getCrc log");
 
+// Content is read from regular files only: a device (a serial port, the console, NUL) answers at
+// once as a missing file does, where a read from it could wait for ever.
+var devices = ["COM1", "AUX", "\\\\.\\COM1", "C:\\windows\\COM1", "CONIN$", "CON", "NUL"];
+for (var i = 0; i < devices.length; i++) {
+  checkEqual(ext.getCrc(devices[i]), "0", "CRC of " + devices[i]);
+  checkEqual(ext.getFileSize(devices[i]), "0", "size of " + devices[i]);
+  checkEqual(ext.getFileVersion(".exe", devices[i]), "", "program version of " + devices[i]);
+  checkEqual(ext.getFileVersion(".msi", devices[i]), "", "package version of " + devices[i]);
+}
+
 // Folders: created with their parents; an existing one gives false; moved, never replacing.
 var base = ext.getTempPath("HalvernFileMethodsTest") + new Date().getTime();
 checkEqual(ext.createDirectory(base + "\\a\\b"), true, "nested folder");

@@ -1,0 +1,74 @@
+#include "methods/RegularFile.h"
+
+#include <cwchar>
+#include <cwctype>
+
+namespace stubframework::methods {
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+  return text.compare(0, wcslen(prefix), prefix) == 0;
+}
+
+bool SameLetters(const std::wstring& text, size_t length, const wchar_t* name) {
+  for (size_t i = 0; i < length; ++i)
+    if (name[i] == 0 || towupper(text[i]) != name[i]) return false;
+  return name[length] == 0;
+}
+
+bool IsPortDigit(wchar_t c) {
+  return (c >= L'1' && c <= L'9') || c == 0x00B9 || c == 0x00B2 || c == 0x00B3;  // also ¹ ² ³
+}
+
+// The reserved names hold whatever follows an extension dot or a colon, and trailing blanks.
+bool IsReservedName(const std::wstring& component) {
+  size_t end = component.find_first_of(L".:");
+  if (end == std::wstring::npos) end = component.size();
+  while (end > 0 && component[end - 1] == L' ') --end;
+  for (const wchar_t* name : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
+    if (SameLetters(component, end, name)) return true;
+  return end == 4 && (SameLetters(component, 3, L"COM") || SameLetters(component, 3, L"LPT")) &&
+         IsPortDigit(component[3]);
+}
+
+}  // namespace
+
+bool IsDeviceName(const std::wstring& path) {
+  if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) && IsSeparator(path[3])) {
+    if (path[2] == L'.') return true;
+    if (path[2] == L'?') {
+      std::wstring rest = path.substr(4);
+      bool drivePath = rest.size() >= 3 && iswalpha(rest[0]) && rest[1] == L':' && IsSeparator(rest[2]);
+      bool uncPath = rest.size() >= 4 && (StartsWith(rest, L"UNC") || StartsWith(rest, L"unc")) &&
+                     IsSeparator(rest[3]);
+      if (!drivePath && !uncPath) return true;
+    }
+  }
+  size_t start = path.find_last_of(L"\\/");
+  std::wstring component = start == std::wstring::npos ? path : path.substr(start + 1);
+  // A drive-relative name (C:COM1) names the component after the drive.
+  if (start == std::wstring::npos && component.size() >= 2 && iswalpha(component[0]) && component[1] == L':')
+    component.erase(0, 2);
+  return IsReservedName(component);
+}
+
+HANDLE OpenRegularFile(const std::wstring& path, DWORD access, DWORD share) {
+  if (path.empty() || IsDeviceName(path)) return INVALID_HANDLE_VALUE;
+  HANDLE file = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+bool IsRegularFile(const std::wstring& path) {
+  HANDLE file = OpenRegularFile(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+}  // namespace stubframework::methods
