@@ -1,5 +1,9 @@
+#include <cctype>
+#include <cstdio>
+
 #include "EngineTest.h"
 #include "downloader/HttpTask.h"
+#include "downloader/Redirect.h"
 #include "downloader/ResultCodes.h"
 
 using namespace downloader;
@@ -13,6 +17,17 @@ HttpRange Range(int64_t offset, int64_t size, const char* etag = "") {
   range.size = size;
   range.etag.Assign(etag);
   return range;
+}
+
+// text as the value of a query parameter.
+std::string QueryValue(const std::string& text) {
+  std::string value;
+  for (unsigned char c : text) {
+    char escaped[4];
+    snprintf(escaped, sizeof(escaped), "%%%02X", c);
+    value += isalnum(c) || c == '.' || c == '-' ? std::string(1, static_cast<char>(c)) : escaped;
+  }
+  return value;
 }
 
 class HttpTaskTest : public EngineTest {
@@ -112,6 +127,94 @@ TEST_F(HttpTaskTest, RangeWithEtagSendsBothHeaders) {
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].range, "bytes=10-29");
   EXPECT_EQ(requests[0].ifRange, "\"abc\"");
+}
+
+TEST_F(HttpTaskTest, RedirectLoopEndsWithAnErrorAfterTheBound) {
+  std::string tag = NewTag();
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(),
+                                FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&status=302&location=self"),
+                                Range(0, 0)));
+  EXPECT_EQ(recorder->result, kResultRedirectFailed);
+  EXPECT_EQ(recorder->completions, 1);
+  EXPECT_TRUE(recorder->headers.empty());
+  EXPECT_EQ(RequestsWithTag(tag).size(), static_cast<size_t>(HttpTask::kMaxRedirects + 1));
+  EXPECT_TRUE(LogHas("HttpTask::FollowRedirect> Too many redirects: 20 followed."));
+}
+
+TEST_F(HttpTaskTest, CancelDuringARedirectLoopCompletes) {
+  std::string tag = NewTag();
+  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  // Each answer comes after 0.1 s: the bound is far away when the cancel comes.
+  Ref<ITask> task(CreateHttpTask(
+      FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&delay=0.1&status=302&location=self").c_str(),
+      Range(0, 0), recorder.Get(), logger_));
+  ASSERT_NE(task.Get(), nullptr);
+  task->Start();
+  Sleep(500);
+  task->Cancel();
+  ASSERT_TRUE(recorder->WaitDone(10000));
+  EXPECT_EQ(recorder->result, kResultCancelled);
+  EXPECT_EQ(recorder->completions, 1);
+  EXPECT_LT(RequestsWithTag(tag).size(), static_cast<size_t>(HttpTask::kMaxRedirects));
+}
+
+TEST_F(HttpTaskTest, RedirectKeepsRangeAndIfRangeOnAnotherPortOrPath) {
+  std::string tag = NewTag(), target = NewTag();
+  std::string nginx = Narrow(NginxUrl(L"/data1000.bin"));
+  // To nginx on its own port (the range arrives: nginx answers 206), and relative to the fault
+  // server's own path, whose request log shows both headers.
+  for (const std::string& location : {nginx, "/data1000.bin?ignore_if_range=1&tag=" + target}) {
+    Ref<HttpRecorder> recorder(HttpRecorder::Create());
+    ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(),
+                                  FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&status=307&location=" +
+                                           Widen(QueryValue(location))),
+                                  Range(100, 50, location == nginx ? "" : "\"e\"")));
+    ASSERT_EQ(recorder->headers.size(), 1u) << location;
+    EXPECT_EQ(recorder->headers[0].statusCode, 206) << location;
+    EXPECT_EQ(recorder->headers[0].total, 1000) << location;
+    EXPECT_TRUE(recorder->body == ServedFile(L"data1000.bin").substr(100, 50)) << location;
+  }
+  std::vector<ServerRequest> requests = RequestsWithTag(target);
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].range, "bytes=100-149");
+  EXPECT_EQ(requests[0].ifRange, "\"e\"");
+  EXPECT_TRUE(LogHas("HttpTask::FollowRedirect> Redirect 307 to " + nginx + "."));
+}
+
+TEST(RedirectTest, LocationIsResolvedAgainstTheRequestAndChecked) {
+  struct Case {
+    const char* from;
+    const char* location;
+    long result;
+    const char* to;
+  };
+  const long downgrade = ResultFromError(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+  const Case cases[] = {
+      {"http://a.test/x/y?q=1", "/z?r=2", kResultOk, "http://a.test/z?r=2"},
+      {"http://a.test/x/y", "w", kResultOk, "http://a.test/x/w"},
+      {"http://a.test/x", "http://b.test:8080/p", kResultOk, "http://b.test:8080/p"},
+      {"https://a.test/x", "https://b.test/p", kResultOk, "https://b.test/p"},
+      {"http://a.test/x", "https://b.test/p", kResultOk, "https://b.test/p"},
+      {"https://a.test/x", "http://b.test/p", downgrade, nullptr},
+      {"https://a.test/x", "//b.test/p", kResultOk, "https://b.test/p"},
+      {"http://a.test/x", "ftp://b.test/p", kResultInvalidUrl, nullptr},
+      {"http://a.test/x", "file:///C:/p", kResultInvalidUrl, nullptr},
+      {"http://a.test/x", "/p\r\nX-Injected: 1", kResultInvalidUrl, nullptr},
+      {"http://a.test/x", "/p q", kResultInvalidUrl, nullptr},
+      {"http://a.test/x", "/\xC3\xA9", kResultInvalidUrl, nullptr},
+  };
+  for (const Case& c : cases) {
+    Text location;
+    ASSERT_TRUE(location.Assign(c.location));
+    WideText to;
+    EXPECT_EQ(ResolveRedirect(Widen(c.from).c_str(), location, to), c.result) << c.location;
+    if (c.to) {
+      EXPECT_EQ(Narrow(to.Get()), c.to) << c.location;
+    }
+  }
+  for (int status : {301, 302, 303, 307, 308}) EXPECT_TRUE(IsRedirectStatus(status)) << status;
+  for (int status : {200, 300, 304, 305, 306, 404}) EXPECT_FALSE(IsRedirectStatus(status)) << status;
 }
 
 TEST_F(HttpTaskTest, SchemeOtherThanHttpCompletesInsideStartAndReleasesTheCallback) {

@@ -26,7 +26,7 @@ serve the continuation properly.
     stall=S           after the headers and any cut bytes, wait S seconds, then close
     chunk=N           send the body in pieces of N bytes, waiting pause=S seconds before each
     delay=S           wait S seconds before answering at all
-    location=V        send V as the Location header; "self" names the request's own target
+    location=V        send V as the Location header; "self" names the request's own URL
     serve=NAME        serve the docroot file NAME instead: the resource changed on the server
     ignore_if_range=1 answer a range even when If-Range names another version
     etag=V            send V as the ETag; no_etag=1 sends none
@@ -123,7 +123,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             status = int(faults["status"])
             headers = {}
             if "location" in faults:
-                headers["Location"] = self.path if faults["location"] == "self" else faults["location"]
+                headers["Location"] = faults["location"]
+                if faults["location"] == "self":
+                    headers["Location"] = "http://%s%s" % (self.headers.get("Host", ""), self.path)
             self.send_all(status, headers, b"fault %d\n" % status, faults)
             return
         if "serve" in faults:

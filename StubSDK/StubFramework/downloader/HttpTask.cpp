@@ -10,15 +10,18 @@
 #include <memory>
 #include <utility>
 
+#include "downloader/Redirect.h"
 #include "downloader/ResultCodes.h"
 
 namespace downloader {
 namespace {
 
-constexpr DWORD kHttpFlags =
-    INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI;
+// WinINet would follow redirects without a bound, and closing the request does not stop it there:
+// the task follows them itself.
+constexpr DWORD kHttpFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
+                             INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTO_REDIRECT;
 constexpr DWORD kHttpsFlags = kHttpFlags | INTERNET_FLAG_SECURE;
-static_assert(kHttpFlags == 0x84400200 && kHttpsFlags == 0x84C00200, "request flags");
+static_assert(kHttpFlags == 0x84600200 && kHttpsFlags == 0x84E00200, "request flags");
 constexpr DWORD kAddOrReplace = HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE;
 static_assert(kAddOrReplace == 0xA0000000, "header flags");
 
@@ -311,7 +314,8 @@ void CALLBACK HttpTask::InternetStatusCallback(HINTERNET handle, DWORD_PTR conte
       task->OnRequestComplete(*static_cast<const INTERNET_ASYNC_RESULT*>(info));
       break;
     case INTERNET_STATUS_HANDLE_CLOSING:
-      task->CompleteFinally();
+      // The request left behind by a redirect closes too; only the current one ends the task.
+      if (handle == task->request_) task->CompleteFinally();
       break;
     default:
       break;
@@ -361,9 +365,50 @@ void HttpTask::CompleteFinally() {
 }
 
 void HttpTask::OnRequestSent() {
-  ProcessHeader();
+  int statusCode = GetStatusCode();
+  if (FollowRedirect(statusCode)) return;
+  ProcessHeader(statusCode);
   nextStep_ = &HttpTask::OnDataReady;
   QueryAvailable();
+}
+
+// A redirect is a new request to the place it names, on a connection of its own and with the
+// same Range and If-Range. False when the answer is none (a redirect status without Location
+// included): then it goes to the callback like any other answer.
+bool HttpTask::FollowRedirect(int statusCode) {
+  if (!IsRedirectStatus(statusCode)) return false;
+  Text location;
+  if (!GetHeader(HTTP_QUERY_LOCATION, location) || location.IsEmpty()) return false;
+  // A task that finishes follows nothing; closing the request ends it.
+  if (IsFinishing()) return true;
+  if (++redirects_ > kMaxRedirects) {
+    logger_->Log(L"HttpTask::FollowRedirect", L"Too many redirects: %d followed.", kMaxRedirects);
+    Finish(kResultRedirectFailed);
+    return true;
+  }
+  WideText target;
+  long hr = ResolveRedirect(url_.Get(), location, target);
+  if (hr != kResultOk) {
+    logger_->Log(L"HttpTask::FollowRedirect", L"Unusable redirect %S: 0x%08X.", location.Get(), hr);
+    Finish(hr);
+    return true;
+  }
+  logger_->Log(L"HttpTask::FollowRedirect", L"Redirect %d to %s.", statusCode, target.Get());
+  HINTERNET previousRequest = std::exchange(request_, nullptr);
+  HINTERNET previousConnection = std::exchange(connection_, nullptr);
+  url_ = std::move(target);
+  hr = Connect();
+  if (hr != kResultOk) {
+    // The close action needs a request to close.
+    request_ = previousRequest;
+    connection_ = previousConnection;
+    Finish(hr);
+    return true;
+  }
+  InternetCloseHandle(previousRequest);
+  InternetCloseHandle(previousConnection);
+  if (size_ == 0 || SetRange()) SendRequest();
+  return true;
 }
 
 void HttpTask::OnDataReady() {
@@ -374,9 +419,9 @@ void HttpTask::OnAnnouncedRead() {
   if (ReadRest()) QueryAvailable();
 }
 
-void HttpTask::ProcessHeader() {
+void HttpTask::ProcessHeader(int statusCode) {
   HttpHeader header;
-  header.statusCode = GetStatusCode();
+  header.statusCode = statusCode;
   // An ETag that cannot go back into a request is no validator at all.
   if (GetHeader(HTTP_QUERY_ETAG, header.etag) && !IsUsableEtag(header.etag)) header.etag.Clear();
   GetContentRange(header);

@@ -21,6 +21,9 @@ class HttpTask : public ITask, public TaskLock<HttpTask, long> {
   // Body pieces are read into one block of this size: the cost of a WinINet read does not depend
   // much on its length, so few large reads are what makes a download fast.
   static constexpr size_t kPieceSize = 1 << 20;
+  // The redirects that one request follows before it fails with kResultRedirectFailed; browsers
+  // stop at about as many.
+  static constexpr int kMaxRedirects = 20;
 
  protected:
   HttpTask(HttpRange&& range, IHttpCallback* callback, ILogger* logger);
@@ -54,7 +57,8 @@ class HttpTask : public ITask, public TaskLock<HttpTask, long> {
   void OnDataReady();
   void OnAnnouncedRead();
 
-  void ProcessHeader();
+  bool FollowRedirect(int statusCode);
+  void ProcessHeader(int statusCode);
   int GetStatusCode();
   void GetContentRange(HttpHeader& header);
   int64_t GetContentLength();
@@ -75,6 +79,7 @@ class HttpTask : public ITask, public TaskLock<HttpTask, long> {
   HINTERNET request_ = nullptr;
   DWORD available_ = 0;
   Step nextStep_ = nullptr;
+  int redirects_ = 0;
   ILogger* logger_;
   Buffer buffer_;
   // The read in flight. WinINet stores the byte count in it, for a read that waits for its data

@@ -10,12 +10,13 @@ constexpr long kResultFail = static_cast<long>(0x80004005);
 constexpr long kResultAbort = static_cast<long>(0x80004004);
 constexpr long kResultInvalidArgument = static_cast<long>(0x80070057);
 // WinINet errors 12017 (operation cancelled), 12027 (incorrect format), 12005 (invalid URL),
-// 12004 (internal error) and 12030 (connection aborted) in HRESULT form.
+// 12004 (internal error), 12030 (connection aborted) and 12156 (redirect failed) in HRESULT form.
 constexpr long kResultCancelled = static_cast<long>(0x80072EF1);
 constexpr long kResultBadResponse = static_cast<long>(0x80072EFB);
 constexpr long kResultInvalidUrl = static_cast<long>(0x80072EE5);
 constexpr long kResultShortRead = static_cast<long>(0x80072EE4);
 constexpr long kResultConnectionAborted = static_cast<long>(0x80072EFE);
+constexpr long kResultRedirectFailed = static_cast<long>(0x80072F7C);
 
 // What HRESULT_FROM_WIN32 makes of a Win32 or WinINet error.
 constexpr long ResultFromError(DWORD error) {
