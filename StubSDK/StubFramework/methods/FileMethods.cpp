@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <vector>
 
 #include "core/FileHandle.h"
@@ -70,6 +71,14 @@ std::wstring ExecutableFileVersion(const std::wstring& path) {
                            HIWORD(info->dwFileVersionLS), LOWORD(info->dwFileVersionLS));
 }
 
+// A path that names the same place whatever the current folder and drive are: X:\... or a UNC
+// path (\\server\share\..., also \\?\...). C:name and \name depend on the current ones.
+bool IsFullPath(const std::wstring& path) {
+  auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  if (path.size() >= 3 && iswalpha(path[0]) && path[1] == L':' && separator(path[2])) return true;
+  return path.size() >= 3 && separator(path[0]) && separator(path[1]) && !separator(path[2]);
+}
+
 }  // namespace
 
 HRESULT ExternalMethods::IsFileExists(WORD flags, DISPPARAMS* params, VARIANT* result) {
@@ -97,6 +106,11 @@ HRESULT ExternalMethods::RenameFile(WORD flags, DISPPARAMS* params, VARIANT* res
   if (FAILED(hr) || !result) return hr;
   std::wstring oldName = ArgumentText(params, 0);
   std::wstring newName = ArgumentText(params, 1);
+  if (!IsFullPath(newName)) {
+    core::FrameworkLogDebug(core_, L"EMRenameFile refused, the new name is not a full path: %s", newName.c_str());
+    SetResultBool(result, false);
+    return S_OK;
+  }
   // The wide form keeps names outside the system code page intact; like rename it moves files
   // and folders and never replaces an existing target.
   int renamed = _wrename(oldName.c_str(), newName.c_str());

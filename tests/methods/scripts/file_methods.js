@@ -53,6 +53,15 @@ checkEqual(ext.renameFile(base + "\\a\\c", base + "\\d\\c"), true, "moved into a
 checkEqual(ext.renameFile(base + "\\a\\c", base + "\\a\\e"), false, "source gone");
 check(host.logText().indexOf("EMRenameFile args oldFileName:" + base + "\\a\\c, newFileName:" + base +
                              "\\a\\e, Result: -1\r\n") >= 0, "renameFile log");
+// A new name must be a full path: a relative one would land in whatever the current folder is.
+var relatives = ["e", "a\\e", "..\\e", "\\e", "C:e", ""];
+for (var i = 0; i < relatives.length; i++) {
+  checkEqual(ext.renameFile(base + "\\d\\c", relatives[i]), false, "relative new name [" + relatives[i] + "]");
+  check(host.logText().indexOf("EMRenameFile refused, the new name is not a full path: " + relatives[i] + "\r\n") >= 0,
+        "log of the refused name [" + relatives[i] + "]");
+}
+checkEqual(ext.isFileExists(base + "\\d\\c"), true, "the refused renames left the folder in place");
+checkEqual(ext.renameFile(base + "\\d\\c", base.replace(/\\/g, "/") + "/d/f"), true, "a full path with slashes");
 
 check(/^[1-9][0-9]*$/.test(ext.getDiskAvailableSpace("C:\\")), "free space of C:");
 checkEqual(ext.getDiskAvailableSpace("C:\\no\\such\\folder\\"), "0", "missing folder");
