@@ -209,7 +209,8 @@ TEST_F(HttpToFileTaskTest, GivesUpWhenRequestsInARowBringNoData) {
       Download(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&cut=0"), 0, 1000));
   EXPECT_EQ(recorder->result, kResultConnectionAborted);
   EXPECT_EQ(RequestsWithTag(tag).size(), static_cast<size_t>(kMaxRequestsWithoutProgress));
-  EXPECT_TRUE(LogHas("HttpToFileTask::OnComplete> No new data in 3 requests in a row."));
+  EXPECT_TRUE(LogHas("HttpToFileTask::OnComplete> No new data in 3 requests in a row: "
+                     "giving up with 0x80072EFE, no connection abort."));
 }
 
 TEST_F(HttpToFileTaskTest, KeepsGoingWhileEveryRequestBringsSomething) {

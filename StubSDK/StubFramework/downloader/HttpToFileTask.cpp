@@ -149,8 +149,7 @@ void HttpToFileTask::OnComplete(long result) {
     if (result == kResultOk && remaining_ != 0) {
       logger_->Log(L"HttpToFileTask::OnComplete", L"Data not complete %lld needed.", remaining_);
       if (progress_.GiveUpAt(offset_)) {
-        logger_->Log(L"HttpToFileTask::OnComplete", L"No new data in %d requests in a row.",
-                     progress_.RequestsWithoutProgress());
+        progress_.LogGiveUp(logger_, L"HttpToFileTask::OnComplete");
         result = kResultConnectionAborted;
       } else {
         request_.Clear();

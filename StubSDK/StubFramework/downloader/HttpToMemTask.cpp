@@ -149,8 +149,7 @@ void HttpToMemTask::OnComplete(long result) {
       logger_->Log(L"HttpToMemTask::OnComplete", L"Data not complete %lld/%Iu.", position_,
                    completion_.buffer.size);
       if (progress_.GiveUpAt(position_)) {
-        logger_->Log(L"HttpToMemTask::OnComplete", L"No new data in %d requests in a row.",
-                     progress_.RequestsWithoutProgress());
+        progress_.LogGiveUp(logger_, L"HttpToMemTask::OnComplete");
         result = kResultConnectionAborted;
       } else {
         request_.Clear();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "downloader/ResultCodes.h"
 #include "downloader/Task.h"
 
 namespace downloader {
@@ -111,7 +112,12 @@ class ProgressBound {
     return requestsWithoutProgress_ >= kMaxRequestsWithoutProgress;
   }
 
-  int RequestsWithoutProgress() const { return requestsWithoutProgress_; }
+  // The give-up ends with the code of a connection abort, which callers already treat as a
+  // network failure; the line tells a log reader that no connection was aborted.
+  void LogGiveUp(ILogger* logger, const wchar_t* where) const {
+    logger->Log(where, L"No new data in %d requests in a row: giving up with 0x%08X, no connection abort.",
+                requestsWithoutProgress_, static_cast<unsigned long>(kResultConnectionAborted));
+  }
 
  private:
   int64_t furthest_;
