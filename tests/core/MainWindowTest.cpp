@@ -1,6 +1,8 @@
 // Placement rule, resizing, the message loop without an HTML engine, and the end-of-run work.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "core/FrameworkCore.h"
 #include "core/MainWindow.h"
 #include "core/Registry.h"
@@ -44,12 +46,35 @@ TEST(PlaceWindow, ScalesByTheDpiAndCentresOnTheReference) {
   EXPECT_EQ(rect.top, 150);
 }
 
-TEST(PlaceWindow, ASizeLargerThanTheWorkAreaStartsAtItsLeftAndTopEdges) {
-  RECT rect = PlaceWindow(Screen(96, {100, 50, 900, 650}), 2000, 1500);
+// The page may ask for any int: the size is scaled without overflow and kept between nothing and
+// the whole work area, which the window then fills from its left and top edges.
+TEST(PlaceWindow, SizesBeyondTheWorkAreaOrBelowZeroAreClampedToIt) {
+  struct Case {
+    int dpi, width, height;
+    RECT expected;
+  } cases[] = {
+      {96, 2000, 1500, {100, 50, 900, 650}},
+      {96, INT_MAX, INT_MAX, {100, 50, 900, 650}},
+      {144, INT_MAX, 100, {100, 275, 900, 425}},
+      {288, 1000000000, 10, {100, 335, 900, 365}},  // 3e9 device pixels wide
+      {96, -100, -5, {500, 350, 500, 350}},
+      {144, INT_MIN, INT_MIN, {500, 350, 500, 350}},
+      {96, 300, INT_MIN, {350, 350, 650, 350}},
+  };
+  for (const Case& c : cases) {
+    RECT rect = PlaceWindow(Screen(c.dpi, {100, 50, 900, 650}), c.width, c.height);
+    EXPECT_EQ(rect.left, c.expected.left) << c.dpi << " " << c.width << " x " << c.height;
+    EXPECT_EQ(rect.top, c.expected.top) << c.dpi << " " << c.width << " x " << c.height;
+    EXPECT_EQ(rect.right, c.expected.right) << c.dpi << " " << c.width << " x " << c.height;
+    EXPECT_EQ(rect.bottom, c.expected.bottom) << c.dpi << " " << c.width << " x " << c.height;
+  }
+  // A border the window style adds stays within the work area too.
+  WindowMetrics framed = Screen(96, {100, 50, 900, 650});
+  framed.style = WS_OVERLAPPEDWINDOW;
+  RECT rect = PlaceWindow(framed, INT_MAX, INT_MAX);
   EXPECT_EQ(rect.left, 100);
-  EXPECT_EQ(rect.top, 50);
-  EXPECT_EQ(rect.right - rect.left, 2000);
-  EXPECT_EQ(rect.bottom - rect.top, 1500);
+  EXPECT_EQ(rect.right, 900);
+  EXPECT_EQ(rect.bottom, 650);
 }
 
 class WindowedTest : public ::testing::Test {
@@ -66,14 +91,41 @@ class WindowedTest : public ::testing::Test {
   FrameworkCore* core_ = nullptr;
 };
 
-TEST_F(WindowedTest, ResizeWindowAppliesSizeChangesOnly) {
+// A borderless pop-up like the main window, without a document.
+HWND CreatePopup() {
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = DefWindowProcW;
   windowClass.hInstance = GetModuleHandleW(nullptr);
   windowClass.lpszClassName = L"ResizeTestWindow";
   RegisterClassW(&windowClass);
-  HWND window = CreateWindowExW(WS_EX_APPWINDOW, L"ResizeTestWindow", L"", WS_POPUP | WS_VISIBLE, 0, 0, 0, 0,
-                                nullptr, nullptr, windowClass.hInstance, nullptr);
+  return CreateWindowExW(WS_EX_APPWINDOW, L"ResizeTestWindow", L"", WS_POPUP | WS_VISIBLE, 0, 0, 0, 0, nullptr,
+                         nullptr, windowClass.hInstance, nullptr);
+}
+
+TEST(ComputeWindowRect, HugeAndNegativeSizesGiveARectangleInsideTheWorkArea) {
+  HWND window = CreatePopup();
+  ASSERT_NE(window, nullptr);
+  RECT work = MeasureWindow(window).workArea;
+  ASSERT_GT(work.right - work.left, 0);
+  struct Case {
+    int width, height;
+    bool fills;
+  } cases[] = {{INT_MAX, INT_MAX, true}, {INT_MAX / 2, INT_MAX / 3, true}, {-1, -1, false}, {INT_MIN, INT_MIN, false}};
+  for (const Case& c : cases) {
+    RECT rect = ComputeWindowRect(window, c.width, c.height);
+    LONG w = rect.right - rect.left, h = rect.bottom - rect.top;
+    EXPECT_EQ(w, c.fills ? work.right - work.left : 0) << c.width << " x " << c.height;
+    EXPECT_EQ(h, c.fills ? work.bottom - work.top : 0) << c.width << " x " << c.height;
+    EXPECT_GE(rect.left, work.left) << c.width;
+    EXPECT_GE(rect.top, work.top) << c.width;
+    EXPECT_LE(rect.right, work.right) << c.width;
+    EXPECT_LE(rect.bottom, work.bottom) << c.width;
+  }
+  DestroyWindow(window);
+}
+
+TEST_F(WindowedTest, ResizeWindowAppliesSizeChangesOnly) {
+  HWND window = CreatePopup();
   ASSERT_NE(window, nullptr);
   core_->external->SetWindow(window);
 

@@ -183,15 +183,22 @@ bool RequestClose(HWND window) {
 }
 
 RECT PlaceWindow(const WindowMetrics& metrics, int width, int height) {
-  RECT outer = {0, 0, width * metrics.dpi / 96, height * metrics.dpi / 96};
-  AdjustWindowRectEx(&outer, metrics.style, FALSE, metrics.exStyle);
-  int w = outer.right - outer.left;
-  int h = outer.bottom - outer.top;
   const RECT& ref = metrics.reference;
   const RECT& work = metrics.workArea;
-  int x = std::min<int>((ref.left + ref.right + w) / 2, work.right) - w;
+  // The page may ask for any int: scale in 64 bits and keep each size between nothing and the
+  // work area's, so the window stays on its monitor and no later sum overflows.
+  LONG workWidth = std::max<LONG>(work.right - work.left, 0);
+  LONG workHeight = std::max<LONG>(work.bottom - work.top, 0);
+  auto scaled = [&metrics](int size, LONG limit) {
+    return static_cast<LONG>(std::clamp<long long>(static_cast<long long>(size) * metrics.dpi / 96, 0, limit));
+  };
+  RECT outer = {0, 0, scaled(width, workWidth), scaled(height, workHeight)};
+  AdjustWindowRectEx(&outer, metrics.style, FALSE, metrics.exStyle);
+  LONG w = std::min(outer.right - outer.left, workWidth);
+  LONG h = std::min(outer.bottom - outer.top, workHeight);
+  LONG x = std::min<LONG>((ref.left + ref.right + w) / 2, work.right) - w;
   if (x < work.left) x = work.left;
-  int y = std::min<int>((ref.top + ref.bottom + h) / 2, work.bottom) - h;
+  LONG y = std::min<LONG>((ref.top + ref.bottom + h) / 2, work.bottom) - h;
   if (y < work.top) y = work.top;
   return RECT{x, y, x + w, y + h};
 }

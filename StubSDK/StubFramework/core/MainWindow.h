@@ -29,7 +29,8 @@ struct WindowMetrics {
 };
 
 // Centres a client area of width x height logical (96-DPI) pixels on the reference rectangle,
-// scaled to the DPI and kept inside the work area's left and top edges.
+// scaled to the DPI; the outer size is kept between 0 and the work area's, and the window inside
+// the work area's left and top edges.
 RECT PlaceWindow(const WindowMetrics& metrics, int width, int height);
 WindowMetrics MeasureWindow(HWND window);
 RECT ComputeWindowRect(HWND window, int width, int height);
