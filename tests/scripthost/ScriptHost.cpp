@@ -126,6 +126,7 @@ DWORD WINAPI TestWorkerThreadFunc(void* parameter) {
 struct DialogAnswer {
   DWORD processId;
   std::wstring action;
+  HANDLE callReturned;  // set when the call the helper was armed for has returned
   HWND found;
 };
 
@@ -142,15 +143,16 @@ BOOL CALLBACK FindOwnDialog(HWND window, LPARAM parameter) {
   return TRUE;
 }
 
-// Waits for the next modal dialog of this process and answers it as a user would.
+// Answers the first modal dialog of this process that appears while the call it was armed for
+// runs, as a user would, and ends without answering anything once that call has returned: a call
+// refused before its box appears leaves nothing behind that could answer a later box.
 DWORD WINAPI DialogAnswerThreadFunc(void* parameter) {
   auto* answer = static_cast<DialogAnswer*>(parameter);
-  for (int i = 0; i < 200 && !answer->found; ++i) {
+  while (WaitForSingleObject(answer->callReturned, 50) == WAIT_TIMEOUT) {
     EnumWindows(FindOwnDialog, reinterpret_cast<LPARAM>(answer));
-    if (!answer->found) Sleep(50);
-  }
-  if (answer->found) {
-    Sleep(100);  // let the dialog finish its own start-up
+    if (!answer->found) continue;
+    // Let the dialog finish its own start-up.
+    if (WaitForSingleObject(answer->callReturned, 100) != WAIT_TIMEOUT) break;
     if (answer->action == L"ok")
       PostMessageW(answer->found, WM_COMMAND, IDOK, 0);
     else if (answer->action == L"cancel")
@@ -159,10 +161,8 @@ DWORD WINAPI DialogAnswerThreadFunc(void* parameter) {
       PostMessageW(answer->found, WM_KEYDOWN, VK_ESCAPE, 0);
     else
       PostMessageW(answer->found, WM_CLOSE, 0, 0);
-  } else {
-    fwprintf(stderr, L"script host: no dialog to answer\n");
+    break;
   }
-  delete answer;
   return 0;
 }
 
@@ -207,12 +207,7 @@ class HostObject : public NamedDispatch {
       if (thread) CloseHandle(thread);
       return thread ? S_OK : E_FAIL;
     }
-    if (name == L"answerDialog") {
-      auto* answer = new DialogAnswer{GetCurrentProcessId(), TextArgument(params, 0), nullptr};
-      HANDLE thread = CreateThread(nullptr, 0, DialogAnswerThreadFunc, answer, 0, nullptr);
-      if (thread) CloseHandle(thread);
-      return S_OK;
-    }
+    if (name == L"answerDialog") return AnswerDialog(params, result);
     if (name == L"logText") {
       std::string bytes = testsupport::ReadFileBytes(core->log->FilePath());
       if (result) {
@@ -263,6 +258,29 @@ class HostObject : public NamedDispatch {
   }
 
  private:
+  // answerDialog(action, call): runs call() with a helper that answers the box it shows, and ends
+  // the helper when call returns; the result is call's.
+  HRESULT AnswerDialog(DISPPARAMS* params, VARIANT* result) {
+    if (!params || params->cArgs != 2 || params->rgvarg[0].vt != VT_DISPATCH || !params->rgvarg[0].pdispVal)
+      return DISP_E_TYPEMISMATCH;
+    DialogAnswer answer = {GetCurrentProcessId(), TextArgument(params, 0), CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                           nullptr};
+    HANDLE thread = answer.callReturned ? CreateThread(nullptr, 0, DialogAnswerThreadFunc, &answer, 0, nullptr)
+                                        : nullptr;
+    HRESULT hr = E_FAIL;
+    if (thread) {
+      DISPPARAMS none = {nullptr, nullptr, 0, 0};
+      const IID noInterface = {};  // IID_NULL
+      hr = params->rgvarg[0].pdispVal->Invoke(DISPID_VALUE, noInterface, 0, DISPATCH_METHOD, &none, result, nullptr,
+                                              nullptr);
+      SetEvent(answer.callReturned);
+      WaitForSingleObject(thread, INFINITE);
+      CloseHandle(thread);
+    }
+    if (answer.callReturned) CloseHandle(answer.callReturned);
+    return hr;
+  }
+
   // GetDispID of the external object for the first argument, NULs and all.
   HRESULT MemberId(DISPPARAMS* params, DWORD flags, DISPID& id) {
     std::wstring text = TextArgument(params, 0);

@@ -3,24 +3,33 @@
 var ext = window.external;
 function logHas(line) { return host.logText().indexOf(line) >= 0; }
 
-host.answerDialog("ok");
-checkEqual(ext.confirmMessageBox("Continue?", "Halvern"), true, "OK confirms");
+// host.answerDialog(answer, call) answers only the box that call shows, and only while it runs.
+checkEqual(host.answerDialog("ok", function () { return ext.confirmMessageBox("Continue?", "Halvern"); }), true, "OK confirms");
 check(logHas("EMConfirmMessageBox Result : Close\r\n"), "log of OK");
-host.answerDialog("escape");
-checkEqual(ext.confirmMessageBox("Continue?", "Halvern"), false, "Escape cancels");
+checkEqual(host.answerDialog("escape", function () { return ext.confirmMessageBox("Continue?", "Halvern"); }), false,
+           "Escape cancels");
 check(logHas("EMConfirmMessageBox Result : Cancel Close\r\n"), "log of Escape");
-host.answerDialog("close");
-checkEqual(ext.confirmMessageBox("Continue?", "Halvern"), false, "the close button cancels");
-// The box is shown even when the value is not used.
-host.answerDialog("cancel");
-checkThrows(function () { ext.confirmMessageBox("x", "y"); }, DISP_E_MEMBERNOTFOUND, "confirm as a statement");
+checkEqual(host.answerDialog("close", function () { return ext.confirmMessageBox("Continue?", "Halvern"); }), false,
+           "the close button cancels");
 
-host.answerDialog("ok");
-ext.messageBox("Disk full", "Halvern Setup");
+// A call refused before any box appears: the answer armed for it ends with it, and the next box
+// gets its own answer.
+var refusedRan = false;
+host.answerDialog("cancel", function () {
+  refusedRan = true;
+  checkThrows(function () { ext.confirmMessageBox("x", "y"); }, DISP_E_MEMBERNOTFOUND, "confirm as a statement");
+});
+check(refusedRan, "the refused call ran under its answer");
+checkEqual(host.answerDialog("ok", function () { return ext.confirmMessageBox("After the refusal", "Halvern"); }), true,
+           "the box after a refused call gets the answer armed for it");
+
+host.answerDialog("ok", function () { ext.messageBox("Disk full", "Halvern Setup"); });
 check(logHas("ZSMessageBox: Disk full Halvern Setup\r\n"), "message box log");
 
-host.answerDialog("cancel");
-checkEqual(ext.selectFolder("C:\\windows\\"), "C:\\windows\\", "cancelled picker keeps the initial folder");
+// Only the cancelled picker: Wine's folder picker stays open when OK is pressed on it, so a
+// scenario that confirmed a folder would never return.
+checkEqual(host.answerDialog("cancel", function () { return ext.selectFolder("C:\\windows\\"); }), "C:\\windows\\",
+           "cancelled picker keeps the initial folder");
 check(logHas("EMSelectFolder args C:\\windows\\, Result C:\\windows\\\r\n"), "picker log");
 
 ext.setWindowSize(600, 400);
