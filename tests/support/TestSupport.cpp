@@ -46,6 +46,17 @@ std::wstring ProgramFolder() {
   return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
 
+std::wstring SourceFolder() {
+  const wchar_t* value = _wgetenv(L"HALVERN_SOURCE_DIR");
+  std::wstring path = value ? value : L"";
+  if (path.empty()) return path;
+  if (path[0] == L'/') path = L"Z:" + path;
+  for (wchar_t& c : path)
+    if (c == L'/') c = L'\\';
+  if (path.back() != L'\\') path += L'\\';
+  return path;
+}
+
 ProcessResult RunAndWait(const std::wstring& application, const std::wstring& commandLine,
                          DWORD timeoutMs, bool pumpMessages) {
   ProcessResult result;

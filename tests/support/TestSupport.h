@@ -27,6 +27,9 @@ bool PathExists(const std::wstring& path);
 
 // The folder of the running test program, with trailing backslash (HalvernSetup.exe lies there).
 std::wstring ProgramFolder();
+// The source tree (HALVERN_SOURCE_DIR, a Linux path) as a Windows path with a trailing backslash;
+// empty when the variable is not set.
+std::wstring SourceFolder();
 
 struct ProcessResult {
   bool started = false;
