@@ -1,0 +1,292 @@
+#include "downloader/UrlDownload.h"
+
+#include <shlwapi.h>
+
+#include <new>
+#include <utility>
+
+#include "downloader/HttpTask.h"
+#include "downloader/ResultCodes.h"
+#include "downloader/Task.h"
+
+namespace downloader {
+
+namespace {
+
+constexpr DWORD kPieceSize = 8192;
+// After a quit message, or once the binding stopped, this long is given to the transfer to let
+// go of the holder; the holder owns the file, so nothing writes to a closed handle afterwards.
+constexpr DWORD kReleaseWaitMs = 5000;
+
+HRESULT ResultFromLastError() { return HRESULT_FROM_WIN32(GetLastError()); }
+
+// What the URL moniker reports for the failures the engine's HTTP task sees.
+HRESULT MonikerError(long result) {
+  switch (static_cast<unsigned long>(result)) {
+    case 0x80072EE2:  // timeout
+      return INET_E_CONNECTION_TIMEOUT;
+    case 0x80072EE7:  // name not resolved
+    case 0x80072EFD:  // cannot connect
+      return INET_E_RESOURCE_NOT_FOUND;
+    default:
+      return INET_E_DOWNLOAD_FAILURE;
+  }
+}
+
+// Drives a BSCHolder the way the URL moniker does, from the engine's HTTP task: begin with the
+// announced length, each piece as stream data followed by its progress, end, stop.
+class HttpPullCallback : public IHttpCallback {
+ public:
+  void SetTask(ITask* task) { task_ = task; }
+
+  void OnHttpHeader(HttpHeader&& header) override {
+    if (header.statusCode != 200) {
+      Stop(header.statusCode == 404 || header.statusCode == 410 ? INET_E_OBJECT_NOT_FOUND : INET_E_DOWNLOAD_FAILURE);
+      return;
+    }
+    total_ = header.total > 0 && header.total <= 0xFFFFFFFFLL ? static_cast<ULONG>(header.total) : 0;
+    if (FAILED(holder_->OnProgress(0, total_, BINDSTATUS_BEGINDOWNLOADDATA, url_))) Stop(E_ABORT);
+  }
+
+  void OnData(const Buffer& data) override {
+    if (stop_ != S_OK || data.size == 0) return;
+    IStream* stream = SHCreateMemStream(data.data, static_cast<UINT>(data.size));
+    if (!stream) {
+      Stop(E_OUTOFMEMORY);
+      return;
+    }
+    current_ += static_cast<ULONG>(data.size);
+    STGMEDIUM medium{};
+    medium.tymed = TYMED_ISTREAM;
+    medium.pstm = stream;
+    HRESULT hr = holder_->OnDataAvailable(BSCF_INTERMEDIATEDATANOTIFICATION, current_, nullptr, &medium);
+    stream->Release();
+    if (FAILED(hr) || FAILED(holder_->OnProgress(current_, total_, BINDSTATUS_DOWNLOADINGDATA, url_))) Stop(E_ABORT);
+  }
+
+  void OnComplete(long result) override {
+    if (stop_ == S_OK && result != kResultOk) stop_ = MonikerError(result);
+    if (stop_ == S_OK && FAILED(holder_->OnProgress(current_, total_, BINDSTATUS_ENDDOWNLOADDATA, url_))) stop_ = E_ABORT;
+    holder_->OnStopBinding(stop_, nullptr);
+    // As the moniker does once the binding stopped: the holder is let go, which ends the wait.
+    std::exchange(holder_, nullptr)->Release();
+  }
+
+  // The pumping thread's abort after a quit message.
+  void Abort() { Stop(E_ABORT); }
+
+ protected:
+  HttpPullCallback(BSCHolder* holder, const wchar_t* url) : holder_(holder), url_(url) { holder_->AddRef(); }
+  virtual ~HttpPullCallback() {
+    if (holder_) holder_->Release();
+  }
+
+ private:
+  template <class T>
+  friend class details::Object;
+
+  void Stop(HRESULT reason) {
+    if (stop_ == S_OK) stop_ = reason;
+    task_->Cancel();
+  }
+
+  BSCHolder* holder_;
+  const wchar_t* url_;  // the caller's, alive until the transfer ended
+  ITask* task_ = nullptr;
+  volatile HRESULT stop_ = S_OK;
+  ULONG current_ = 0;
+  ULONG total_ = 0;
+};
+
+// Pumps the thread's messages until the binding stopped and its holder is released by the
+// transfer. A quit message aborts the transfer and is posted again at the end.
+HRESULT PumpUntilStopped(BSCHolder* holder, HttpPullCallback* pull, ILogger* logger) {
+  bool quit = false;
+  WPARAM quitCode = 0;
+  DWORD waitStart = 0;
+  bool waiting = false;
+  for (;;) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        if (!quit) {
+          quit = true;
+          quitCode = message.wParam;
+          if (pull) pull->Abort(); else holder->Abort();
+        }
+        continue;
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    bool stopped = holder->BindResult() != E_PENDING;
+    if (stopped && holder->ReferenceCount() == 1) break;
+    if ((stopped || quit) && !waiting) {
+      waiting = true;
+      waitStart = GetTickCount();
+    }
+    if (waiting && GetTickCount() - waitStart >= kReleaseWaitMs) {
+      logger->Log(L"DownloadUrlToFile", stopped ? L"The transfer did not release its callback within %u ms."
+                                                : L"The transfer did not stop within %u ms of the quit message.",
+                  kReleaseWaitMs);
+      break;
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  if (quit) PostQuitMessage(static_cast<int>(quitCode));
+  HRESULT result = holder->BindResult();
+  return result == E_PENDING ? E_ABORT : result;
+}
+
+}  // namespace
+
+BSCHolder::BSCHolder(HANDLE file, IBindStatusCallback* inner) : file_(file), inner_(inner) {
+  if (inner_) inner_->AddRef();
+  InitializeCriticalSection(&lock_);
+}
+
+BSCHolder::~BSCHolder() {
+  if (binding_) binding_->Release();
+  if (inner_) inner_->Release();
+  CloseHandle(file_);
+  DeleteCriticalSection(&lock_);
+}
+
+HRESULT BSCHolder::QueryInterface(REFIID riid, void** object) {
+  if (!object) return E_POINTER;
+  if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
+    *object = static_cast<IBindStatusCallback*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG BSCHolder::AddRef() { return InterlockedIncrement(&referenceCount_); }
+
+ULONG BSCHolder::Release() {
+  LONG count = InterlockedDecrement(&referenceCount_);
+  if (count == 0) delete this;
+  return count;
+}
+
+HRESULT BSCHolder::OnStartBinding(DWORD reserved, IBinding* binding) {
+  EnterCriticalSection(&lock_);
+  if (binding && !binding_) {
+    binding_ = binding;
+    binding_->AddRef();
+  }
+  LeaveCriticalSection(&lock_);
+  return inner_ ? inner_->OnStartBinding(reserved, binding) : E_NOTIMPL;
+}
+
+HRESULT BSCHolder::GetPriority(LONG* priority) { return inner_ ? inner_->GetPriority(priority) : E_NOTIMPL; }
+
+HRESULT BSCHolder::OnLowResource(DWORD reserved) { return inner_ ? inner_->OnLowResource(reserved) : E_NOTIMPL; }
+
+HRESULT BSCHolder::GetBindInfo(DWORD* flags, BINDINFO* info) {
+  return inner_ ? inner_->GetBindInfo(flags, info) : E_NOTIMPL;
+}
+
+HRESULT BSCHolder::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR statusText) {
+  if (statusCode == BINDSTATUS_BEGINDOWNLOADDATA && progressMax != 0) {
+    // The announced length is reserved at once; the pointer goes back to the start for the data.
+    LARGE_INTEGER position;
+    position.QuadPart = progressMax;
+    if (SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) SetEndOfFile(file_);
+    position.QuadPart = 0;
+    SetFilePointerEx(file_, position, nullptr, FILE_BEGIN);
+  }
+  return inner_ ? inner_->OnProgress(progress, progressMax, statusCode, statusText) : S_OK;
+}
+
+HRESULT BSCHolder::OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) {
+  if (!medium || medium->tymed != TYMED_ISTREAM || !medium->pstm) return S_OK;
+  BYTE piece[kPieceSize];
+  for (;;) {
+    ULONG read = 0;
+    HRESULT hr = medium->pstm->Read(piece, sizeof(piece), &read);
+    if (FAILED(hr) && hr != E_PENDING) return hr;
+    if (read) {
+      DWORD written = 0;
+      if (!WriteFile(file_, piece, read, &written, nullptr) || written != read) {
+        writeFailed_ = true;
+        bindResult_ = written != read && GetLastError() == ERROR_SUCCESS ? HRESULT_FROM_WIN32(ERROR_DISK_FULL)
+                                                                           : ResultFromLastError();
+        return E_ABORT;
+      }
+    }
+    // A stream that answers S_OK with nothing read has nothing more now either.
+    if (hr != S_OK || read == 0) return S_OK;
+  }
+}
+
+void BSCHolder::CutFileHere() { SetEndOfFile(file_); }
+
+HRESULT BSCHolder::OnStopBinding(HRESULT hr, LPCWSTR error) {
+  if (FAILED(hr)) {
+    CutFileHere();
+  } else if (hr == S_OK) {
+    LARGE_INTEGER position{}, size{};
+    LARGE_INTEGER zero{};
+    if (SetFilePointerEx(file_, zero, &position, FILE_CURRENT) && GetFileSizeEx(file_, &size) &&
+        position.QuadPart != size.QuadPart) {
+      hr = S_FALSE;  // fewer bytes than announced
+      CutFileHere();
+    }
+  }
+  EnterCriticalSection(&lock_);
+  IBinding* binding = binding_;
+  binding_ = nullptr;
+  LeaveCriticalSection(&lock_);
+  if (binding) binding->Release();
+  HRESULT forwarded = inner_ ? inner_->OnStopBinding(hr, error) : S_OK;
+  if (!writeFailed_) bindResult_ = hr;
+  return forwarded;
+}
+
+HRESULT BSCHolder::OnObjectAvailable(REFIID, IUnknown*) { return S_OK; }
+
+void BSCHolder::Abort() {
+  EnterCriticalSection(&lock_);
+  IBinding* binding = binding_;
+  if (binding) binding->AddRef();
+  LeaveCriticalSection(&lock_);
+  if (binding) {
+    binding->Abort();
+    binding->Release();
+  }
+}
+
+HRESULT DownloadUrlToFile(const wchar_t* url, const wchar_t* path, IBindStatusCallback* callback, ILogger* logger) {
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return ResultFromLastError();
+  BSCHolder* holder = new (std::nothrow) BSCHolder(file, callback);
+  if (!holder) {
+    CloseHandle(file);
+    return E_OUTOFMEMORY;
+  }
+  HttpPullCallback* pull = nullptr;
+  ITask* task = nullptr;
+  HRESULT hr = URLOpenPullStreamW(nullptr, url, 0, holder);
+  if (hr == E_NOTIMPL) {
+    pull = details::Object<HttpPullCallback>::Create(holder, url);
+    task = pull ? CreateHttpTask(url, HttpRange(), pull, logger) : nullptr;
+    if (task) {
+      pull->SetTask(task);
+      holder->OnStartBinding(0, nullptr);
+      task->Start();
+      hr = S_OK;
+    } else {
+      hr = E_OUTOFMEMORY;
+    }
+  }
+  if (SUCCEEDED(hr)) hr = PumpUntilStopped(holder, pull, logger);
+  if (task) task->Release();
+  if (pull) pull->Release();
+  holder->Release();
+  return hr;
+}
+
+}  // namespace downloader
