@@ -41,10 +41,16 @@ root = sys.argv[1]
 # Fixed pseudo-random bytes: a misplaced piece never matches by chance.
 # data1000-v2.bin is another version of data1000.bin: same length, other bytes.
 for name, size, seed in (("empty.bin", 0, 0), ("data1000.bin", 1000, 1000), ("data1000-v2.bin", 1000, 2),
-                         ("data3m.bin", 3 * 1024 * 1024 + 123, 3 * 1024 * 1024 + 123)):
+                         ("data3m.bin", 3 * 1024 * 1024 + 123, 3 * 1024 * 1024 + 123),
+                         ("data10m.bin", 10 * 1024 * 1024 - 1000, 10)):
     with open(os.path.join(root, name), "wb") as out:
         out.write(random.Random(seed).randbytes(size))
 EOF
+  # The verified downloads' metadata, made as a publisher makes it.
+  local name
+  for name in empty.bin data10m.bin; do
+    python3 "$here/scripts/halvern-meta.py" make "$1/$name"
+  done
 }
 
 start_nginx() {
