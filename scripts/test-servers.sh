@@ -45,10 +45,15 @@ for name, size, seed in (("empty.bin", 0, 0), ("data1000.bin", 1000, 1000), ("da
                          ("data10m.bin", 10 * 1024 * 1024 - 1000, 10)):
     with open(os.path.join(root, name), "wb") as out:
         out.write(random.Random(seed).randbytes(size))
+# Past 4 GiB: zeros (a sparse file) and then two blocks of data.
+with open(os.path.join(root, "huge.bin"), "wb") as out:
+    out.truncate(4 << 30)
+    out.seek(4 << 30)
+    out.write(random.Random(4).randbytes(2 << 20))
 EOF
   # The verified downloads' metadata, made as a publisher makes it.
   local name
-  for name in empty.bin data10m.bin; do
+  for name in empty.bin data10m.bin huge.bin; do
     python3 "$here/scripts/halvern-meta.py" make "$1/$name"
   done
 }

@@ -33,7 +33,7 @@ class DownloadRecorder : public IDownloadCallback {
     ++completions;
     SetEvent(done_);
   }
-  bool WaitDone() const { return WaitForSingleObject(done_, 60000) == WAIT_OBJECT_0; }
+  bool WaitDone() const { return WaitForSingleObject(done_, 120000) == WAIT_OBJECT_0; }
 
   std::vector<int64_t> progress;
   int64_t total = -1;
@@ -279,6 +279,43 @@ TEST_F(VerifyFileWithMetaTest, AnUnreachableMetaUrlCountsAsAMatch) {
   EXPECT_TRUE(stubframework::utils::VerifyFileWithMeta(path_, L"http://127.0.0.1:1/none.meta"));
   // A metadata file that answers but does not parse is a difference.
   EXPECT_FALSE(stubframework::utils::VerifyFileWithMeta(path_, FaultUrl(L"/data1000.bin")));
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadRange(const std::wstring& path, int64_t offset, DWORD size) {
+  std::string bytes(size, '\0');
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  LARGE_INTEGER position;
+  position.QuadPart = offset;
+  DWORD read = 0;
+  if (file == INVALID_HANDLE_VALUE || !SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
+      !ReadFile(file, &bytes[0], size, &read, nullptr))
+    read = 0;
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  bytes.resize(read);
+  return bytes;
+}
+
+TEST_F(DownloadSimpleTaskTest, BlocksPastFourGibibytesAreHashedAndFetchedAtTheirOwnOffsets) {
+  // huge.bin is 4 GiB of zeros and two blocks of data. The local file is 4 GiB + 2 MiB of zeros
+  // (sparse): the first 4096 blocks verify, and the rest comes in one range from 4 GiB on.
+  const int64_t fourGiB = 4096 * kBlockSize;
+  HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  LARGE_INTEGER end;
+  end.QuadPart = fourGiB + 2 * kBlockSize;
+  ASSERT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+  CloseHandle(file);
+  Ref<DownloadRecorder> recorder(DownloadRecorder::Create());
+  ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), NginxUrl(L"/huge.bin"), NginxUrl(L"/huge.bin.meta")));
+  EXPECT_EQ(recorder->result, kResultOk);
+  EXPECT_TRUE(LogHas("Hash mismatch found for block 4096."));
+  EXPECT_TRUE(LogHas("Start hash from block 4096."));
+  EXPECT_EQ(recorder->total, end.QuadPart);
+  EXPECT_TRUE(ReadRange(path_, fourGiB, 2 << 20) == ReadRange(servers_.docroot + L"huge.bin", fourGiB, 2 << 20));
+  EXPECT_EQ(ReadRange(path_, fourGiB - 4096, 4096), std::string(4096, '\0'));
 }
 
 }  // namespace
