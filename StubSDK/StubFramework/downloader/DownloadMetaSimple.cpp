@@ -1,6 +1,7 @@
 #include "downloader/DownloadMetaSimple.h"
 
 #include <cstring>
+#include <new>
 
 namespace downloader {
 
@@ -12,8 +13,13 @@ bool CreateDownloadMetaSimple(const uint8_t* bytes, size_t size, DownloadMeta& m
   int64_t count = BlockCount(length);
   if (count >= 0x4000000) return false;
   if (static_cast<uint64_t>(size) != 8 + 20 * static_cast<uint64_t>(count)) return false;
+  // The engine reports failures instead of throwing: a list too large for memory is a refusal.
+  try {
+    meta.digests.resize(static_cast<size_t>(count));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   meta.length = length;
-  meta.digests.resize(static_cast<size_t>(count));
   for (size_t i = 0; i < meta.digests.size(); ++i) memcpy(meta.digests[i].data(), bytes + 8 + 20 * i, 20);
   return true;
 }
