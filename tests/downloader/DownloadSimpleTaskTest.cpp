@@ -26,7 +26,7 @@ class DownloadRecorder : public IDownloadCallback {
   void OnProgress(int64_t current, int64_t total) override {
     progress.push_back(current);
     this->total = total;
-    if (cancelAtFirstProgress && task && progress.size() == 2) task->Cancel();
+    if (task && cancelAtProgress && progress.size() == cancelAtProgress) task->Cancel();
   }
   void OnComplete(long r) override {
     result = r;
@@ -39,7 +39,7 @@ class DownloadRecorder : public IDownloadCallback {
   int64_t total = -1;
   long result = 1;
   int completions = 0;
-  bool cancelAtFirstProgress = false;
+  size_t cancelAtProgress = 0;  // cancels the task at this progress report when not 0
   ITask* task = nullptr;
 
  protected:
@@ -223,16 +223,40 @@ TEST_F(DownloadSimpleTaskTest, MetadataAndServerFailuresEndTheTaskWithTheirCodes
   EXPECT_TRUE(RequestsWithTag(tag).empty());
 }
 
-TEST_F(DownloadSimpleTaskTest, CancelWhileHashingEndsWithAbort) {
-  ASSERT_TRUE(testsupport::WriteFileBytes(path_, served_));
-  Ref<DownloadRecorder> recorder(DownloadRecorder::Create());
-  recorder->cancelAtFirstProgress = true;  // at the first verified block
-  std::string tag = NewTag();
-  ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), FileUrl(tag), MetaUrl()));
-  EXPECT_EQ(recorder->result, kResultAbort);
-  EXPECT_LT(recorder->progress.size(), 11u);
-  EXPECT_TRUE(RequestsWithTag(tag).empty());
-  EXPECT_TRUE(Local() == served_);
+TEST_F(DownloadSimpleTaskTest, CancelEndsWithAbortInEveryState) {
+  struct Case {
+    const char* name;
+    bool localValid;
+    std::wstring metaFaults;
+    std::wstring fileFaults;
+    size_t cancelAtProgress;  // 0: right after Start
+  } cases[] = {
+      {"fetching metadata", false, L"&delay=2", L"", 0},
+      {"hashing", true, L"", L"", 2},
+      {"downloading", false, L"", L"&chunk=65536&pause=0.05", 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteFileW(path_.c_str());
+    if (c.localValid) {
+      ASSERT_TRUE(testsupport::WriteFileBytes(path_, served_));
+    }
+    Ref<DownloadRecorder> recorder(DownloadRecorder::Create());
+    recorder->cancelAtProgress = c.cancelAtProgress;
+    std::string tag = NewTag();
+    std::wstring metaUrl = MetaUrl() + c.metaFaults;
+    Ref<ITask> task(CreateDownloadSimpleTask(FileUrl(tag, c.fileFaults).c_str(), metaUrl.c_str(), path_.c_str(),
+                                             recorder.Get(), logger_));
+    recorder->task = task.Get();
+    task->Start();
+    if (c.cancelAtProgress == 0) task->Cancel();
+    ASSERT_TRUE(recorder->WaitDone());
+    recorder->task = nullptr;
+    EXPECT_EQ(recorder->result, kResultAbort);
+    EXPECT_EQ(recorder->completions, 1);
+    EXPECT_LT(recorder->progress.size(), 11u);
+  }
+  EXPECT_TRUE(LogHas("DownloadSimpleTask::Cancel> Cancel."));
 }
 
 }  // namespace
