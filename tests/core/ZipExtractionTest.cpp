@@ -214,6 +214,24 @@ TEST_F(UnzipPackageTest, RefusalsAndFailuresGiveTheirCodesAndLogLines) {
   EXPECT_EQ(Unzip(holder.File(L"bad.zip")), kUnzipFailure);
 }
 
+TEST_F(UnzipPackageTest, DeclaredSizesBeyondTheFreeSpaceGiveDiskFullBeforeAnythingIsWritten) {
+  // A setup program, then 1000 entries of one deflated byte that each claim 4 GiB: about 4 TB.
+  std::vector<RawZipEntry> entries = {{"setup.exe", "MZ setup stand-in"}};
+  for (int i = 0; i < 1000; ++i) entries.push_back({"claim" + std::to_string(i) + ".bin", "x", 8});
+  std::string zip = BuildZip(entries);
+  size_t at = CentralDirectoryAt(zip);
+  for (const RawZipEntry& entry : entries) {
+    if (entry.method == 8) PutLe32(zip, at + 24, 0xFFFFFFF0u);
+    at += 46 + entry.name.size();
+  }
+  ScratchFolder holder;
+  ASSERT_TRUE(WriteFileBytes(holder.File(L"claims.zip"), zip));
+  EXPECT_EQ(Unzip(holder.File(L"claims.zip")), kUnzipDiskFull);
+  EXPECT_TRUE(Logged(L"Unzip failed, package_path: " + holder.File(L"claims.zip") + L", unzip to: " + extraction_ +
+                     L"\r\n"));
+  EXPECT_FALSE(PathExists(extraction_ + L"setup.exe"));
+}
+
 TEST_F(UnzipPackageTest, RunningOutOfDiskSpaceGivesDiskFull) {
   if (!PathExists(L"K:\\halvern-small-volume.txt")) GTEST_SKIP() << "no small volume K: (mounting needs root)";
   wchar_t savedTemp[MAX_PATH] = {};

@@ -38,6 +38,29 @@ struct Opened {
   }
 };
 
+// The central records of a BuildZip result, in directory order.
+std::vector<std::string> CentralRecords(const std::string& zip) {
+  std::vector<std::string> records;
+  for (size_t at = CentralDirectoryAt(zip); at < EndRecordAt(zip);) {
+    size_t size = 46 + (GetLe32(zip, at + 28) & 0xFFFF) + (GetLe32(zip, at + 30) & 0xFFFF) +
+                  (GetLe32(zip, at + 32) & 0xFFFF);
+    records.push_back(zip.substr(at, size));
+    at += size;
+  }
+  return records;
+}
+
+// The entries' data of zip with records as its central directory.
+std::string WithRecords(const std::string& zip, const std::vector<std::string>& records) {
+  std::string result = zip.substr(0, CentralDirectoryAt(zip));
+  for (const std::string& record : records) result += record;
+  std::string end = zip.substr(EndRecordAt(zip));
+  PutLe16(end, 8, static_cast<uint32_t>(records.size()));
+  PutLe16(end, 10, static_cast<uint32_t>(records.size()));
+  PutLe32(end, 12, static_cast<uint32_t>(result.size() - CentralDirectoryAt(zip)));
+  return result + end;
+}
+
 const std::vector<RawZipEntry> kTwo = {{"first.txt", "first entry"}, {"second.txt", "second entry"}};
 const std::string kImage = "MZ" + std::string(99998, '\x90');
 
@@ -95,6 +118,30 @@ TEST(ZipCentralDirectory, RefusesInconsistentAndUnsupportedRecords) {
   std::string zip64 = good.substr(0, end) + std::string("PK\x06\x07", 4) + std::string(16, '\0') + good.substr(end);
   PutLe32(zip64, end + 20 + 12, GetLe32(good, end + 12) + 20);
   EXPECT_FALSE(Opened(zip64).ok);
+}
+
+TEST(ZipCentralDirectory, RefusesEntriesWhoseDataOverlapsAnotherEntry) {
+  // Twelve records naming one local header whose 1 MiB of zeros deflates to about 1 KiB.
+  const std::string single = BuildZip({{"a00.bin", std::string(1 << 20, '\0'), 8}});
+  std::vector<std::string> shared;
+  for (int i = 0; i < 12; ++i) {
+    shared.push_back(CentralRecords(single)[0]);
+    shared.back().replace(46, 7, "c" + std::to_string(10 + i) + ".bin");
+  }
+  EXPECT_FALSE(Opened(WithRecords(single, shared)).ok) << "one local header, twelve records";
+
+  // The first entry's compressed size reaching into the second entry's local header: inflating
+  // stops at its own end, so only the layout tells.
+  const std::string two = BuildZip({{"first.txt", std::string(3000, 'f'), 8}, {"second.txt", "second entry"}});
+  std::vector<std::string> records = CentralRecords(two);
+  PutLe32(records[0], 20, GetLe32(records[0], 20) + 10);
+  EXPECT_FALSE(Opened(WithRecords(two, records)).ok) << "data running into the next entry";
+
+  // Records in another order than the data are fine.
+  Opened reversed(WithRecords(two, {CentralRecords(two)[1], CentralRecords(two)[0]}));
+  ASSERT_TRUE(reversed.ok);
+  EXPECT_EQ(reversed.Extract(0), "second entry");
+  EXPECT_EQ(reversed.Extract(1), std::string(3000, 'f'));
 }
 
 TEST(ZipEntryData, ExtractsStoredAndDeflatedDataAcrossManyChunks) {

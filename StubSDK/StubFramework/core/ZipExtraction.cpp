@@ -162,7 +162,15 @@ bool ExtractZipFromHandle(HANDLE file, const std::wstring& destination, ZipRepor
 
   CreateFolder(destination);
   DWORD count = static_cast<DWORD>(reader.EntryCount());
+  // Declared sizes bound what the entries write; refusing what cannot fit before writing keeps a
+  // small archive from filling the volume.
   bool ok = true;
+  ULARGE_INTEGER available;
+  if (GetDiskFreeSpaceExW(destination.c_str(), &available, nullptr, nullptr) &&
+      reader.TotalUncompressedSize() > available.QuadPart) {
+    if (reporter) reporter->OnError(ERROR_DISK_FULL);
+    ok = false;
+  }
   for (DWORD i = 0; i < count && ok; ++i) {
     if (reporter) reporter->OnProgress(i, count);
     ok = ExtractEntry(reader, i, destination, reporter);

@@ -17,8 +17,10 @@ namespace stubframework::zip {
 // order, stopping at the first entry that fails (the file it was writing is deleted; earlier
 // ones stay). Entry names are read in the ANSI code page. A name that is rooted, names a drive,
 // a stream or a device, contains a ".." element or otherwise leads outside destination fails
-// the extraction: nothing is ever written outside destination. With a reporter, OnProgress
-// comes before each entry and once at the end, and read and write errors go to OnError.
+// the extraction: nothing is ever written outside destination. When the entries' declared sizes
+// add up to more than the destination volume has free, nothing is written and the failure is
+// reported as ERROR_DISK_FULL. With a reporter, OnProgress comes before each entry and once at
+// the end, and read and write errors go to OnError.
 bool ExtractZipFromHandle(HANDLE file, const std::wstring& destination, ZipReporter* reporter);
 
 // Result codes of UnzipPackage, numbered as the script's error codes.
@@ -30,8 +32,9 @@ constexpr int kUnzipFailure = 4;
 // Extracts a downloaded ".zip" package into a fresh temporary folder and finds the folder of
 // its "setup.exe". Progress goes to the core's external object. Returns kUnzipFailure for
 // another extension or a failed extraction, kUnzipDiskFull when this extraction ran out of disk
-// space, kUnzipFileNotExist when the package holds no setup.exe. extractionFolder is set once
-// the folder exists, so that the caller can delete it whatever the result.
+// space or would have, kUnzipFileNotExist when the package holds no setup.exe.
+// extractionFolder is set once the folder exists, so that the caller can delete it whatever the
+// result.
 int UnzipPackage(core::FrameworkCore* core, const std::wstring& packagePath,
                  std::wstring& extractionFolder, std::wstring& setupFolder);
 

@@ -148,10 +148,7 @@ bool ZipReader::ReadCentralDirectory(uint16_t count) {
         entry.compressedSize != entry.uncompressedSize)
       return false;
     if (entry.uncompressedSize != 0 && entry.compressedSize == 0) return false;
-    // Entry data lies in front of the central directory.
     entry.localHeaderOffset = startOffset_ + localOffset;
-    if (entry.localHeaderOffset + kLocalHeaderSize + entry.compressedSize > centralDirectoryOffset_)
-      return false;
 
     entries_.push_back(std::move(entry));
     position += recordSize;
@@ -159,6 +156,23 @@ bool ZipReader::ReadCentralDirectory(uint16_t count) {
   // Bytes after the last record are not part of any entry; an appended record must follow the
   // last one directly, as the records are read back to back.
   centralDirectory_.resize(position);
+  return SetDataLimits();
+}
+
+// Each entry's local header and data end where the next one in the file begins, the last one's
+// where the central directory begins. Records that share or overlap data would let a small
+// archive extract to many times the data it holds.
+bool ZipReader::SetDataLimits() {
+  std::vector<size_t> order(entries_.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+    return entries_[a].localHeaderOffset < entries_[b].localHeaderOffset;
+  });
+  for (size_t k = 0; k < order.size(); ++k) {
+    ZipEntry& entry = entries_[order[k]];
+    entry.dataLimit = k + 1 < order.size() ? entries_[order[k + 1]].localHeaderOffset : centralDirectoryOffset_;
+    if (entry.localHeaderOffset + kLocalHeaderSize + entry.compressedSize > entry.dataLimit) return false;
+  }
   return true;
 }
 
@@ -166,6 +180,12 @@ bool ZipReader::IsDirectory(size_t index) const {
   const ZipEntry& entry = entries_[index];
   if (!entry.name.empty() && entry.name.back() == '/') return true;
   return (entry.externalAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+uint64_t ZipReader::TotalUncompressedSize() const {
+  uint64_t total = 0;
+  for (const ZipEntry& entry : entries_) total += entry.uncompressedSize;
+  return total;
 }
 
 bool ZipReader::Extract(size_t index, ZipSink& sink) const {
@@ -178,7 +198,7 @@ bool ZipReader::Extract(size_t index, ZipSink& sink) const {
   if (ReadLe32(local) != kLocalHeaderSignature) return false;
   uint64_t dataOffset =
       entry.localHeaderOffset + kLocalHeaderSize + ReadLe16(local + 26) + ReadLe16(local + 28);
-  if (dataOffset + entry.compressedSize > centralDirectoryOffset_) return false;
+  if (dataOffset + entry.compressedSize > entry.dataLimit) return false;
 
   std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[kChunk]);
   if (!input) return false;

@@ -51,6 +51,9 @@ struct ZipEntry {
   uint32_t uncompressedSize = 0;
   uint32_t externalAttributes = 0;
   uint64_t localHeaderOffset = 0;  // file offset: the archive start offset is already added
+  // File offset of the next entry's local header or of the central directory: the entry's data
+  // ends before it, so no two entries share bytes.
+  uint64_t dataLimit = 0;
 };
 
 class ZipReader {
@@ -63,6 +66,8 @@ class ZipReader {
   size_t EntryCount() const { return entries_.size(); }
   const ZipEntry& Entry(size_t index) const { return entries_[index]; }
   bool IsDirectory(size_t index) const;
+  // The sum of the sizes the entries declare: what extracting them all writes at most.
+  uint64_t TotalUncompressedSize() const;
 
   // Decompresses an entry into sink; false for encrypted entries, methods other than stored and
   // deflated, damaged data, a size or CRC that differs from the central directory, or a sink
@@ -80,6 +85,7 @@ class ZipReader {
  private:
   bool FindEndRecord(uint64_t& position) const;
   bool ReadCentralDirectory(uint16_t count);
+  bool SetDataLimits();
 
   ZipSource* source_ = nullptr;
   uint64_t size_ = 0;
