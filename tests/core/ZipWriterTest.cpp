@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "core/ZipExtraction.h"
 #include "core/ZipReader.h"
 #include "core/ZipWriter.h"
 #include "support/TestSupport.h"
@@ -105,6 +106,26 @@ TEST_F(ZipWriter, AppendingAfterADirectoryWithTrailingPaddingWritesOnlyItsRecord
   ASSERT_TRUE(archive.ok);
   EXPECT_EQ(archive.names, (std::vector<std::string>{"first.txt", "second.txt", "new.txt"}));
   EXPECT_EQ(archive.contents, (std::vector<std::string>{"first entry", "second entry", "appended entry\r\n"}));
+}
+
+TEST_F(ZipWriter, FileNamesTheAnsiCodePageCannotHoldAreRefusedOthersExtractUnchanged) {
+  ASSERT_EQ(GetACP(), 1252u) << "the names below are chosen for code page 1252";
+  // Neither a snowman nor (without best-fit mapping to "a") a-macron is in code page 1252.
+  for (const wchar_t* name : {L"snow\u2603.txt", L"macron\u0101.txt"}) {
+    ASSERT_TRUE(WriteFileBytes(scratch_.File(name), "data"));
+    EXPECT_FALSE(AddFileToZip(scratch_.File(L"refused.zip"), scratch_.File(name)));
+    EXPECT_FALSE(PathExists(scratch_.File(L"refused.zip")));
+  }
+
+  std::wstring zip = ZipFixture(L"written\\ansi-name.zip"), out = scratch_.File(L"out\\");
+  DeleteFileW(zip.c_str());
+  ASSERT_TRUE(WriteFileBytes(scratch_.File(L"r\u00e9sum\u00e9.txt"), "accented"));
+  ASSERT_TRUE(AddFileToZip(zip, scratch_.File(L"r\u00e9sum\u00e9.txt")));
+  EXPECT_EQ(ReadArchive(zip).names, std::vector<std::string>{"r\xe9sum\xe9.txt"});
+  HANDLE file = CreateFileW(zip.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_TRUE(ExtractZipFromHandle(file, out, nullptr));
+  CloseHandle(file);
+  EXPECT_EQ(ReadFileBytes(out + L"r\u00e9sum\u00e9.txt"), "accented");
 }
 
 TEST_F(ZipWriter, RefusesWhatItCannotAppendToAndLeavesNoFileBehind) {

@@ -162,6 +162,7 @@ def check_written(folder):
         "appended.zip": [(b"page.html", b"<p>old</p>"), (b"css/", b""), appended],
         "appended-stub.exe": [(b"page.html", b"<p>page</p>"), (b"css/", b""), (b"css/site.css", b"p{}"), appended],
         "padded-directory.zip": [(b"first.txt", b"first entry"), (b"second.txt", b"second entry"), appended],
+        "ansi-name.zip": [("r\u00e9sum\u00e9.txt".encode("cp1252"), b"accented")],
     }
     failures = [f"{name}: not written" for name in expected if not os.path.exists(os.path.join(written, name))]
     for name in sorted(os.listdir(written)):

@@ -138,6 +138,18 @@ bool Deflate(const void* data, uint32_t size, std::unique_ptr<uint8_t[]>& compre
   return ok;
 }
 
+// The name in the ANSI code page, which extraction decodes it with; false for a character the
+// code page lacks, which would otherwise become "?" or a look-alike and name another file.
+bool ToAnsiName(const wchar_t* wide, char (&name)[MAX_PATH]) {
+  if (GetACP() == CP_UTF8)
+    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, name, MAX_PATH, nullptr,
+                               nullptr) != 0;
+  BOOL defaulted = FALSE;
+  return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, name, MAX_PATH, nullptr,
+                             &defaulted) != 0 &&
+         !defaulted;
+}
+
 }  // namespace
 
 bool AddEntryToArchive(const std::wstring& path, const std::string& name, const void* data,
@@ -228,9 +240,7 @@ bool AddEntryToArchive(const std::wstring& path, const std::string& name, const 
 
 bool AddFileToZip(const std::wstring& zipPath, const std::wstring& sourcePath) {
   char name[MAX_PATH] = {};
-  if (WideCharToMultiByte(CP_ACP, 0, PathFindFileNameW(sourcePath.c_str()), -1, name, MAX_PATH,
-                          nullptr, nullptr) == 0)
-    return false;
+  if (!ToAnsiName(PathFindFileNameW(sourcePath.c_str()), name)) return false;
 
   utils::FileHandle source(CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

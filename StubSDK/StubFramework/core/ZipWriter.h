@@ -16,7 +16,7 @@ bool AddEntryToArchive(const std::wstring& path, const std::string& name, const 
                        uint32_t size);
 
 // Adds the file at sourcePath under its own file name, in the ANSI code page, to the archive at
-// zipPath.
+// zipPath. A name with a character the code page lacks is refused.
 bool AddFileToZip(const std::wstring& zipPath, const std::wstring& sourcePath);
 
 }  // namespace stubframework::zip
