@@ -7,17 +7,46 @@ The archive's offsets count from its own first byte, so it reads the same wherev
 file; a signature added later goes after it. Entries are deflated at level 9, in name order, with
 a fixed time stamp, so the same pages always give the same bytes. On failure the executable is
 deleted, so that the next build links it again instead of shipping an image without its pages.
+
+The stub reads entry names in the Windows ANSI code page, which differs between machines, so only
+names in printable ASCII that Windows can create are packed; any other name fails the build.
 """
 import io
 import os
+import re
 import shutil
 import sys
 import zipfile
 
 STAMP = (1980, 1, 1, 0, 0, 0)
+# Characters Windows does not allow in a file name, and names it maps to devices.
+FORBIDDEN = re.compile(r'[<>:"|?*\\]')
+DEVICE = re.compile(r"(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])(\..*)?", re.IGNORECASE)
+
+
+def check_name(relative):
+    """relative: a path below the package folder, "/" between its elements."""
+    for element in relative.rstrip("/").split("/"):
+        if (not element.isascii() or not element.isprintable() or FORBIDDEN.search(element)
+                or element.endswith((".", " ")) or DEVICE.fullmatch(element)):
+            raise RuntimeError(f"{relative!r}: page file names must be printable ASCII that Windows "
+                               f"allows, since the stub reads them in the ANSI code page; rename it")
+
+
+def check_names(folder):
+    """Every file's whole path first, so that a bad folder name is reported with a file in it."""
+    paths, folders = [], []
+    for root, dirs, files in os.walk(folder):
+        relative = os.path.relpath(root, folder)
+        prefix = "" if relative == "." else relative.replace(os.sep, "/") + "/"
+        paths += [prefix + name for name in sorted(files)]
+        folders += [prefix + name + "/" for name in sorted(dirs)]
+    for relative in paths + folders:
+        check_name(relative)
 
 
 def build_archive(folder):
+    check_names(folder)
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
         for root, dirs, files in os.walk(folder):

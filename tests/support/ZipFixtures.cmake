@@ -5,6 +5,7 @@
 # on the Linux side reads back the archives core_tests wrote.
 # small_volume: a nearly full 1 MiB tmpfs mapped as drive K: of the test prefix, for the
 # disk-full path (skipped by the tests where mounting is not allowed).
+# package_ui_names: which page file names scripts/package-ui.py packs and which it refuses.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(HALVERN_ZIP_FIXTURES ${CMAKE_BINARY_DIR}/zip-fixtures)
 string(REPLACE "/" "\\" HALVERN_ZIP_FIXTURES_WINDOWS "Z:${HALVERN_ZIP_FIXTURES}")
@@ -19,6 +20,10 @@ add_test(NAME core_written_zip_check
   COMMAND ${Python3_EXECUTABLE} ${HALVERN_ZIP_SCRIPT} check ${HALVERN_ZIP_FIXTURES})
 set_tests_properties(core_written_zip_check PROPERTIES
   DEPENDS core_tests FIXTURES_REQUIRED zip_fixtures)
+
+# The packager of ui-package/ takes only file names that reach the stub unchanged.
+add_test(NAME package_ui_names
+  COMMAND ${Python3_EXECUTABLE} ${HALVERN_ZIP_SCRIPT} package-ui ${CMAKE_SOURCE_DIR}/scripts/package-ui.py)
 
 set(HALVERN_SMALL_VOLUME_ARGS ${CMAKE_BINARY_DIR}/small-volume ${HALVERN_WINEPREFIX} k)
 add_test(NAME small_volume_setup

@@ -5,6 +5,7 @@ archives the Windows tests write.
 usage: zip-fixtures.py make FOLDER STUB   writes the test archives into FOLDER and signed copies of
                                            the built stub (osslsigncode, throwaway certificate)
        zip-fixtures.py check FOLDER       reads FOLDER/written/*.zip back with Python's zipfile
+       zip-fixtures.py package-ui SCRIPT  checks which page file names SCRIPT (package-ui.py) packs
 """
 import io
 import os
@@ -187,10 +188,42 @@ def check_written(folder):
     return 1 if failures else 0
 
 
+def check_package_ui(script):
+    """Page file names must reach the stub as they are: it decodes them in the ANSI code page, so
+    the packager takes ASCII names Windows allows and refuses the others, naming them."""
+    image = fake_image(4096)
+    failures = []
+    for bad in ("css/\u00e9.css", "caf\u00e9/site.css", "a:b.txt", "what?.html", "tab\t.txt", "js/aux.js", "page."):
+        for good in (None, bad):
+            with tempfile.TemporaryDirectory() as work:
+                pages, executable = os.path.join(work, "pages"), os.path.join(work, "stub.exe")
+                files = ["Load.html", "css/site.css"] + ([good] if good else [])
+                for name in files:
+                    os.makedirs(os.path.dirname(os.path.join(pages, name)), exist_ok=True)
+                    with open(os.path.join(pages, name), "w") as out:
+                        out.write(name)
+                with open(executable, "wb") as out:
+                    out.write(image)
+                run = subprocess.run([sys.executable, script, executable, pages], capture_output=True, text=True)
+                if good is None:
+                    with open(executable, "rb") as packed, zipfile.ZipFile(packed) as archive:
+                        names = archive.namelist()
+                    if run.returncode != 0 or names != ["Load.html", "css/", "css/site.css"]:
+                        failures.append(f"ASCII pages: exit {run.returncode}, {names}")
+                elif run.returncode == 0 or os.path.exists(executable) or repr(bad) not in run.stderr:
+                    failures.append(f"{bad!r}: exit {run.returncode}, stderr {run.stderr.strip()!r}")
+    for failure in failures:
+        print(failure)
+    print("package-ui names: " + ("FAILED" if failures else "checked"))
+    return 1 if failures else 0
+
+
 def main():
     command, folder = sys.argv[1], sys.argv[2]
     if command == "check":
         return check_written(folder)
+    if command == "package-ui":
+        return check_package_ui(folder)
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(os.path.join(folder, "written"))
     make_archives(folder)
