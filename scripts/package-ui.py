@@ -33,35 +33,34 @@ def check_name(relative):
                                f"allows, since the stub reads them in the ANSI code page; rename it")
 
 
-def check_names(folder):
-    """Every file's whole path first, so that a bad folder name is reported with a file in it."""
-    paths, folders = [], []
+def package_items(folder):
+    """(name in the archive, file path or None for a folder entry), in archive order."""
     for root, dirs, files in os.walk(folder):
+        dirs.sort()
         relative = os.path.relpath(root, folder)
         prefix = "" if relative == "." else relative.replace(os.sep, "/") + "/"
-        paths += [prefix + name for name in sorted(files)]
-        folders += [prefix + name + "/" for name in sorted(dirs)]
-    for relative in paths + folders:
-        check_name(relative)
+        if prefix:
+            yield prefix, None
+        for name in sorted(files):
+            yield prefix + name, os.path.join(root, name)
 
 
 def build_archive(folder):
-    check_names(folder)
+    items = list(package_items(folder))
+    # Files first, so that a bad folder name is reported with a file in it.
+    for name, path in sorted(items, key=lambda item: item[1] is None):
+        check_name(name)
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as archive:
-        for root, dirs, files in os.walk(folder):
-            dirs.sort()
-            relative = os.path.relpath(root, folder)
-            prefix = "" if relative == "." else relative.replace(os.sep, "/") + "/"
-            if prefix:
-                info = zipfile.ZipInfo(prefix, STAMP)
+        for name, path in items:
+            info = zipfile.ZipInfo(name, STAMP)
+            if path is None:
                 info.external_attr = 0x10  # MS-DOS directory attribute
                 archive.writestr(info, b"")
-            for name in sorted(files):
-                info = zipfile.ZipInfo(prefix + name, STAMP)
-                info.compress_type = zipfile.ZIP_DEFLATED
-                with open(os.path.join(root, name), "rb") as source:
-                    archive.writestr(info, source.read(), compresslevel=9)
+                continue
+            info.compress_type = zipfile.ZIP_DEFLATED
+            with open(path, "rb") as source:
+                archive.writestr(info, source.read(), compresslevel=9)
     return buffer.getvalue()
 
 
