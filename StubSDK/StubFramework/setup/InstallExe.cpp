@@ -1,0 +1,135 @@
+#include "setup/InstallExe.h"
+
+#include <cwchar>
+#include <vector>
+
+#include "core/FrameworkCore.h"
+#include "core/WorkingFolders.h"
+#include "core/ZipExtraction.h"
+
+namespace stubframework::setup {
+
+namespace {
+
+DWORD ClampToDword(long long value) {
+  if (value < 0) return 0;
+  return value > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<DWORD>(value);
+}
+
+long long InstallNumber(int value) { return static_cast<long long>(value); }
+
+bool IsInsideFolder(const std::wstring& path, const std::wstring& folder) {
+  std::wstring base = folder;
+  if (base.empty()) return false;
+  if (base.back() != L'\\') base += L'\\';
+  std::wstring inner = path;
+  if (!inner.empty() && inner.back() != L'\\') inner += L'\\';
+  return inner.size() >= base.size() && _wcsnicmp(inner.c_str(), base.c_str(), base.size()) == 0;
+}
+
+// The folders a download left for this package, when they can be trusted: the page and the
+// registry of the unelevated user can both name any folder.
+bool RestoredFolders(core::HtmlExternal* external, const std::wstring& file, std::wstring& extraction,
+                     std::wstring& setup) {
+  extraction = external->GetProperty(file + L"__ZIP_Unzip_Folder__");
+  setup = external->GetProperty(file + L"__ZIP_EXE_Path__");
+  return IsTrustedTempFolder(extraction) && IsTrustedTempFolder(setup) && IsInsideFolder(setup, extraction);
+}
+
+}  // namespace
+
+Config_ErrorHandle TransferInstallError(core::FrameworkCore* core, DWORD exitCode) {
+  core::FrameworkLogDebug(core, L"TransferInstallError HRESULT: %x", static_cast<unsigned>(exitCode));
+  switch (exitCode) {
+    case 0: return Config_ErrorHandle::NoError;
+    case 1602: return Config_ErrorHandle::Cancelled;
+    case 1603: return Config_ErrorHandle::Failure;
+    case 1618: return Config_ErrorHandle::OtherInstalling;
+    case 1641:
+    case 3010: return Config_ErrorHandle::Reboot;
+    default: return Config_ErrorHandle::UnknowError;
+  }
+}
+
+Config_ErrorHandle InstallExe(core::FrameworkCore* core, const std::wstring& file, const std::wstring& parameters,
+                              long long estimatedTime) {
+  core::HtmlExternal* external = core->external;
+  if (estimatedTime > 0) {
+    external->SetInstallCurrent(0);
+    external->SetInstallTotal(ClampToDword(estimatedTime * 10));
+  }
+  std::wstring commandLine = L"\"" + file + L"\" " + parameters;
+  std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back(L'\0');
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  // The program is named on its own too, so that no search of the path can pick another one.
+  if (!CreateProcessW(file.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    core::FrameworkLogDebug(core, L"Install %s, CreateProcessW failed", commandLine.c_str());
+    return Config_ErrorHandle::Failure;
+  }
+  CloseHandle(process.hThread);
+  while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
+    long long current = InstallNumber(external->GetInstallCurrent());
+    if (current < InstallNumber(external->GetInstallTotal()) - 1) external->SetInstallCurrent(ClampToDword(current + 1));
+  }
+  external->SetInstallCurrent(ClampToDword(external->GetInstallTotal()));
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hProcess);
+  Config_ErrorHandle result = TransferInstallError(core, exitCode);
+  core::FrameworkLogDebug(core, L"Install %s, return %d", commandLine.c_str(), static_cast<int>(exitCode));
+  external->lastInstallError = static_cast<LONG>(exitCode);
+  return result;
+}
+
+Config_ErrorHandle InstallZip(core::FrameworkCore* core, const std::wstring& file, const std::wstring& parameters,
+                              long long estimatedTime) {
+  core::HtmlExternal* external = core->external;
+  std::wstring extraction, setup;
+  bool extracted = external->GetProperty(L"__Extract_In_Download__") == L"true" &&
+                   RestoredFolders(external, file, extraction, setup);
+  if (!extracted) {
+    extraction.clear();
+    setup.clear();
+    int code = zip::UnzipPackage(core, file, extraction, setup);
+    if (code != zip::kUnzipNoError) {
+      if (!extraction.empty()) utils::DeleteFolderTree(extraction);
+      return static_cast<Config_ErrorHandle>(code);
+    }
+    long long total = InstallNumber(external->GetInstallTotal()) + estimatedTime * 10;
+    external->SetInstallTotal(ClampToDword(total));
+    external->SetInstallCurrent(ClampToDword(static_cast<long long>(ClampToDword(total) * 0.1)));
+  }
+  if (setup.back() != L'\\') setup += L'\\';
+  Config_ErrorHandle result = InstallExe(core, setup + L"setup.exe", parameters, 0);
+  utils::DeleteFolderTree(extraction);
+  return result;
+}
+
+bool IsTrustedTempFolder(const std::wstring& folder) {
+  std::wstring temp;
+  if (folder.size() < 3 || folder[1] != L':' || folder[2] != L'\\' || !utils::GetLongTempPath(temp) ||
+      !utils::IsBelowTempFolder(folder) || _wcsnicmp(folder.c_str(), temp.c_str(), temp.size()) != 0)
+    return false;
+  // Each element below the temporary folder, checked on the disk as it is now.
+  std::wstring path = temp;
+  size_t start = temp.size();
+  while (start < folder.size()) {
+    size_t end = folder.find(L'\\', start);
+    if (end == std::wstring::npos) end = folder.size();
+    std::wstring element = folder.substr(start, end - start);
+    if (element.empty() || element == L"." || element == L"..") return false;
+    path += element;
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      return false;
+    path += L'\\';
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace stubframework::setup

@@ -1,0 +1,36 @@
+#pragma once
+// Running an installer program, directly or as the setup.exe of a ZIP package, on the install
+// worker, and the mapping of installer exit codes to the workflow's result codes.
+#include <windows.h>
+
+#include <string>
+
+#include "setup/Workflow.h"
+
+namespace stubframework::core {
+struct FrameworkCore;
+}
+
+namespace stubframework::setup {
+
+// 0 NoError, 1602 Cancelled, 1603 Failure, 1618 OtherInstalling, 1641 and 3010 Reboot, anything
+// else UnknowError.
+Config_ErrorHandle TransferInstallError(core::FrameworkCore* core, DWORD exitCode);
+
+// Runs "<file>" parameters and waits for it. With an estimatedTime (seconds) above 0 the progress
+// runs from 0 towards estimatedTime x 10 in tenths of a second, stopping one short of the total
+// until the program ends. The exit code goes to lastInstallError.
+Config_ErrorHandle InstallExe(core::FrameworkCore* core, const std::wstring& file, const std::wstring& parameters,
+                              long long estimatedTime);
+
+// Runs the setup.exe of a ZIP package: from the folders its download extracted it to when they
+// are trustworthy (below the temporary folder, no links, setup folder inside the extraction), or
+// else from a fresh extraction. The extraction folder is deleted afterwards.
+Config_ErrorHandle InstallZip(core::FrameworkCore* core, const std::wstring& file, const std::wstring& parameters,
+                              long long estimatedTime);
+
+// True when folder is an absolute path strictly below the temporary folder without "." or ".."
+// elements, and every folder from the temporary folder down to it exists and is no link.
+bool IsTrustedTempFolder(const std::wstring& folder);
+
+}  // namespace stubframework::setup
