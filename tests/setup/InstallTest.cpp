@@ -16,6 +16,7 @@
 #include "core/ZipExtraction.h"
 #include "setup/InstallExe.h"
 #include "setup/InstallMsi.h"
+#include "setup/InstallWorker.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework;
@@ -288,4 +289,40 @@ TEST(TrustedTempFolder, AcceptsOnlyExistingUnlinkedFoldersBelowTheTemporaryFolde
       {L"\\\\server\\share\\", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsTrustedTempFolder(c.first), c.second) << c.first;
+}
+
+TEST(InstallParameters, AssemblyAddsPassThroughArgumentsAndTheStubsSilentSwitch) {
+  EXPECT_EQ(AssembleInstallParameters(L"passthrough=\"P=1\"", L"A=1", L"stub.exe run=1"), L"passthrough=\"P=1\" A=1");
+  EXPECT_EQ(AssembleInstallParameters(L"", L"A=1", L"stub.exe run=1 /qN"), L" A=1 /qn");
+  EXPECT_EQ(AssembleInstallParameters(L"", L"A=1", L"stub.exe /QNX"), L" A=1");
+  const std::vector<std::pair<std::wstring, bool>> silent = {
+      {L"A=1 /qn", true}, {L"/V/QN A=1", true}, {L"/qn2", false}, {L"\"/qn x\"", false}, {L"A=/qn", false}, {L"", false}};
+  for (const auto& c : silent) EXPECT_EQ(IsSilentInstall(c.first), c.second) << c.first;
+}
+
+TEST(InstallParameters, PlaceholdersAndTheLaunchOnExitGuidAreFilledIn) {
+  const struct {
+    const wchar_t* parameters;
+    bool takesLogFile;
+    const wchar_t* text;
+    const wchar_t* launchOnExit;
+  } cases[] = {
+      {L"/log $LOGFILE$ $LOGFILE$ S=$STUBPATH$", true, L"/log \"C:\\l.txt\" $LOGFILE$ S=\"C:\\s.exe\"", L""},
+      {L"/log $LOGFILE$", false, L"/log $LOGFILE$", L""},
+      {L"A=1 LAUNCHONEXIT=app.exe--g=$GUID$ B=2", false, L"A=1 LAUNCHONEXIT=app.exe--g=G-1 B=2", L"app.exe--g=G-1"},
+      {L"LAUNCHONEXIT=\"C:\\My App\\a.exe\" $GUID$ B=2", false,
+       L"LAUNCHONEXIT=\"C:\\My App\\a.exe\" $GUID$ B=2", L"\"C:\\My App\\a.exe\""},
+      {L"LAUNCHONEXIT=\"C:\\My App\\a.exe /id=$GUID$\" B=2", false,
+       L"LAUNCHONEXIT=\"C:\\My App\\a.exe /id=G-1\" B=2", L"\"C:\\My App\\a.exe /id=G-1\""},
+      {L"launchonexit=x$GUID$", false, L"launchonexit=x$GUID$", L""},
+  };
+  for (const auto& c : cases) {
+    InstallParameters result = SubstituteInstallPlaceholders(c.parameters, c.takesLogFile, L"C:\\l.txt", L"C:\\s.exe", L"G-1");
+    EXPECT_EQ(result.text, c.text) << c.parameters;
+    EXPECT_EQ(result.launchOnExit, c.launchOnExit) << c.parameters;
+  }
+  std::wstring guid = NewInstallGuid();
+  EXPECT_EQ(guid.size(), 36u);
+  EXPECT_NE(guid, NewInstallGuid());
+  EXPECT_EQ(guid.find_first_of(L"{}"), std::wstring::npos);
 }
