@@ -29,13 +29,17 @@ FrameworkCore* CreateFrameworkCore() {
   core->resources = CreateResourceFolder(core->log);
   core->analytics = new Analytics(core->parameters);
   core->external = new HtmlExternal(core->parameters);
+  core->workers = new setup::WorkerSet;
   return core;
 }
 
 void PrepareFrameworkRun(FrameworkCore* core, ExternalMethods* methods) {
   core->external->SetMethods(methods);
   core->external->InitProgressValues();
-  if (core->resources->loaded) core->external->SetProperty(L"resourceLocation", core->resources->folder);
+  if (core->resources->loaded) {
+    core->external->SetProperty(L"resourceLocation", core->resources->folder);
+    FrameworkLogDebug(core, L"resourceLocation : %s", core->resources->folder.c_str());
+  }
 }
 
 void RunFrameworkCore(FrameworkCore* core, ExternalMethods* methods) {
@@ -53,9 +57,17 @@ int SettleExitCode(StubParameters& parameters) {
   return parameters.exitCode;
 }
 
+bool StopFrameworkWorkers(FrameworkCore* core) {
+  return core->workers->StopAndJoin(core->external, core->log, setup::kWorkerJoinBoundMs);
+}
+
 void ReleaseFrameworkCore(FrameworkCore* core) {
   if (!core) return;
+  bool workersEnded = StopFrameworkWorkers(core);
   int exitCode = SettleExitCode(*core->parameters);
+  // A worker still running uses the parameters, the external object, the method object and the
+  // log: end the process, with the code the entry point would end with, rather than free them.
+  if (!workersEnded) ExitProcess(exitCode == kSelfUpdateExitCode ? kSelfUpdateExitCode : 0);
 
   core->analytics->ClearAttachments();
   delete core->analytics;
@@ -65,6 +77,7 @@ void ReleaseFrameworkCore(FrameworkCore* core) {
   if (core->instanceMutex) CloseHandle(core->instanceMutex);
   // Released, not deleted: the browser may still hold references.
   core->external->Release();
+  delete core->workers;
   delete core;
 
   if (exitCode == kSelfUpdateExitCode) ExitProcess(kSelfUpdateExitCode);

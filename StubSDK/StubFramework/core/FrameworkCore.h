@@ -8,6 +8,7 @@
 #include "core/ResourceFolder.h"
 #include "core/StubParameters.h"
 #include "htmlui/HtmlExternal.h"
+#include "setup/WorkerSet.h"
 
 namespace stubframework {
 class ExternalMethods;
@@ -26,6 +27,8 @@ struct FrameworkCore {
   Analytics* analytics = nullptr;
   HtmlExternal* external = nullptr;
   HANDLE instanceMutex = nullptr;
+  // Every worker thread; stopped and joined before anything above is destroyed.
+  setup::WorkerSet* workers = nullptr;
 };
 
 // Null when this process must end now (launcher done, or another instance is running).
@@ -39,7 +42,14 @@ void PrepareFrameworkRun(FrameworkCore* core, ExternalMethods* methods);
 // null core.
 void RunFrameworkCore(FrameworkCore* core, ExternalMethods* methods);
 
-// Destroys the core; ends the process with 197800 when a self-update is pending.
+// Stops every worker of the run and waits for them (setup::kWorkerJoinBoundMs at most), pumping
+// messages. True when none is left running. Called where the page goes away and again when the
+// core is released.
+bool StopFrameworkWorkers(FrameworkCore* core);
+
+// Stops and joins the workers, then destroys the core; when a worker could not be joined, ends
+// the process instead, since that worker still uses the core. Ends the process with 197800 when
+// a self-update is pending.
 void ReleaseFrameworkCore(FrameworkCore* core);
 
 // The exit code to end with: the parameters' exitCode, or else the product key's

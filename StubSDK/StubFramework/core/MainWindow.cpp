@@ -169,6 +169,8 @@ void RunMessageLoop(const std::wstring& folder, HtmlExternal* external) {
       DispatchMessageW(&message);
     }
   }
+  // Workers call into the page: stop and join them while it is still there.
+  if (external->GetMethods()) StopFrameworkWorkers(external->GetMethods()->Core());
   DestroyWindow(window);
 }
 
