@@ -78,7 +78,7 @@ TEST(TransferInstallError, MapsInstallerExitCodesToResults) {
 
 TEST(MsiParameters, StripsSwitchesOnlyWhereTheyBeginAnArgumentOutsideQuotes) {
   const std::vector<std::pair<std::wstring, std::wstring>> cases = {
-      {L"A=1 /qn", L"A=1"},
+      {L" A=1 /qn", L"A=1"},
       {L"/l*v x.log", L"x.log"},
       {L"/QN A=1 /Qb! B=2", L"A=1 B=2"},
       {L"URL=https://h/landing /qf", L"URL=https://h/landing"},

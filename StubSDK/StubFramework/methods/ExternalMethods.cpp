@@ -62,11 +62,11 @@ ExternalMethods::ExternalMethods(core::FrameworkCore* core) : core_(core) {
   Register(L"confirmMessageBox", &ExternalMethods::ConfirmMessageBox);
   Register(L"getEmbeddedDataFromCurrentExe", &ExternalMethods::GetEmbeddedDataFromCurrentExe);
   Register(L"renameFile", &ExternalMethods::RenameFile);
+  Register(L"download", &ExternalMethods::Download);
+  Register(L"stopDownload", &ExternalMethods::StopDownload);
+  Register(L"install", &ExternalMethods::Install);
 
   // Placeholders: each of these names answers E_NOTIMPL until the issue named beside it lands.
-  Register(L"download", &ExternalMethods::NotBuilt);                       // download worker
-  Register(L"stopDownload", &ExternalMethods::NotBuilt);                   // download worker
-  Register(L"install", &ExternalMethods::NotBuilt);                        // install worker
   Register(L"startProgram", &ExternalMethods::NotBuilt);                   // launch methods
   Register(L"restartSystem", &ExternalMethods::NotBuilt);                  // launch methods
   Register(L"runAfterReboot", &ExternalMethods::NotBuilt);                 // launch methods

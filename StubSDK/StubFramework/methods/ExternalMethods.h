@@ -91,6 +91,11 @@ class ExternalMethods {
   STUB_SCRIPT_METHOD(GetLastInstallError);
   STUB_SCRIPT_METHOD(GetResumeModeMethod);
   STUB_SCRIPT_METHOD(IsUninstallModeLaunch);
+  // Download worker.
+  STUB_SCRIPT_METHOD(Download);
+  STUB_SCRIPT_METHOD(StopDownload);
+  // Setup workers.
+  STUB_SCRIPT_METHOD(Install);
 #undef STUB_SCRIPT_METHOD
 
  protected:

@@ -87,8 +87,9 @@ std::wstring StripMsiSwitches(const std::wstring& parameters) {
     if (parameters[i] == L'"') quoted = !quoted;
     kept += parameters[i++];
   }
-  while (!kept.empty() && (kept.back() == L' ' || kept.back() == L'\t')) kept.pop_back();
-  return kept;
+  size_t first = kept.find_first_not_of(L" \t");
+  if (first == std::wstring::npos) return L"";
+  return kept.substr(first, kept.find_last_not_of(L" \t") - first + 1);
 }
 
 INT CALLBACK MsiProgressHandler(LPVOID context, UINT messageType, LPCWSTR message) {

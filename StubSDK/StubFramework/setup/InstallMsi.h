@@ -26,7 +26,8 @@ MsiUiChoice ChooseMsiUi(const std::wstring& parameters);
 
 // The parameters without "/l...", "$LOGFILE$...", "/qn...", "/qf..." and "/qb!..." (any case, up
 // to the next blank, with the blanks after them), each removed only where it begins an argument
-// outside double quotes, so that property values such as URLs keep their text.
+// outside double quotes, so that property values such as URLs keep their text. Blanks at either
+// end are dropped.
 std::wstring StripMsiSwitches(const std::wstring& parameters);
 
 // The external-UI handler: turns progress messages into "installTotal" and "installCurrent" of

@@ -3,9 +3,18 @@
 #include <objbase.h>
 
 #include <cwchar>
+#include <memory>
 #include <vector>
 
 #include "core/CommandLine.h"
+#include "core/FrameworkCore.h"
+#include "htmlui/ScriptCallback.h"
+#include "methods/ExternalMethods.h"
+#include "setup/InstallExe.h"
+#include "setup/InstallMsi.h"
+#include "setup/ProgressReporter.h"
+#include "setup/ResumeManager.h"
+#include "setup/WorkerSet.h"
 
 namespace stubframework::setup {
 
@@ -16,6 +25,106 @@ constexpr wchar_t kFallbackGuid[] = L"9C744C24-0382-430A-AF86-F520008F5C6F";
 void ReplaceFirst(std::wstring& text, const std::wstring& what, const std::wstring& with) {
   size_t at = text.find(what);
   if (at != std::wstring::npos) text.replace(at, what.size(), with);
+}
+
+struct InstallRequest {
+  ExternalMethods* owner = nullptr;
+  long long estimatedTime = 0;
+  std::wstring parameters;
+  std::wstring file;
+  IStream* callbackStream = nullptr;
+};
+
+enum class InstallerKind { None, Msi, Exe, Zip };
+
+InstallerKind KindOf(const std::wstring& file) {
+  size_t dot = file.rfind(L'.');
+  if (dot == std::wstring::npos || file.find(L'\\', dot) != std::wstring::npos) return InstallerKind::None;
+  const wchar_t* extension = file.c_str() + dot;
+  if (_wcsicmp(extension, L".msi") == 0) return InstallerKind::Msi;
+  if (_wcsicmp(extension, L".exe") == 0) return InstallerKind::Exe;
+  if (_wcsicmp(extension, L".zip") == 0) return InstallerKind::Zip;
+  return InstallerKind::None;
+}
+
+// The installation's GUID: the resume record's when this run continues one that has a record,
+// a new one otherwise. The record starts afresh outside resume mode.
+std::wstring InstallationGuid(ExternalMethods* owner, ResumeManager*& record) {
+  record = new ResumeManager(owner->GetResumeMode() != 0, owner->Core()->parameters);
+  return record->loaded ? record->guid : NewInstallGuid();
+}
+
+Config_ErrorHandle RunInstaller(core::FrameworkCore* core, InstallerKind kind, const InstallRequest& request,
+                                const std::wstring& parameters) {
+  switch (kind) {
+    case InstallerKind::Msi: return InstallMsi(core, request.file, parameters);
+    case InstallerKind::Zip: return InstallZip(core, request.file, parameters, request.estimatedTime);
+    default: return InstallExe(core, request.file, parameters, request.estimatedTime);
+  }
+}
+
+// Everything between the unmarshalled callback and the final call; returns the result.
+Config_ErrorHandle Install(const InstallRequest& request, htmlui::ScriptCallback& callback, ProgressRecord& record) {
+  core::FrameworkCore* core = request.owner->Core();
+  InstallerKind kind = KindOf(request.file);
+  if (kind == InstallerKind::None) return Config_ErrorHandle::FileNotExist;
+
+  std::wstring logPath = InstallLogPath(core);
+  std::wstring secondaryLogPath = logPath.substr(0, logPath.rfind(L'\\') + 1) + L"log.txt.xml";
+  std::wstring stubPath;
+  core::GetShortcutPath(GetCommandLineW(), stubPath);
+  ResumeManager* resume = nullptr;
+  std::wstring guid = InstallationGuid(request.owner, resume);
+  std::unique_ptr<ResumeManager> resumeOwner(resume);
+  InstallParameters parameters =
+      SubstituteInstallPlaceholders(request.parameters, kind != InstallerKind::Msi, logPath, stubPath, guid);
+  if (request.parameters.find(L"LAUNCHONEXIT=") != std::wstring::npos) resume->WriteLaunchOnExit(parameters.launchOnExit);
+  resume->WriteGuid(guid);
+
+  ReporterArgs args;
+  args.external = core->external;
+  args.callback = &callback;
+  args.record = &record;
+  args.item = request.file;
+  ReporterThread reporter;
+  reporter.Start(ExtractProgressReporter, &args);
+  Config_ErrorHandle result = RunInstaller(core, kind, request, parameters.text);
+  if (result == Config_ErrorHandle::NoError) reporter.AwaitReported();
+  reporter.Join();
+
+  for (const std::wstring& path : {logPath, secondaryLogPath})
+    if (!path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+      core->analytics->AddReportAttachment(path);
+  return result;
+}
+
+DWORD WINAPI InstallThreadFunc(void* parameter) {
+  std::unique_ptr<InstallRequest> request(static_cast<InstallRequest*>(parameter));
+  core::FrameworkCore* core = request->owner->Core();
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  {
+    htmlui::ScriptCallback callback;
+    HRESULT hr = callback.Attach(request->callbackStream);
+    request->callbackStream = nullptr;
+    if (FAILED(hr)) {
+      core::FrameworkLogError(core, L"InstallThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
+                              static_cast<unsigned>(hr));
+    } else {
+      ProgressRecord record;
+      Config_ErrorHandle result = Install(*request, callback, record);
+      if (result != Config_ErrorHandle::NoError && result != Config_ErrorHandle::Abort)
+        core::FrameworkLogError(core, L"Install fail, install path : %s, install result : %x", request->file.c_str(),
+                                static_cast<unsigned>(result));
+      record.status = static_cast<LONG>(result);
+      core->external->SetInstallCurrent(0);
+      core->external->SetInstallTotal(1);
+      // A page that is going away gets no final call.
+      if (!core->workers->Closing())
+        callback.Call({static_cast<int>(record.status), static_cast<int>(record.total), static_cast<int>(record.current)});
+    }
+  }
+  CoUninitialize();
+  return 0;
 }
 
 }  // namespace
@@ -71,3 +180,38 @@ std::wstring NewInstallGuid() {
 }
 
 }  // namespace stubframework::setup
+
+namespace stubframework {
+
+HRESULT ExternalMethods::Install(WORD flags, DISPPARAMS* params, VARIANT*) {
+  core::FrameworkLogDebug(core_, L"EMInstall");
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR, VT_I4, VT_DISPATCH});
+  if (FAILED(hr)) return hr;
+  auto request = std::make_unique<setup::InstallRequest>();
+  request->owner = this;
+  request->file = ArgumentText(params, 0);
+  std::wstring scriptParameters = ArgumentText(params, 1);
+  request->estimatedTime = Argument(params, 2).lVal;
+  request->parameters =
+      setup::AssembleInstallParameters(core_->parameters->passthroughArguments, scriptParameters, GetCommandLineW());
+  core::FrameworkLogDebug(core_, L"EMInstall params %ld, %s, %s", static_cast<long>(request->estimatedTime),
+                          scriptParameters.c_str(), request->file.c_str());
+  hr = htmlui::MarshalScriptCallback(Argument(params, 3).pdispVal, &request->callbackStream);
+  if (FAILED(hr)) {
+    core::FrameworkLogError(core_, L"EMInstall: CoMarshalInterThreadInterfaceInStream failed with %x",
+                            static_cast<unsigned>(hr));
+    return hr;
+  }
+  // An installer that is not silent shows a window of its own.
+  if (!setup::IsSilentInstall(request->parameters) && window_) ShowWindow(window_, SW_HIDE);
+  if (!core_->workers || !core_->workers->Start(setup::InstallThreadFunc, request.get())) {
+    core::FrameworkLogError(core_, L"EMInstall: the worker could not be started");
+    request->callbackStream->Release();
+    return E_FAIL;
+  }
+  request.release();
+  core::FrameworkLogDebug(core_, L"EMInstall -- Finish");
+  return S_OK;
+}
+
+}  // namespace stubframework

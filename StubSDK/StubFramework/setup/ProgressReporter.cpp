@@ -1,7 +1,5 @@
 #include "setup/ProgressReporter.h"
 
-#include <objbase.h>
-
 #include <cwchar>
 
 #include "htmlui/HtmlExternal.h"
@@ -14,18 +12,6 @@ namespace {
 constexpr DWORD kReportIntervalMs = 2;
 constexpr LONG kRunning = static_cast<LONG>(Config_ErrorHandle::Running);
 constexpr LONG kNoError = static_cast<LONG>(Config_ErrorHandle::NoError);
-
-// The callback proxy was unmarshalled into the multithreaded apartment: the reporter joins it.
-class ApartmentMember {
- public:
-  ApartmentMember() : joined_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
-  ~ApartmentMember() {
-    if (joined_) CoUninitialize();
-  }
-
- private:
-  bool joined_;
-};
 
 bool ReportsWanted(const ProgressRecord& record) { return record.status == kRunning && !record.quit; }
 
@@ -55,7 +41,7 @@ DWORD ExtractionBarPosition(DWORD downloadTotal, DWORD installCurrent, DWORD ins
 }
 
 DWORD WINAPI DownloadProgressReporter(void* argument) {
-  ApartmentMember apartment;
+  MultithreadedApartment apartment;
   ReporterArgs& args = *static_cast<ReporterArgs*>(argument);
   ProgressRecord& record = *args.record;
   bool extractFollows = ExtractFollows(args.external);
@@ -75,7 +61,7 @@ DWORD WINAPI DownloadProgressReporter(void* argument) {
 }
 
 DWORD WINAPI ExtractProgressReporter(void* argument) {
-  ApartmentMember apartment;
+  MultithreadedApartment apartment;
   ReporterArgs& args = *static_cast<ReporterArgs*>(argument);
   ProgressRecord& record = *args.record;
   bool extractFollows = ExtractFollows(args.external);

@@ -6,6 +6,7 @@
 // by its destructor) before it makes the final callback or frees the record, the arguments or the
 // callback, so no Running report can follow the final one.
 #include <windows.h>
+#include <objbase.h>
 
 #include <string>
 
@@ -54,6 +55,22 @@ DWORD ExtractionBarPosition(DWORD downloadTotal, DWORD installCurrent, DWORD ins
 
 // A progress property read as the unsigned 32-bit number it holds.
 DWORD ReadProgressProperty(core::HtmlExternal* external, const wchar_t* name);
+
+// Membership of the calling thread in the multithreaded apartment, where workers and reporters
+// use the unmarshalled script callback; left when the object goes.
+class MultithreadedApartment {
+ public:
+  MultithreadedApartment() : joined_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {}
+  ~MultithreadedApartment() {
+    if (joined_) CoUninitialize();
+  }
+  MultithreadedApartment(const MultithreadedApartment&) = delete;
+  MultithreadedApartment& operator=(const MultithreadedApartment&) = delete;
+  bool Joined() const { return joined_; }
+
+ private:
+  bool joined_;
+};
 
 // Owns one reporter thread of a worker. Start and Join are called by the worker thread only.
 class ReporterThread {

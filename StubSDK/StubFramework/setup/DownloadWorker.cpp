@@ -1,0 +1,365 @@
+#include "setup/DownloadWorker.h"
+
+#include <shlwapi.h>
+#include <wininet.h>
+
+#include <memory>
+
+#include "core/DownloadLogger.h"
+#include "core/FrameworkCore.h"
+#include "core/Registry.h"
+#include "core/TextFormat.h"
+#include "core/ZipExtraction.h"
+#include "downloader/DownloadSimpleTask.h"
+#include "downloader/UrlDownload.h"
+#include "htmlui/DownloadCallback.h"
+#include "htmlui/HtmlExternal.h"
+#include "htmlui/ScriptCallback.h"
+#include "methods/ExternalMethods.h"
+#include "methods/FileCrc.h"
+#include "setup/ProgressReporter.h"
+#include "setup/WorkerSet.h"
+
+namespace stubframework::setup {
+
+using core::FrameworkLogDebug;
+using core::FrameworkLogError;
+
+namespace {
+
+constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
+constexpr HRESULT kDownloadFailure = static_cast<HRESULT>(0x800C0008);
+
+// The web service client replaces this with the token exchange; until then URLs go unchanged.
+std::wstring TokenizeUrl(core::FrameworkCore*, const std::wstring& url) { return url; }
+
+// The CRC of the file as "%u" text; false when it cannot be computed.
+bool FileCrcText(const std::wstring& path, std::wstring& text) {
+  DWORD crc = 0;
+  if (!methods::ComputeFileCrc(path, crc)) return false;
+  text = utils::FormatWide(L"%u", static_cast<unsigned>(crc));
+  return true;
+}
+
+bool HasZipExtension(const std::wstring& url) {
+  return url.size() >= 4 && _wcsicmp(url.c_str() + url.size() - 4, L".zip") == 0;
+}
+
+// The verified download's completion and progress: the progress properties, the stop flag.
+class SimpleDownloadCallback : public downloader::IDownloadCallback {
+ public:
+  SimpleDownloadCallback(core::HtmlExternal* external, HANDLE done) : external_(external), done_(done) {
+    external_->AddRef();
+  }
+
+  void OnProgress(int64_t current, int64_t total) override {
+    // The progress properties hold 32 bits; larger files show wrapped values.
+    external_->SetDownloadTotal(static_cast<DWORD>(total));
+    external_->SetDownloadCurrent(static_cast<DWORD>(current));
+    if (external_->stopRequested && task_) task_->Cancel();
+  }
+
+  void OnComplete(long result) override {
+    result_ = (result == S_OK || result == E_ABORT || result == kDiskFull) ? result : kDownloadFailure;
+    SetEvent(done_);
+  }
+
+  // Not counted: the task holds this callback, and the routine holds the task until it ended.
+  void SetTask(downloader::ITask* task) { task_ = task; }
+  HRESULT Result() const { return result_; }
+
+ protected:
+  virtual ~SimpleDownloadCallback() { external_->Release(); }
+
+ private:
+  core::HtmlExternal* external_;
+  HANDLE done_;
+  downloader::ITask* volatile task_ = nullptr;
+  HRESULT result_ = kDownloadFailure;
+};
+
+struct ReleaseObject {
+  void operator()(downloader::IObject* object) const { object->Release(); }
+};
+template <class T>
+using EngineRef = std::unique_ptr<T, ReleaseObject>;
+
+Config_ErrorHandle PreCheck(core::FrameworkCore* core, const DownloadRequest& request) {
+  if (GetFileAttributesW(request.path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    FrameworkLogDebug(core, L"File %s exists", request.path.c_str());
+  if (request.crc.empty()) return Config_ErrorHandle::Running;
+  std::wstring crc;
+  bool computed = FileCrcText(request.path, crc);
+  if (computed && crc == request.crc) return Config_ErrorHandle::NoError;
+  if (request.isResume) return Config_ErrorHandle::Running;
+  FrameworkLogDebug(core, computed ? L"File %s crc dismatch" : L"File %s get crc failed", request.path.c_str());
+  return Config_ErrorHandle::Md5Error;
+}
+
+Config_ErrorHandle PostCheck(core::FrameworkCore* core, const DownloadRequest& request) {
+  if (request.crc.empty()) return Config_ErrorHandle::NoError;
+  std::wstring crc;
+  bool computed = FileCrcText(request.path, crc);
+  if (computed && crc == request.crc) return Config_ErrorHandle::NoError;
+  FrameworkLogDebug(core, computed ? L"Downloaded File %s crc dismatch" : L"Downloaded File %s get crc failed",
+                    request.path.c_str());
+  return Config_ErrorHandle::Md5Error;
+}
+
+bool VolumeIsReadOnly(const std::wstring& root) {
+  DWORD flags = 0;
+  return GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+         (flags & FILE_READ_ONLY_VOLUME) != 0;
+}
+
+// Extracts the downloaded archive and records where, for the install step and for a relaunch.
+Config_ErrorHandle ExtractDownload(core::FrameworkCore* core, const DownloadRequest& request) {
+  std::wstring extractionFolder, setupFolder;
+  auto result = static_cast<Config_ErrorHandle>(zip::UnzipPackage(core, request.path, extractionFolder, setupFolder));
+  core::HtmlExternal* external = core->external;
+  const std::wstring folderName = request.path + L"__ZIP_Unzip_Folder__";
+  const std::wstring setupName = request.path + L"__ZIP_EXE_Path__";
+  external->SetProperty(folderName, extractionFolder);
+  external->SetProperty(setupName, setupFolder);
+  core::StubParameters& parameters = *core->parameters;
+  std::wstring key = utils::ProductRegistryKey(parameters.ProductId(), utils::MajorVersion(parameters.ProductVersion())) +
+                     L"\\ResumeRecord\\ExtractFolders";
+  utils::WriteRegistryString(key, folderName, extractionFolder, false);
+  utils::WriteRegistryString(key, setupName, setupFolder, false);
+  return result;
+}
+
+DWORD WINAPI DownloadThreadFunc(void* argument) {
+  std::unique_ptr<DownloadRequest> request(static_cast<DownloadRequest*>(argument));
+  core::FrameworkCore* core = request->owner->Core();
+  core::HtmlExternal* external = core->external;
+  MultithreadedApartment apartment;
+  htmlui::ScriptCallback callback;
+  HRESULT hr = callback.Attach(request->callbackStream);
+  request->callbackStream = nullptr;
+  if (FAILED(hr)) {
+    FrameworkLogError(core, L"DownloadThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x", hr);
+    return 0;
+  }
+
+  std::wstring root = request->path.substr(0, 3);
+  ProgressRecord record;
+  // The end of the run keeps the flag set; a new download must not take it back.
+  if (!core->workers->Closing()) external->SetStopRequested(false);
+  ReporterArgs args;
+  args.external = external;
+  args.callback = &callback;
+  args.record = &record;
+  args.item = request->url;
+  // Declared after what it uses: its destructor joins the reporter first.
+  ReporterThread reporter;
+
+  Config_ErrorHandle result = PreCheck(core, *request);
+  bool extract = HasZipExtension(request->url) && external->GetProperty(L"__Extract_In_Download__") == L"true" &&
+                 external->GetProperty(L"isDownloadOnly") != L"true";
+  if (extract) external->SetProperty(L"__Extract_ZIP_In_Download_Progress__", L"true");
+
+  if (result != Config_ErrorHandle::NoError) {
+    if (VolumeIsReadOnly(root)) {
+      FrameworkLogDebug(core, L"Download volume is read only %s", root.c_str());
+      result = Config_ErrorHandle::VolumeReadOnly;
+    } else {
+      reporter.Start(DownloadProgressReporter, &args);
+      result = DownloadFile(core, request->url, request->path, request->isSecure, request->isResume);
+      if (result != Config_ErrorHandle::NoError) {
+        record.status = static_cast<LONG>(result);
+        reporter.Join();
+        FrameworkLogError(core, L"Download fail, download path : %s, download result : %x", request->path.c_str(),
+                          static_cast<int>(result));
+      } else {
+        DeleteUrlCacheEntryW(request->url.c_str());
+        // The whole file is there: the reporter ends on current = total even when the transfer
+        // reported no progress (a verified file that needed nothing).
+        external->SetDownloadCurrent(ReadProgressProperty(external, L"downloadTotal"));
+        reporter.AwaitReported();
+        result = PostCheck(core, *request);
+        reporter.Join();
+        FrameworkLogDebug(core, L"Download %s finished to %s", request->url.c_str(), request->path.c_str());
+      }
+    }
+  }
+
+  if (extract) {
+    if (result == Config_ErrorHandle::NoError) {
+      record.status = static_cast<LONG>(Config_ErrorHandle::Running);
+      reporter.Start(ExtractProgressReporter, &args);
+      result = ExtractDownload(core, *request);
+      record.status = static_cast<LONG>(result);
+      reporter.Join();
+    }
+    external->SetDownloadCurrent(ReadProgressProperty(external, L"downloadTotal"));
+    external->SetProperty(L"__Extract_ZIP_In_Download_Progress__", L"false");
+  }
+
+  reporter.Join();
+  record.status = static_cast<LONG>(result);
+  external->SetDownloadCurrent(0);
+  external->SetDownloadTotal(1);
+  // Once the run ends the page is going away: the final report is dropped.
+  if (!core->workers->Closing())
+    callback.Call({static_cast<int>(record.status), static_cast<int>(record.total), static_cast<int>(record.current)});
+  return 0;
+}
+
+}  // namespace
+
+bool StartDownloadWorker(DownloadRequest* request) {
+  if (request->owner->Core()->workers->Start(DownloadThreadFunc, request)) return true;
+  if (request->callbackStream) {
+    CoReleaseMarshalData(request->callbackStream);
+    request->callbackStream->Release();
+  }
+  delete request;
+  return false;
+}
+
+Config_ErrorHandle TransferDownloadError(HRESULT hr) {
+  switch (static_cast<unsigned long>(hr)) {
+    case 0:
+      return Config_ErrorHandle::NoError;
+    case 1:
+    case 0x800C0005:
+    case 0x800C0008:
+    case 0x800C000B:
+      return Config_ErrorHandle::Failure;
+    case 0x80004004:
+      return Config_ErrorHandle::Abort;
+    case 0x80070070:
+      return Config_ErrorHandle::DiskFull;
+    case 0x800C0006:
+      return Config_ErrorHandle::FileNotExist;
+    default:
+      return Config_ErrorHandle::UnknowError;
+  }
+}
+
+bool IsFinalDownloadResult(Config_ErrorHandle result) {
+  return result == Config_ErrorHandle::NoError || result == Config_ErrorHandle::Abort ||
+         result == Config_ErrorHandle::DiskFull || result == Config_ErrorHandle::FileNotExist;
+}
+
+Config_ErrorHandle RunDownloadAttempts(core::FrameworkCore* core, bool restartOnProgress, DWORD waitMs,
+                                       const std::function<HRESULT(bool& progressSeen)>& attempt) {
+  Config_ErrorHandle result = Config_ErrorHandle::Failure;
+  int remaining = kDownloadAttempts;
+  for (int made = 1;; ++made) {
+    bool progressSeen = false;
+    HRESULT hr = attempt(progressSeen);
+    FrameworkLogDebug(core, L"TransferDownloadError HRESULT: %x", hr);
+    result = TransferDownloadError(hr);
+    if (IsFinalDownloadResult(result)) break;
+    remaining = restartOnProgress && progressSeen ? kDownloadAttempts : remaining - 1;
+    if (remaining == 0 || made == kMaxPlainAttempts) break;
+    Sleep(waitMs);
+  }
+  return result;
+}
+
+std::wstring CacheBustingUrl(const std::wstring& url, const SYSTEMTIME& utc) {
+  return url + (url.find(L'?') != std::wstring::npos ? L"&" : L"?") +
+         utils::FormatWide(L"timestamp=%4d%02d%02d%02d%02d%02d%03d", utc.wYear, utc.wMonth, utc.wDay, utc.wHour,
+                           utc.wMinute, utc.wSecond, utc.wMilliseconds);
+}
+
+Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& url, const std::wstring& path,
+                                bool isSecure, bool isResume) {
+  std::wstring fileUrl = url;
+  std::wstring metaUrl = url + L".meta";
+  if (isSecure) {
+    fileUrl = TokenizeUrl(core, fileUrl);
+    metaUrl = TokenizeUrl(core, metaUrl);
+  }
+  Config_ErrorHandle result;
+  if (isResume) {
+    result = RunDownloadAttempts(core, false, kDownloadRetryWaitMs, [&](bool&) {
+      return DownloadFileSimple(core, fileUrl, metaUrl, path);
+    });
+  } else {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    std::wstring timedUrl = CacheBustingUrl(fileUrl, now);
+    EngineRef<downloader::ILogger> logger(debug::DownloadLogger::Create(core->log));
+    if (!logger) return TransferDownloadError(E_OUTOFMEMORY);
+    result = RunDownloadAttempts(core, true, kDownloadRetryWaitMs, [&](bool& progressSeen) {
+      core::DownloadCallback callback(core->external);
+      HRESULT hr = downloader::DownloadUrlToFile(timedUrl.c_str(), path.c_str(), &callback, logger.get());
+      progressSeen = callback.ProgressSeen();
+      return hr;
+    });
+  }
+  if ((result == Config_ErrorHandle::Failure || result == Config_ErrorHandle::FileNotExist) &&
+      !InternetCheckConnectionW(fileUrl.c_str(), FLAG_ICC_FORCE_CONNECTION, 0))
+    result = Config_ErrorHandle::NoNetwork;
+  return result;
+}
+
+HRESULT DownloadFileSimple(core::FrameworkCore* core, const std::wstring& url, const std::wstring& metaUrl,
+                           const std::wstring& path) {
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!done) return E_OUTOFMEMORY;
+  HRESULT result = E_OUTOFMEMORY;
+  {
+    EngineRef<downloader::ILogger> logger(debug::DownloadLogger::Create(core->log));
+    EngineRef<SimpleDownloadCallback> callback(
+        downloader::details::Object<SimpleDownloadCallback>::Create(core->external, done));
+    if (logger && callback) {
+      EngineRef<downloader::ITask> task(downloader::CreateDownloadSimpleTask(url.c_str(), metaUrl.c_str(),
+                                                                             path.c_str(), callback.get(),
+                                                                             logger.get()));
+      if (task) {
+        callback->SetTask(task.get());
+        task->Start();
+        WaitForSingleObject(done, INFINITE);
+        callback->SetTask(nullptr);
+        result = callback->Result();
+      }
+    }
+  }
+  CloseHandle(done);
+  return result;
+}
+
+}  // namespace stubframework::setup
+
+namespace stubframework {
+
+HRESULT ExternalMethods::Download(WORD flags, DISPPARAMS* params, VARIANT*) {
+  core::FrameworkLogDebug(core_, L"EMDownload");
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_DISPATCH});
+  if (FAILED(hr)) return hr;
+  auto* request = new setup::DownloadRequest;
+  request->owner = this;
+  request->url = ArgumentText(params, 0);
+  request->path = ArgumentText(params, 1);
+  request->crc = ArgumentText(params, 2);
+  VARIANT_BOOL isSecure = Argument(params, 3).boolVal;
+  VARIANT_BOOL isResume = Argument(params, 4).boolVal;
+  request->isSecure = isSecure == VARIANT_TRUE;
+  request->isResume = isResume == VARIANT_TRUE;
+  core::FrameworkLogDebug(core_, L"EMDownload params %d, %d, %s, %s, %s", isResume, isSecure, request->crc.c_str(),
+                          request->path.c_str(), request->url.c_str());
+  hr = htmlui::MarshalScriptCallback(Argument(params, 5).pdispVal, &request->callbackStream);
+  if (FAILED(hr)) {
+    core::FrameworkLogError(core_, L"EMDownload: CoMarshalInterThreadInterfaceInStream failed with %x", hr);
+    delete request;
+    return hr;
+  }
+  setup::StartDownloadWorker(request);
+  core::FrameworkLogDebug(core_, L"EMDownload -- Finish");
+  return S_OK;
+}
+
+HRESULT ExternalMethods::StopDownload(WORD flags, DISPPARAMS* params, VARIANT*) {
+  core::FrameworkLogDebug(core_, L"EMStopDownload");
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
+  if (FAILED(hr)) return hr;
+  core_->external->SetStopRequested(true);
+  return S_OK;
+}
+
+}  // namespace stubframework

@@ -1,0 +1,70 @@
+#pragma once
+// The download script method's worker and the download routine it shares with the self-update:
+// a CRC pre-check, the read-only volume check, the download with retries (verified and resumable,
+// or plain with a cache-busting timestamp), a CRC post-check, an optional extraction of a ZIP
+// download, progress reports and exactly one final callback.
+#include <windows.h>
+#include <objbase.h>
+
+#include <functional>
+#include <string>
+
+#include "setup/Workflow.h"
+
+namespace stubframework {
+class ExternalMethods;
+namespace core {
+struct FrameworkCore;
+}
+}  // namespace stubframework
+
+namespace stubframework::setup {
+
+// Created by the download method, owned and freed by the worker.
+struct DownloadRequest {
+  ExternalMethods* owner = nullptr;
+  bool isResume = false;
+  bool isSecure = false;
+  std::wstring crc;  // expected CRC-32 as unsigned decimal text; empty = no check
+  std::wstring path;
+  std::wstring url;
+  IStream* callbackStream = nullptr;  // the script callback, marshalled for the worker
+};
+
+// Starts the worker through the core's WorkerSet; takes the request over in every case. False
+// when no worker could be started (the end of the run began, or no thread).
+bool StartDownloadWorker(DownloadRequest* request);
+
+// The download error of an attempt mapped to the script's result code.
+Config_ErrorHandle TransferDownloadError(HRESULT hr);
+
+// Attempts give up on these at once; any other code is tried again.
+bool IsFinalDownloadResult(Config_ErrorHandle result);
+
+// Ten attempts. A plain download starts counting again whenever an attempt moved data, so a
+// server that keeps dropping mid-transfer is still given up after kMaxPlainAttempts in all.
+constexpr int kDownloadAttempts = 10;
+constexpr int kMaxPlainAttempts = 30;
+constexpr DWORD kDownloadRetryWaitMs = 1000;
+
+// Runs attempt until a final result or the attempts run out, logging and mapping each HRESULT,
+// waiting waitMs between attempts. attempt sets its argument when it saw data arrive.
+Config_ErrorHandle RunDownloadAttempts(core::FrameworkCore* core, bool restartOnProgress, DWORD waitMs,
+                                       const std::function<HRESULT(bool& progressSeen)>& attempt);
+
+// url with "timestamp=" and the UTC time as yyyyMMddHHmmss and three-digit milliseconds
+// appended, after "&" when url already has a query, else after "?".
+std::wstring CacheBustingUrl(const std::wstring& url, const SYSTEMTIME& utc);
+
+// Blocking download of url to path with retries; isResume selects the verified, resumable
+// download against url + ".meta". A Failure or FileNotExist is NoNetwork when a forced connection
+// to url fails too.
+Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& url, const std::wstring& path,
+                                bool isSecure, bool isResume);
+
+// One blocking verified download; its HRESULT (E_ABORT when stopRequested was set, the disk-full
+// error, 0x800C0008 for any other failure, E_OUTOFMEMORY when nothing could be set up).
+HRESULT DownloadFileSimple(core::FrameworkCore* core, const std::wstring& url, const std::wstring& metaUrl,
+                           const std::wstring& path);
+
+}  // namespace stubframework::setup
