@@ -118,4 +118,49 @@ bool ReadStringValue(HKEY root, const std::wstring& subkey, const std::wstring& 
   return true;
 }
 
+namespace {
+
+std::wstring UnixPath(const std::wstring& path) {
+  using UnixFileName = char*(CDECL*)(const wchar_t*);
+  auto convert = reinterpret_cast<UnixFileName>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+  char* converted = convert ? convert(path.c_str()) : nullptr;
+  if (!converted) return std::wstring();
+  std::string text = converted;
+  HeapFree(GetProcessHeap(), 0, converted);
+  return std::wstring(text.begin(), text.end());
+}
+
+// Wine starts a Linux program without a handle that could be waited on: poll for the result.
+bool RunOnLinux(const std::wstring& command, const std::wstring& path, bool exists) {
+  std::wstring text = L"Z:\\bin\\sh -c \"" + command + L"\"";
+  std::vector<wchar_t> line(text.begin(), text.end());
+  line.push_back(L'\0');
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  for (int check = 0; check < 1000; ++check, Sleep(10))
+    if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == exists) return true;
+  return false;
+}
+
+}  // namespace
+
+bool MakeFolderLink(const std::wstring& target, const std::wstring& link) {
+  std::wstring from = UnixPath(target), to = UnixPath(link);
+  if (from.empty() || to.empty()) return false;
+  return RunOnLinux(L"ln -s '" + from + L"' '" + to + L"'", link, true);
+}
+
+bool RemoveFolderLink(const std::wstring& link) {
+  std::wstring path = UnixPath(link);
+  if (path.empty()) return false;
+  return RunOnLinux(L"rm -f '" + path + L"'", link, false);
+}
+
 }  // namespace testsupport

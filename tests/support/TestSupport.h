@@ -47,4 +47,11 @@ void DeleteKeyTree(HKEY root, const std::wstring& subkey);
 bool ReadStringValue(HKEY root, const std::wstring& subkey, const std::wstring& name,
                      std::wstring& value);
 
+// Makes link a symbolic link to the folder target, from the Linux side: Wine cannot make links
+// itself, and shows such a link as a folder with FILE_ATTRIBUTE_REPARSE_POINT, the way Windows
+// shows a junction. RemoveFolderLink removes the link alone (Wine cannot). Both return once the
+// change is visible, false when it did not become so.
+bool MakeFolderLink(const std::wstring& target, const std::wstring& link);
+bool RemoveFolderLink(const std::wstring& link);
+
 }  // namespace testsupport

@@ -1,0 +1,46 @@
+#include "core/TrustedFolder.h"
+
+#include <windows.h>
+
+#include <cwchar>
+
+#include "core/WorkingFolders.h"
+
+namespace stubframework::utils {
+
+namespace {
+
+// An element the system takes as written: no separator, stream, wildcard or device character,
+// and no trailing dot or blank, which the system drops.
+bool IsPlainElement(const std::wstring& element) {
+  if (element.empty() || element == L"." || element == L".." || element.back() == L'.' || element.back() == L' ')
+    return false;
+  for (wchar_t c : element)
+    if (c < 32 || wcschr(L"\\/:*?\"<>|", c)) return false;
+  return true;
+}
+
+}  // namespace
+
+bool IsTrustedTempFolder(const std::wstring& folder) {
+  std::wstring temp;
+  if (folder.empty() || folder.size() >= MAX_PATH || !GetLongTempPath(temp)) return false;
+  std::wstring path = folder.back() == L'\\' ? folder : folder + L'\\';
+  if (path.size() <= temp.size() || _wcsnicmp(path.c_str(), temp.c_str(), temp.size()) != 0) return false;
+  // Each element below the temporary directory, checked on the disk as it is now.
+  for (size_t start = temp.size(); start < path.size();) {
+    size_t end = path.find(L'\\', start);
+    if (!IsPlainElement(path.substr(start, end - start))) return false;
+    DWORD attributes = GetFileAttributesW(path.substr(0, end).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      return false;
+    start = end + 1;
+  }
+  // A short name spells the same folder another way.
+  wchar_t longForm[MAX_PATH] = {};
+  DWORD length = GetLongPathNameW(path.c_str(), longForm, MAX_PATH);
+  return length == path.size() && _wcsnicmp(longForm, path.c_str(), length) == 0;
+}
+
+}  // namespace stubframework::utils
