@@ -1,5 +1,6 @@
 // Extraction folders recorded before a reboot reach the property store of a resumed run before
-// the page starts; every start removes the record.
+// the page starts, when they are folders the stub could have made itself; every start removes the
+// record.
 #include <gtest/gtest.h>
 
 #include "core/Registry.h"
@@ -10,13 +11,27 @@ namespace {
 const wchar_t kFoldersKey[] =
     L"HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord\\ExtractFolders";
 const wchar_t kFoldersSubkey[] = L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord\\ExtractFolders";
-const wchar_t kArchiveEntry[] = L"C:\\downloads\\pkg.zip__ZIP_Unzip_Folder__";
 
 class ResumeRestoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testsupport::DeleteKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77");
-    ASSERT_TRUE(stubframework::utils::WriteRegistryString(kFoldersKey, kArchiveEntry, L"C:\\extracted\\1234", false));
+    ASSERT_TRUE(CreateDirectoryW(extraction_.File(L"setup").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(outside_.File(L"sub").c_str(), nullptr));
+    ASSERT_TRUE(testsupport::MakeFolderLink(outside_.Path(), extraction_.File(L"link")));
+    // Written by the user's own programs as much as by the stub: only the first two are its own.
+    const std::pair<std::wstring, std::wstring> values[] = {
+        {L"C:\\downloads\\pkg.zip__ZIP_Unzip_Folder__", extraction_.Path()},
+        {L"C:\\downloads\\pkg.zip__ZIP_EXE_Path__", extraction_.File(L"setup\\")},
+        {L"C:\\downloads\\foreign.zip__ZIP_Unzip_Folder__", L"C:\\extracted\\1234"},
+        {L"C:\\downloads\\foreign.zip__ZIP_EXE_Path__", L""},
+        {L"C:\\downloads\\linked.zip__ZIP_Unzip_Folder__", extraction_.File(L"link\\")},
+        {L"C:\\downloads\\linked.zip__ZIP_EXE_Path__", extraction_.File(L"link\\sub\\")},
+        {L"C:\\downloads\\climbing.zip__ZIP_EXE_Path__", extraction_.File(L"setup\\..\\..\\")},
+        {L"isDownloadOnly", extraction_.Path()},
+    };
+    for (const auto& value : values)
+      ASSERT_TRUE(stubframework::utils::WriteRegistryString(kFoldersKey, value.first, value.second, false));
     std::wstring source = _wgetenv(L"HALVERN_SOURCE_DIR") ? _wgetenv(L"HALVERN_SOURCE_DIR") : L"";
     ASSERT_FALSE(source.empty());
     for (wchar_t& c : source)
@@ -25,6 +40,7 @@ class ResumeRestoreTest : public ::testing::Test {
     script_ = scratch_.File(L"resume.js");
   }
   void TearDown() override {
+    testsupport::RemoveFolderLink(extraction_.File(L"link"));
     testsupport::DeleteKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77");
   }
 
@@ -45,25 +61,44 @@ class ResumeRestoreTest : public ::testing::Test {
     return true;
   }
 
+  // The script names these folders in its own text: JScript strings need doubled backslashes.
+  static std::string Quoted(const std::wstring& text) {
+    std::string quoted = "'";
+    for (wchar_t c : text) quoted += c == L'\\' ? std::string("\\\\") : std::string(1, static_cast<char>(c));
+    return quoted + "'";
+  }
+  std::string ExpectProperties(bool restored) {
+    std::string script;
+    const std::pair<const char*, std::wstring> expected[] = {
+        {"pkg.zip__ZIP_Unzip_Folder__", restored ? extraction_.Path() : L""},
+        {"pkg.zip__ZIP_EXE_Path__", restored ? extraction_.File(L"setup\\") : L""},
+        {"foreign.zip__ZIP_Unzip_Folder__", L""},
+        {"foreign.zip__ZIP_EXE_Path__", L""},
+        {"linked.zip__ZIP_Unzip_Folder__", L""},
+        {"linked.zip__ZIP_EXE_Path__", L""},
+        {"climbing.zip__ZIP_EXE_Path__", L""},
+    };
+    for (const auto& e : expected)
+      script += std::string("checkEqual(window.external.getProperty('C:\\\\downloads\\\\") + e.first + "'), " +
+                Quoted(e.second) + ", '" + e.first + "');\n";
+    return script + "checkEqual(window.external.getProperty('isDownloadOnly'), '', 'isDownloadOnly');\nfinish();\n";
+  }
+
   testsupport::ScratchFolder scratch_;
+  testsupport::ScratchFolder extraction_;
+  testsupport::ScratchFolder outside_;
   std::wstring library_;
   std::wstring script_;
 };
 
 }  // namespace
 
-TEST_F(ResumeRestoreTest, AResumedInstallRestoresTheFoldersAndRemovesTheRecord) {
-  EXPECT_EQ(RunScript("checkEqual(window.external.getProperty('C:\\\\downloads\\\\pkg.zip__ZIP_Unzip_Folder__'),"
-                      " 'C:\\\\extracted\\\\1234', 'restored folder');\nfinish();\n",
-                      L"RESUME=INSTALLING"),
-            0u);
+TEST_F(ResumeRestoreTest, AResumedInstallRestoresOnlyItsOwnFoldersAndRemovesTheRecord) {
+  EXPECT_EQ(RunScript(ExpectProperties(true), L"RESUME=INSTALLING"), 0u);
   EXPECT_FALSE(RecordExists());
 }
 
 TEST_F(ResumeRestoreTest, AStartWithoutResumeRemovesTheRecordAndRestoresNothing) {
-  EXPECT_EQ(RunScript("checkEqual(window.external.getProperty('C:\\\\downloads\\\\pkg.zip__ZIP_Unzip_Folder__'),"
-                      " '', 'nothing restored');\nfinish();\n",
-                      L"RESUME=INSTALLINGX"),
-            0u);
+  EXPECT_EQ(RunScript(ExpectProperties(false), L"RESUME=INSTALLINGX"), 0u);
   EXPECT_FALSE(RecordExists());
 }
