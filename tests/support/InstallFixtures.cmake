@@ -18,11 +18,14 @@ add_test(NAME install_fixtures_setup
           ${HALVERN_INSTALL_FIXTURES} $<TARGET_FILE:install_probe> ${HALVERN_INSTALL_WXS})
 set_tests_properties(install_fixtures_setup PROPERTIES FIXTURES_SETUP install_fixtures)
 
-file(GLOB HALVERN_INSTALL_SCENARIOS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/setup/scripts/install_*.js)
+file(GLOB HALVERN_INSTALL_SCENARIOS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/setup/scripts/install_*.js
+     ${CMAKE_CURRENT_SOURCE_DIR}/setup/scripts/resume_*.js)
 set(HALVERN_INSTALL_TESTS setup_tests)
 foreach(script ${HALVERN_INSTALL_SCENARIOS})
   get_filename_component(scriptName ${script} NAME_WE)
   list(APPEND HALVERN_INSTALL_TESTS script_setup_${scriptName})
+  # Every install writes the product's one "\ResumeManager" record: one scenario at a time.
+  set_property(TEST script_setup_${scriptName} PROPERTY RESOURCE_LOCK resume_manager_record)
 endforeach()
 foreach(test ${HALVERN_INSTALL_TESTS})
   set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED install_fixtures)
