@@ -171,7 +171,7 @@ class HostObject : public NamedDispatch {
  public:
   explicit HostObject(stubframework::core::HtmlExternal* external)
       : NamedDispatch({L"exit", L"log", L"startWorker", L"dispIdOf", L"methodNames", L"sleep", L"answerDialog",
-                       L"logText", L"getMember", L"putMember"}),
+                       L"logText", L"getMember", L"putMember", L"testServers", L"endRun", L"copyFile", L"readText"}),
         external_(external) {}
 
   stubframework::core::FrameworkCore* core = nullptr;
@@ -213,6 +213,47 @@ class HostObject : public NamedDispatch {
       if (result) {
         result->vt = VT_BSTR;
         result->bstrVal = SysAllocString(stubframework::utils::Utf8ToWide(bytes).c_str());
+      }
+      return S_OK;
+    }
+    // The "key=value" lines of the download servers' servers.txt, empty without them.
+    if (name == L"testServers") {
+      const wchar_t* variable = _wgetenv(L"HALVERN_TEST_SERVERS");
+      std::wstring file = variable ? variable : L"";
+      // CTest gives the Linux path: Wine shows it on drive Z:.
+      if (!file.empty() && file[0] == L'/') {
+        for (wchar_t& c : file) c = c == L'/' ? L'\\' : c;
+        file = L"Z:" + file;
+      }
+      std::string bytes = file.empty() ? std::string() : testsupport::ReadFileBytes(file);
+      if (result) {
+        result->vt = VT_BSTR;
+        result->bstrVal = SysAllocString(stubframework::utils::Utf8ToWide(bytes).c_str());
+      }
+      return S_OK;
+    }
+    // What the end of the run does to the workers, with the script still there to look.
+    if (name == L"endRun") {
+      bool ended = stubframework::core::StopFrameworkWorkers(core);
+      if (result) {
+        result->vt = VT_BOOL;
+        result->boolVal = ended ? VARIANT_TRUE : VARIANT_FALSE;
+      }
+      return S_OK;
+    }
+    if (name == L"readText") {
+      std::string bytes = testsupport::ReadFileBytes(TextArgument(params, 0));
+      if (result) {
+        result->vt = VT_BSTR;
+        result->bstrVal = SysAllocString(stubframework::utils::Utf8ToWide(bytes).c_str());
+      }
+      return S_OK;
+    }
+    if (name == L"copyFile") {
+      BOOL copied = CopyFileW(TextArgument(params, 0).c_str(), TextArgument(params, 1).c_str(), FALSE);
+      if (result) {
+        result->vt = VT_BOOL;
+        result->boolVal = copied ? VARIANT_TRUE : VARIANT_FALSE;
       }
       return S_OK;
     }

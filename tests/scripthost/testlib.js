@@ -38,3 +38,74 @@ function checkThrows(f, hresult, message) {
 function finish() {
   host.exit(failures === 0 ? 0 : 1);
 }
+
+// The download test servers (host.testServers(), from servers.txt): base URLs of nginx and the
+// fault server, and the docroot and the fault server's request log as Windows paths.
+function testServers() {
+  var values = {}, lines = host.testServers().split("\n");
+  for (var i = 0; i < lines.length; i++) {
+    var at = lines[i].indexOf("=");
+    if (at > 0) values[lines[i].substring(0, at)] = lines[i].substring(at + 1).replace(/\r$/, "");
+  }
+  if (!values.nginx_port || !values.fault_port) {
+    fail("no test servers: HALVERN_TEST_SERVERS is not set");
+    finish();
+  }
+  function windowsPath(path) { return "Z:" + path.replace(/\//g, "\\"); }
+  return {nginx: "http://127.0.0.1:" + values.nginx_port + "/", fault: "http://127.0.0.1:" + values.fault_port + "/",
+          docroot: windowsPath(values.docroot) + "\\", requestsLog: windowsPath(values.requests_log)};
+}
+
+// A fresh, empty folder of this run below the temporary folder, ending with a backslash.
+function tempFolder(name) {
+  var folder = window.external.getTempPath(name).replace(/\\?$/, "\\") + new Date().getTime() + "\\";
+  check(window.external.createDirectory(folder), "folder " + folder + " made");
+  return folder;
+}
+
+// The requests the fault server logged for tag: {number, target, range, ifRange}.
+function faultRequests(servers, tag) {
+  var found = [], lines = host.readText(servers.requestsLog).split("\n");
+  for (var i = 0; i < lines.length; i++) {
+    var fields = lines[i].replace(/\r$/, "").split("\t");
+    if (fields.length >= 5 && fields[0] === tag)
+      found.push({number: fields[1], target: fields[2], range: fields[3], ifRange: fields[4]});
+  }
+  return found;
+}
+
+// Runs the steps in order; each is called with the function that starts the next one.
+function runSteps(steps) {
+  var index = 0;
+  function next() {
+    if (index < steps.length) steps[index++](next);
+    else finish();
+  }
+  next();
+}
+
+// external.download with a callback that checks the protocol as the page relies on it: on the
+// script's thread, Running (10) reports with a total that stays once data arrived and a current
+// that never falls, then
+// exactly one final call. done(result, record) gets the final result and what was seen.
+function recordDownload(url, path, crc, isSecure, isResume, done) {
+  var record = {reports: 0, total: -1, current: -1, finals: 0, name: url};
+  window.external.download(url, path, crc, isSecure, isResume, function (result, total, current) {
+    if (record.finals > 0) {
+      fail(url + ": a call after the final one: " + result);
+      return;
+    }
+    if (result === 10) {
+      // Until the transfer announces its size the reports show the reset values, 1 and 0.
+      if (record.current > 0 && total !== record.total) fail(url + ": total changed from " + record.total + " to " + total);
+      if (current < record.current) fail(url + ": current fell from " + record.current + " to " + current);
+      record.reports++;
+      record.total = total;
+      record.current = current;
+      return;
+    }
+    record.finals++;
+    done(result, record);
+  });
+  return record;
+}
