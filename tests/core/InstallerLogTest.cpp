@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <thread>
@@ -11,6 +13,13 @@
 
 using namespace stubframework::debug;
 using testsupport::ReadFileBytes;
+
+namespace {
+
+// The prefix and message of one whole line, as Write produces it.
+const char kWholeLine[] = R"(\[\d{8} \d\d:\d\d:\d\d [ \d]{2}\d (TRACE|ERROR|DEBUG)\] ([^\r\n]*)\r\n)";
+
+}  // namespace
 
 TEST(InstallerLog, PrefixLayoutPadsMillisecondsWithBlanks) {
   EXPECT_EQ(LogLinePrefix(2026, 12, 9, 6, 1, 2, 7, kLogDebug), "[20261209 06:01:02   7 DEBUG] ");
@@ -34,7 +43,7 @@ TEST(InstallerLog, WritesEveryLevelAsCrLfLinesInItsOwnFolder) {
     LogDebug(&log, L"debug %S", "narrow");
 
     std::string bytes = ReadFileBytes(path);
-    std::regex line(R"(\[\d{8} \d\d:\d\d:\d\d [ \d]{2}\d (TRACE|ERROR|DEBUG)\] ([^\r\n]*)\r\n)");
+    std::regex line(kWholeLine);
     std::vector<std::string> messages;
     for (std::sregex_iterator it(bytes.begin(), bytes.end(), line), end; it != end; ++it)
       messages.push_back((*it)[1].str() + ":" + (*it)[2].str());
@@ -86,6 +95,93 @@ TEST(InstallerLog, LinesOfConcurrentThreadsStayWhole) {
   std::regex line(R"(\[[^\]]*\] thread \d line \d+ end\r\n)");
   size_t count = std::distance(std::sregex_iterator(bytes.begin(), bytes.end(), line), std::sregex_iterator());
   EXPECT_EQ(count, 400u);
+}
+
+// Close ends the file while writers keep going, and the next file the process opens must not
+// receive their lines. Rounds repeat the race; each waits for writer calls, never for time.
+TEST(InstallerLog, ClosingWhileThreadsWriteEndsWithWholeLinesAndLeavesOtherFilesAlone) {
+  testsupport::ScratchFolder scratch;
+  for (int round = 0; round < 16; ++round) {
+    InstallerLog log;
+    std::atomic<int> calls{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 3; ++t)
+      writers.emplace_back([&] {
+        while (!stop) {
+          LogDebug(&log, L"writer line %d", calls.load());
+          ++calls;
+        }
+      });
+    while (calls < 200) std::this_thread::yield();
+    log.Close();
+    std::wstring otherPath = scratch.File(L"other" + std::to_wstring(round) + L".txt");
+    FILE* other = _wfopen(otherPath.c_str(), L"a+N");
+    ASSERT_NE(other, nullptr);
+    int closedAt = calls;
+    while (calls < closedAt + 2000) std::this_thread::yield();
+    stop = true;
+    for (auto& writer : writers) writer.join();
+    fclose(other);
+
+    EXPECT_EQ(ReadFileBytes(otherPath), "") << "round " << round;
+    std::string bytes = ReadFileBytes(log.FilePath());
+    EXPECT_NE(bytes.find("writer line"), std::string::npos);
+    EXPECT_EQ(std::regex_replace(bytes, std::regex(kWholeLine), ""), "") << "round " << round;
+  }
+}
+
+// Started as a child process by the next test: it dies of an access violation with the crash
+// line installed.
+TEST(InstallerLog, DISABLED_CrashingChild) {
+  auto* log = new InstallerLog;  // never deleted: the crash ends the process
+  static InstallerLog* crashLog = log;
+  SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* info) -> LONG {
+    crashLog->LogUnhandledException(info->ExceptionRecord);
+    return EXCEPTION_EXECUTE_HANDLER;
+  });
+  LogDebug(log, L"before the crash");
+  // Both volatile, so that the compiler neither drops the store nor turns it into a trap.
+  volatile int* volatile nowhere = nullptr;
+  *nowhere = 1;
+}
+
+TEST(InstallerLog, AnUnhandledCrashLeavesOneErrorLineWithItsCodeAndAddress) {
+  testsupport::ScratchFolder temp;
+  // The child's log folder goes into this scratch folder.
+  wchar_t oldTmp[MAX_PATH] = {}, oldTemp[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"TMP", oldTmp, MAX_PATH);
+  GetEnvironmentVariableW(L"TEMP", oldTemp, MAX_PATH);
+  SetEnvironmentVariableW(L"TMP", temp.Path().c_str());
+  SetEnvironmentVariableW(L"TEMP", temp.Path().c_str());
+  wchar_t program[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, program, MAX_PATH);
+  testsupport::ProcessResult result = testsupport::RunAndWait(
+      program, std::wstring(L"\"") + program +
+                   L"\" --gtest_also_run_disabled_tests --gtest_filter=InstallerLog.DISABLED_CrashingChild",
+      60000);
+  SetEnvironmentVariableW(L"TMP", oldTmp);
+  SetEnvironmentVariableW(L"TEMP", oldTemp);
+  ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+
+  std::string bytes;
+  WIN32_FIND_DATAW folder;
+  HANDLE find = FindFirstFileW(temp.File(L"*").c_str(), &folder);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do {
+    if (folder.cFileName[0] == L'.') continue;
+    WIN32_FIND_DATAW file;
+    std::wstring logs = temp.File(folder.cFileName) + L"\\";
+    HANDLE inner = FindFirstFileW((logs + L"installer_log_*.txt").c_str(), &file);
+    if (inner == INVALID_HANDLE_VALUE) continue;
+    bytes = ReadFileBytes(logs + file.cFileName);
+    FindClose(inner);
+  } while (FindNextFileW(find, &folder));
+  FindClose(find);
+
+  std::regex crash(R"(\] before the crash\r\n\[[^\]]* ERROR\] Unhandled exception 0xC0000005 at 0x[0-9A-F]{8,16}\r\n$)");
+  EXPECT_TRUE(std::regex_search(bytes, crash)) << bytes;
 }
 
 TEST(DownloadLogger, WritesWhereAndMessageAtTraceAndCutsAt1023Characters) {

@@ -51,22 +51,35 @@ InstallerLog::~InstallerLog() {
 }
 
 void InstallerLog::Close() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
   if (file_) {
     fclose(file_);
     file_ = nullptr;
   }
 }
 
+void InstallerLog::LogUnhandledException(const EXCEPTION_RECORD* record) {
+  if (!record) return;
+  WriteLine(kLogError, utils::FormatWide(L"Unhandled exception 0x%08lX at 0x%p", record->ExceptionCode,
+                                         record->ExceptionAddress));
+}
+
 void InstallerLog::Write(int level, const wchar_t* format, va_list args) {
-  if (!file_ || level > threshold_) return;
+  if (level > threshold_) return;
+  WriteLine(level, utils::FormatWideV(format, args));
+}
+
+void InstallerLog::WriteLine(int level, const std::wstring& message) {
   SYSTEMTIME now;
   GetSystemTime(&now);
   // One write per line, so that lines of different threads never interleave. The message is
   // stored as UTF-8, which keeps every character representable.
   std::string line = LogLinePrefix(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
                                    now.wSecond, now.wMilliseconds, level);
-  line += utils::WideToUtf8(utils::FormatWideV(format, args));
+  line += utils::WideToUtf8(message);
   line += '\n';
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (!file_) return;
   fwrite(line.data(), 1, line.size(), file_);
   fflush(file_);
 }
