@@ -11,6 +11,39 @@ using namespace stubframework::utils;
 using testsupport::PathExists;
 using testsupport::ScratchFolder;
 
+namespace {
+
+// A tree holding a linked folder "nested\link" and a folder "own" of its own, next to a linked folder
+// "toplink"; both links lead to a folder outside the tree.
+class LinkedFolders : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(testsupport::WriteFileBytes(outside_.File(L"keep.txt"), "keep"));
+    ASSERT_TRUE(CreateDirectoryW(outside_.File(L"sub").c_str(), nullptr));
+    ASSERT_TRUE(testsupport::WriteFileBytes(outside_.File(L"sub\\keep.txt"), "keep"));
+    ASSERT_TRUE(CreateDirectoryW(tree_.File(L"nested").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(tree_.File(L"nested\\own").c_str(), nullptr));
+    ASSERT_TRUE(testsupport::WriteFileBytes(tree_.File(L"nested\\own\\file.txt"), "own"));
+    for (const wchar_t* link : {L"toplink", L"nested\\link"}) {
+      links_.push_back(tree_.File(link));
+      ASSERT_TRUE(testsupport::MakeFolderLink(outside_.Path(), links_.back()));
+    }
+  }
+  void TearDown() override {
+    for (const auto& link : links_) testsupport::RemoveFolderLink(link);
+  }
+  bool OutsideIsWhole() {
+    return testsupport::ReadFileBytes(outside_.File(L"keep.txt")) == "keep" &&
+           testsupport::ReadFileBytes(outside_.File(L"sub\\keep.txt")) == "keep";
+  }
+
+  ScratchFolder outside_;
+  ScratchFolder tree_;
+  std::vector<std::wstring> links_;
+};
+
+}  // namespace
+
 TEST(CreateUniqueTempFolder, CreatesAFreshFolderUnderTheTemporaryDirectory) {
   std::wstring temp, first, second;
   ASSERT_TRUE(GetLongTempPath(temp));
@@ -114,6 +147,59 @@ TEST(DeleteFolderTree, AcceptsAPathWithoutTrailingBackslashAndFailsOnAMissingFol
   EXPECT_TRUE(DeleteFolderTree(root.substr(0, root.size() - 1)));
   EXPECT_FALSE(DeleteFolderTree(root));
   EXPECT_FALSE(DeleteFolderTree(L""));
+}
+
+TEST(GetTempSubfolder, FailsWhenTheLongFormOfTheTemporaryDirectoryIsTooLong) {
+  ScratchFolder base;
+  std::wstring longForm = base.Path();
+  while (longForm.size() < 300) {
+    longForm += L"a folder name long enough to need a short form\\";
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + longForm).c_str(), nullptr));
+  }
+  wchar_t shortForm[MAX_PATH] = {};
+  DWORD length = GetShortPathNameW(longForm.c_str(), shortForm, MAX_PATH);
+  ASSERT_TRUE(length > 0 && length < MAX_PATH - 1);
+  wchar_t oldTmp[MAX_PATH] = {}, oldTemp[MAX_PATH] = {};
+  GetEnvironmentVariableW(L"TMP", oldTmp, MAX_PATH);
+  GetEnvironmentVariableW(L"TEMP", oldTemp, MAX_PATH);
+  SetEnvironmentVariableW(L"TMP", shortForm);
+  SetEnvironmentVariableW(L"TEMP", shortForm);
+  std::wstring temp;
+  bool longTemp = GetLongTempPath(temp);
+  // An empty name (the temporary directory itself) still fits behind a path that was cut short.
+  std::vector<std::wstring> paths;
+  std::vector<bool> made;
+  for (const wchar_t* name : {L"HLVN_log", L""}) {
+    paths.push_back(L"unchanged");
+    made.push_back(GetTempSubfolder(name, paths.back()));
+  }
+  SetEnvironmentVariableW(L"TMP", oldTmp);
+  SetEnvironmentVariableW(L"TEMP", oldTemp);
+  ASSERT_TRUE(longTemp);
+  ASSERT_EQ(temp, longForm);
+  for (size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_FALSE(made[i]) << paths[i];
+    EXPECT_EQ(paths[i], L"unchanged");
+  }
+}
+
+TEST_F(LinkedFolders, DeleteFolderTreeUnlinksALinkedFolderAndNeverEntersIt) {
+  // The link as the path itself, with and without a trailing backslash, and inside a tree.
+  for (const std::wstring& path : {tree_.File(L"toplink"), tree_.File(L"toplink\\"), tree_.File(L"nested")}) {
+    bool removed = DeleteFolderTree(path);
+    // Windows removes a junction as a link; a Unix link cannot be removed from Wine and stays.
+    EXPECT_EQ(removed, !PathExists(path));
+    EXPECT_TRUE(OutsideIsWhole()) << testsupport::ReadFileBytes(outside_.File(L"keep.txt"));
+  }
+  EXPECT_FALSE(PathExists(tree_.File(L"nested\\own")));
+}
+
+TEST_F(LinkedFolders, IsBelowTempFolderRefusesAPathThroughALink) {
+  EXPECT_TRUE(IsBelowTempFolder(tree_.File(L"nested\\own")));
+  EXPECT_TRUE(IsBelowTempFolder(tree_.File(L"nested\\missing\\")));
+  EXPECT_FALSE(IsBelowTempFolder(tree_.File(L"toplink")));
+  EXPECT_FALSE(IsBelowTempFolder(tree_.File(L"toplink\\sub\\")));
+  EXPECT_FALSE(IsBelowTempFolder(tree_.File(L"nested\\link\\sub")));
 }
 
 TEST(IsBelowTempFolder, AcceptsOnlyFoldersStrictlyInsideTheTemporaryDirectory) {

@@ -49,6 +49,8 @@ bool CreateUniqueTempFolder(std::wstring& path) {
 bool GetTempSubfolder(const std::wstring& name, std::wstring& path) {
   std::wstring temp;
   if (!GetLongTempPath(temp)) return false;
+  // The long form may be longer than the short one: one that does not fit would be cut short.
+  if (temp.size() >= MAX_PATH) return false;
   wchar_t combined[MAX_PATH] = {};
   wcsncpy(combined, temp.c_str(), MAX_PATH - 1);
   if (!PathAppendW(combined, name.c_str())) return false;
@@ -59,10 +61,22 @@ bool GetTempSubfolder(const std::wstring& name, std::wstring& path) {
   return true;
 }
 
+namespace {
+
+bool IsLink(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+}  // namespace
+
 bool DeleteFolderTree(const std::wstring& path) {
   if (path.empty()) return false;
   std::wstring folder = path;
   if (folder.back() != L'\\') folder += L'\\';
+  // A linked folder given as the path itself is unlinked like one found inside the tree.
+  std::wstring self = folder.substr(0, folder.size() - 1);
+  if (IsLink(self)) return RemoveDirectoryW(self.c_str()) != FALSE;
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
   if (find != INVALID_HANDLE_VALUE) {
@@ -98,7 +112,14 @@ bool IsBelowTempFolder(const std::wstring& path) {
   DWORD longLength = GetLongPathNameW(resolved.c_str(), longForm, 520);
   if (longLength > 0 && longLength < 520) resolved.assign(longForm, longLength);
   if (resolved.back() != L'\\') resolved += L'\\';
-  return resolved.size() > temp.size() && _wcsnicmp(resolved.c_str(), temp.c_str(), temp.size()) == 0;
+  if (resolved.size() <= temp.size() || _wcsnicmp(resolved.c_str(), temp.c_str(), temp.size()) != 0)
+    return false;
+  // A linked folder on the way (anyone may make one in the temporary directory) leads anywhere.
+  for (size_t end = resolved.find(L'\\', temp.size()); end != std::wstring::npos;
+       end = resolved.find(L'\\', end + 1)) {
+    if (IsLink(resolved.substr(0, end))) return false;
+  }
+  return true;
 }
 
 }  // namespace stubframework::utils

@@ -19,7 +19,7 @@ bool CreateUniqueFolderIn(const std::wstring& base, DWORD firstNumber, std::wstr
 bool GetTempSubfolder(const std::wstring& name, std::wstring& path);
 
 // Deletes the folder with everything in it; true when the folder itself was removed. Linked
-// folders (junctions, symbolic links) inside are unlinked, never followed.
+// folders (junctions, symbolic links), the path itself or inside, are unlinked, never followed.
 bool DeleteFolderTree(const std::wstring& path);
 
 // The long form of the temporary directory with a trailing backslash; false when it is unusable.
@@ -30,7 +30,8 @@ bool GetLongTempPath(std::wstring& path);
 namespace stubframework::utils {
 
 // True when path names a folder strictly below the temporary directory (after resolving "." and
-// ".." elements); the temporary directory itself and anything outside it are refused.
+// ".." elements) that is reached through no linked folder; the temporary directory itself,
+// anything outside it and anything through a link are refused.
 bool IsBelowTempFolder(const std::wstring& path);
 
 }  // namespace stubframework::utils
