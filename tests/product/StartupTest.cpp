@@ -2,6 +2,9 @@
 // product key and the preserved copy of its log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <regex>
 
 #include "core/Registry.h"
@@ -45,7 +48,7 @@ class StartupTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(StartupTest, ARunBuildsTheCoreStoresItsValuesAndKeepsACopyOfTheLog) {
+TEST_F(StartupTest, ARunLoadsItsPackageRemovesItsFolderAndLeavesTheStatusAtFour) {
   testsupport::ProcessResult result = Run(L"run=1");
   ASSERT_TRUE(result.finished);
   EXPECT_EQ(result.exitCode, 0u);
@@ -54,20 +57,56 @@ TEST_F(StartupTest, ARunBuildsTheCoreStoresItsValuesAndKeepsACopyOfTheLog) {
   ASSERT_TRUE(ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"install_language", language));
   EXPECT_EQ(language, L"English");
   ASSERT_TRUE(ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"status", status));
+  // No HTML engine under Wine: the window is never shown and the start-up status stays.
+  EXPECT_EQ(status, L"4");
 
   std::string log = LogCopy();
-  ASSERT_FALSE(log.empty());
-  EXPECT_TRUE(std::regex_search(log, std::regex(R"(^\[\d{8} \d\d:\d\d:\d\d [ \d]{2}\d (TRACE|ERROR|DEBUG)\] )")));
-  if (log.find("load resource success") == std::string::npos) {
-    // Without the UI package the run ends in ERROR and dumps the property store.
-    EXPECT_EQ(status, L"2");
-    EXPECT_NE(log.find("DEBUG] Property lang: en\r\n\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("DEBUG] Property osbits: "), std::string::npos);
-    EXPECT_NE(log.find("DEBUG] Property uninstallOption: \r\n\r\n"), std::string::npos);
-  } else {
-    // No HTML engine under Wine: the window is never shown and the start-up status stays.
-    EXPECT_EQ(status, L"4");
+  ASSERT_TRUE(std::regex_search(log, std::regex(R"(^\[\d{8} \d\d:\d\d:\d\d [ \d]{2}\d (TRACE|ERROR|DEBUG)\] )"))) << log;
+  std::smatch loaded, location;
+  ASSERT_TRUE(std::regex_search(log, loaded, std::regex(R"(DEBUG\] load resource success, temporary folder path : (.*)\r\n)"))) << log;
+  ASSERT_TRUE(std::regex_search(log, location, std::regex(R"(DEBUG\] resourceLocation : (.*)\r\n)"))) << log;
+  EXPECT_EQ(location[1], loaded[1]);
+  std::string folder = loaded[1];
+  EXPECT_EQ(folder.back(), '\\');
+  EXPECT_FALSE(testsupport::PathExists(std::wstring(folder.begin(), folder.end())));
+  // Only a run that ends in ERROR dumps the property store.
+  EXPECT_EQ(log.find("] Property "), std::string::npos) << log;
+}
+
+TEST_F(StartupTest, AStubCutOffAfterItsImageEndsInErrorAndLogsItsProperties) {
+  // The package is appended after the image: the end of the last section's raw data.
+  std::string bytes = testsupport::ReadFileBytes(stub_);
+  ASSERT_GT(bytes.size(), 0x40u);
+  auto read32 = [&bytes](size_t at) { uint32_t value = 0; memcpy(&value, bytes.data() + at, 4); return value; };
+  auto read16 = [&bytes](size_t at) { uint16_t value = 0; memcpy(&value, bytes.data() + at, 2); return value; };
+  size_t header = read32(0x3C);
+  ASSERT_LT(header + 24, bytes.size());
+  ASSERT_EQ(read32(header), 0x00004550u);  // "PE\0\0"
+  size_t sections = header + 24 + read16(header + 20);
+  size_t imageEnd = 0;
+  for (size_t i = 0; i < read16(header + 6); ++i) {
+    size_t section = sections + 40 * i;
+    ASSERT_LE(section + 40, bytes.size());
+    imageEnd = std::max<size_t>(imageEnd, read32(section + 20) + read32(section + 16));
   }
+  ASSERT_LT(imageEnd, bytes.size());
+  testsupport::ScratchFolder folder;
+  std::wstring cut = folder.File(L"HalvernSetup.exe");
+  ASSERT_TRUE(testsupport::WriteFileBytes(cut, bytes.substr(0, imageEnd)));
+
+  testsupport::ProcessResult result = RunAndWait(cut, L"\"" + cut + L"\" run=1", 60000);
+  ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0u);
+  std::wstring status;
+  ASSERT_TRUE(ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"status", status));
+  EXPECT_EQ(status, L"2");
+  std::string log = LogCopy();
+  EXPECT_EQ(log.find("load resource success"), std::string::npos) << log;
+  EXPECT_EQ(log.find("resourceLocation"), std::string::npos) << log;
+  for (const char* line : {"DEBUG] Property downloadTotal: 1\r\n\r\n", "DEBUG] Property installCurrent: 0\r\n\r\n",
+                           "DEBUG] Property lang: en\r\n\r\n", "DEBUG] Property osbits: ",
+                           "DEBUG] Property uninstallOption: \r\n\r\n"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << log;
 }
 
 TEST_F(StartupTest, APendingSelfUpdateEndsTheProcessWith197800) {
