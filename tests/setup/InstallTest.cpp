@@ -277,20 +277,6 @@ TEST_F(InstallTest, InstallZipUsesOnlyTrustedRestoredFolders) {
   RemoveDirectoryW(foreign.c_str());
 }
 
-TEST(TrustedTempFolder, AcceptsOnlyExistingUnlinkedFoldersBelowTheTemporaryFolder) {
-  ScratchFolder scratch;
-  ASSERT_TRUE(CreateDirectoryW(scratch.File(L"inner").c_str(), nullptr));
-  std::wstring temp;
-  ASSERT_TRUE(utils::GetLongTempPath(temp));
-  const std::vector<std::pair<std::wstring, bool>> cases = {
-      {scratch.Path(), true},          {scratch.File(L"inner"), true},     {scratch.File(L"inner\\"), true},
-      {scratch.File(L"missing\\"), false}, {scratch.File(L"inner\\..\\"), false}, {scratch.File(L".\\inner"), false},
-      {temp, false},                   {L"", false},                       {L"C:\\windows\\", false},
-      {L"\\\\server\\share\\", false},
-  };
-  for (const auto& c : cases) EXPECT_EQ(IsTrustedTempFolder(c.first), c.second) << c.first;
-}
-
 TEST(InstallParameters, AssemblyAddsPassThroughArgumentsAndTheStubsSilentSwitch) {
   EXPECT_EQ(AssembleInstallParameters(L"passthrough=\"P=1\"", L"A=1", L"stub.exe run=1"), L"passthrough=\"P=1\" A=1");
   EXPECT_EQ(AssembleInstallParameters(L"", L"A=1", L"stub.exe run=1 /qN"), L" A=1 /qn");

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/FrameworkCore.h"
+#include "core/TrustedFolder.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipExtraction.h"
 
@@ -33,7 +34,8 @@ bool RestoredFolders(core::HtmlExternal* external, const std::wstring& file, std
                      std::wstring& setup) {
   extraction = external->GetProperty(file + L"__ZIP_Unzip_Folder__");
   setup = external->GetProperty(file + L"__ZIP_EXE_Path__");
-  return IsTrustedTempFolder(extraction) && IsTrustedTempFolder(setup) && IsInsideFolder(setup, extraction);
+  return utils::IsTrustedTempFolder(extraction) && utils::IsTrustedTempFolder(setup) &&
+         IsInsideFolder(setup, extraction);
 }
 
 }  // namespace
@@ -106,30 +108,6 @@ Config_ErrorHandle InstallZip(core::FrameworkCore* core, const std::wstring& fil
   Config_ErrorHandle result = InstallExe(core, setup + L"setup.exe", parameters, 0);
   utils::DeleteFolderTree(extraction);
   return result;
-}
-
-bool IsTrustedTempFolder(const std::wstring& folder) {
-  std::wstring temp;
-  if (folder.size() < 3 || folder[1] != L':' || folder[2] != L'\\' || !utils::GetLongTempPath(temp) ||
-      !utils::IsBelowTempFolder(folder) || _wcsnicmp(folder.c_str(), temp.c_str(), temp.size()) != 0)
-    return false;
-  // Each element below the temporary folder, checked on the disk as it is now.
-  std::wstring path = temp;
-  size_t start = temp.size();
-  while (start < folder.size()) {
-    size_t end = folder.find(L'\\', start);
-    if (end == std::wstring::npos) end = folder.size();
-    std::wstring element = folder.substr(start, end - start);
-    if (element.empty() || element == L"." || element == L"..") return false;
-    path += element;
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-      return false;
-    path += L'\\';
-    start = end + 1;
-  }
-  return true;
 }
 
 }  // namespace stubframework::setup

@@ -24,13 +24,9 @@ Config_ErrorHandle InstallExe(core::FrameworkCore* core, const std::wstring& fil
                               long long estimatedTime);
 
 // Runs the setup.exe of a ZIP package: from the folders its download extracted it to when they
-// are trustworthy (below the temporary folder, no links, setup folder inside the extraction), or
-// else from a fresh extraction. The extraction folder is deleted afterwards.
+// are trusted temporary folders with the setup folder inside the extraction, or else from a
+// fresh extraction. The extraction folder is deleted afterwards.
 Config_ErrorHandle InstallZip(core::FrameworkCore* core, const std::wstring& file, const std::wstring& parameters,
                               long long estimatedTime);
-
-// True when folder is an absolute path strictly below the temporary folder without "." or ".."
-// elements, and every folder from the temporary folder down to it exists and is no link.
-bool IsTrustedTempFolder(const std::wstring& folder);
 
 }  // namespace stubframework::setup

@@ -101,29 +101,25 @@ Config_ErrorHandle Install(const InstallRequest& request, htmlui::ScriptCallback
 DWORD WINAPI InstallThreadFunc(void* parameter) {
   std::unique_ptr<InstallRequest> request(static_cast<InstallRequest*>(parameter));
   core::FrameworkCore* core = request->owner->Core();
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  {
-    htmlui::ScriptCallback callback;
-    HRESULT hr = callback.Attach(request->callbackStream);
-    request->callbackStream = nullptr;
-    if (FAILED(hr)) {
-      core::FrameworkLogError(core, L"InstallThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
-                              static_cast<unsigned>(hr));
-    } else {
-      ProgressRecord record;
-      Config_ErrorHandle result = Install(*request, callback, record);
-      if (result != Config_ErrorHandle::NoError && result != Config_ErrorHandle::Abort)
-        core::FrameworkLogError(core, L"Install fail, install path : %s, install result : %x", request->file.c_str(),
-                                static_cast<unsigned>(result));
-      record.status = static_cast<LONG>(result);
-      core->external->SetInstallCurrent(0);
-      core->external->SetInstallTotal(1);
-      // A page that is going away gets no final call.
-      if (!core->workers->Closing())
-        callback.Call({static_cast<int>(record.status), static_cast<int>(record.total), static_cast<int>(record.current)});
-    }
+  MultithreadedApartment apartment;
+  htmlui::ScriptCallback callback;
+  HRESULT hr = callback.Attach(request->callbackStream);
+  if (FAILED(hr)) {
+    core::FrameworkLogError(core, L"InstallThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
+                            static_cast<unsigned>(hr));
+    return 0;
   }
-  CoUninitialize();
+  ProgressRecord record;
+  Config_ErrorHandle result = Install(*request, callback, record);
+  if (result != Config_ErrorHandle::NoError && result != Config_ErrorHandle::Abort)
+    core::FrameworkLogError(core, L"Install fail, install path : %s, install result : %x", request->file.c_str(),
+                            static_cast<unsigned>(result));
+  record.status = static_cast<LONG>(result);
+  core->external->SetInstallCurrent(0);
+  core->external->SetInstallTotal(1);
+  // A page that is going away gets no final call.
+  if (!core->workers->Closing())
+    callback.Call({static_cast<int>(record.status), static_cast<int>(record.total), static_cast<int>(record.current)});
   return 0;
 }
 
