@@ -177,6 +177,17 @@ TEST_F(WindowedTest, EndOfRunSettlesTheStatusCopiesTheLogAndRemovesExtractionFol
   ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
   core_->external->SetProperty(L"C:\\a.zip__ZIP_Unzip_Folder__", inside);
   core_->external->SetProperty(L"C:\\b.zip__ZIP_Unzip_Folder__", outside);
+  // Nor is the folder behind a link made in the temporary directory, nor one named by a path
+  // that climbs out of another.
+  testsupport::ScratchFolder linkTarget, linkHome, climbedTo;
+  for (const auto* folder : {&linkTarget, &climbedTo})
+    ASSERT_TRUE(testsupport::WriteFileBytes(folder->File(L"keep.txt"), "keep"));
+  const std::wstring link = linkHome.File(L"link");
+  ASSERT_TRUE(testsupport::MakeFolderLink(linkTarget.Path(), link));
+  core_->external->SetProperty(L"C:\\c.zip__ZIP_Unzip_Folder__", link + L"\\");
+  std::wstring temp;
+  ASSERT_TRUE(stubframework::utils::GetLongTempPath(temp));
+  core_->external->SetProperty(L"C:\\d.zip__ZIP_Unzip_Folder__", inside + L"..\\" + climbedTo.Path().substr(temp.size()));
   core_->external->SetProperty(L"uninstallOption", L"Remove");
   ASSERT_TRUE(stubframework::utils::GetTempSubfolder(L"HLVN_log", logCopy));
   stubframework::utils::DeleteFolderTree(logCopy);
@@ -190,6 +201,9 @@ TEST_F(WindowedTest, EndOfRunSettlesTheStatusCopiesTheLogAndRemovesExtractionFol
   EXPECT_FALSE(testsupport::PathExists(inside));
   EXPECT_TRUE(testsupport::PathExists(outside));
   RemoveDirectoryW(outside.c_str());
+  for (const auto* folder : {&linkTarget, &climbedTo})
+    EXPECT_EQ(testsupport::ReadFileBytes(folder->File(L"keep.txt")), "keep") << folder->Path();
+  EXPECT_TRUE(testsupport::RemoveFolderLink(link));
 
   std::wstring name = core_->log->FilePath().substr(core_->log->Folder().size());
   std::string copy = testsupport::ReadFileBytes(logCopy + name);

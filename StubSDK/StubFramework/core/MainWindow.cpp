@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "core/FrameworkCore.h"
+#include "core/TrustedFolder.h"
 #include "core/WorkingFolders.h"
 #include "htmlui/HtmlExternal.h"
 #include "htmlui/MSHTMLClient.h"
@@ -136,8 +137,8 @@ void RemoveExtractionFolders(FrameworkCore* core) {
   for (const auto& entry : core->parameters->properties.Snapshot()) {
     if (entry.first.find(L"__ZIP_Unzip_Folder__") == std::wstring::npos) continue;
     // The value may come from script or the registry: only folders the workers could have made,
-    // below the temporary directory, are ever deleted.
-    if (utils::IsBelowTempFolder(entry.second)) utils::DeleteFolderTree(entry.second);
+    // trusted folders below the temporary directory, are ever deleted.
+    if (utils::IsTrustedTempFolder(entry.second)) utils::DeleteFolderTree(entry.second);
   }
 }
 
