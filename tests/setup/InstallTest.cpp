@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "core/FrameworkCore.h"
+#include "methods/ExternalMethods.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipExtraction.h"
 #include "setup/InstallExe.h"
 #include "setup/InstallMsi.h"
 #include "setup/InstallWorker.h"
+#include "setup/WorkerSet.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework;
@@ -47,8 +49,13 @@ class InstallTest : public ::testing::Test {
     core_.parameters = &parameters_;
     core_.external = new core::HtmlExternal(&parameters_);
     core_.external->InitProgressValues();
+    core_.analytics = new core::Analytics(&parameters_);
+    core_.workers = new WorkerSet;
   }
   void TearDown() override {
+    if (core_.workers) core_.workers->StopAndJoin(core_.external, core_.log, 60000);
+    delete core_.workers;
+    delete core_.analytics;
     if (core_.external) core_.external->Release();
     delete core_.log;
   }
@@ -62,6 +69,39 @@ class InstallTest : public ::testing::Test {
   core::StubParameters parameters_;
   core::FrameworkCore core_;
   ScratchFolder scratch_;
+};
+
+// A script function as the install worker sees it: records the arguments of every call.
+class RecordingCallback : public IDispatch {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (iid != IID_IUnknown && iid != IID_IDispatch) return *object = nullptr, E_NOINTERFACE;
+    *object = this;
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    std::vector<int> values;
+    for (UINT i = params->cArgs; i > 0; --i) values.push_back(params->rgvarg[i - 1].lVal);
+    calls.push_back(values);
+    return S_OK;
+  }
+  std::vector<int> Final() const {
+    for (const auto& call : calls)
+      if (!call.empty() && call[0] != int(Config_ErrorHandle::Running)) return call;
+    return {};
+  }
+  int Finals() const {
+    int count = 0;
+    for (const auto& call : calls) count += !call.empty() && call[0] != int(Config_ErrorHandle::Running);
+    return count;
+  }
+  std::vector<std::vector<int>> calls;
 };
 
 }  // namespace
@@ -311,4 +351,63 @@ TEST(InstallParameters, PlaceholdersAndTheLaunchOnExitGuidAreFilledIn) {
   EXPECT_EQ(guid.size(), 36u);
   EXPECT_NE(guid, NewInstallGuid());
   EXPECT_EQ(guid.find_first_of(L"{}"), std::wstring::npos);
+}
+
+// The install method as the page calls it, on a single-threaded apartment that pumps messages
+// while the worker calls back, with a main window to hide.
+TEST_F(InstallTest, InstallMethodHidesTheWindowUnlessSilentAndCallsBackOnceAtTheEnd) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  HWND window = CreateWindowW(L"STATIC", L"main", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr,
+                              nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  ExternalMethods methods(&core_);
+  methods.SetWindow(window);
+  const struct {
+    const wchar_t* file;
+    const wchar_t* parameters;
+    bool hidden;
+    Config_ErrorHandle result;
+  } cases[] = {
+      {L"installer.exe", L"exit=0", true, Config_ErrorHandle::NoError},
+      {L"installer.exe", L"/V/QN exit=1603", false, Config_ErrorHandle::Failure},
+      {L"install-good.msi", L"/qn", false, Config_ErrorHandle::NoError},
+      {L"notes.txt", L"/qn", false, Config_ErrorHandle::FileNotExist},
+  };
+  for (const auto& c : cases) {
+    ShowWindow(window, SW_SHOW);
+    core_.analytics->ClearAttachments();
+    RecordingCallback callback;
+    VARIANT arguments[4];
+    for (VARIANT& argument : arguments) VariantInit(&argument);
+    arguments[3].vt = VT_BSTR;
+    arguments[3].bstrVal = SysAllocString(Fixture(c.file).c_str());
+    arguments[2].vt = VT_BSTR;
+    arguments[2].bstrVal = SysAllocString(c.parameters);
+    arguments[1].vt = VT_I4;
+    arguments[1].lVal = 0;
+    arguments[0].vt = VT_DISPATCH;
+    arguments[0].pdispVal = &callback;
+    DISPPARAMS params = {arguments, nullptr, 4, 0};
+    ASSERT_EQ(methods.Install(DISPATCH_METHOD, &params, nullptr), S_OK) << c.file;
+    EXPECT_EQ(IsWindowVisible(window) == FALSE, c.hidden) << c.parameters;
+    for (int i = 0; i < 3000 && callback.Finals() == 0; ++i) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      Sleep(10);
+    }
+    ASSERT_TRUE(core_.workers->StopAndJoin(core_.external, core_.log, 60000));
+    delete core_.workers;
+    core_.workers = new WorkerSet;
+    EXPECT_EQ(callback.Finals(), 1) << c.file;
+    EXPECT_EQ(callback.calls.back(), callback.Final()) << "no progress report after the final one";
+    EXPECT_EQ(callback.Final().at(0), int(c.result)) << c.file;
+    EXPECT_EQ(Total(), 1);
+    EXPECT_EQ(Current(), 0);
+    // The installer's own log goes with an error report.
+    if (c.file == std::wstring(L"install-good.msi")) EXPECT_EQ(core_.analytics->Attachments().size(), 1u);
+    VariantClear(&arguments[3]);
+    VariantClear(&arguments[2]);
+  }
+  DestroyWindow(window);
+  CoUninitialize();
 }
