@@ -49,8 +49,8 @@ class ResumeManagerTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(ResumeManagerTest, LoadsOnlyARecordWithFolderAndGuidAndReadsTempFoldersUpToTheFirstGap) {
-  // 300 characters are 602 bytes with the terminator: more than a read may take.
-  const std::wstring tooLong(300, L'x');
+  // With the terminator, 255 characters fill the 512 bytes a read takes; 256 do not fit.
+  const std::wstring fits(255, L'x'), tooLong(256, L'x');
   struct Case {
     const char* name;
     std::map<std::wstring, std::wstring> values;
@@ -70,6 +70,7 @@ TEST_F(ResumeManagerTest, LoadsOnlyARecordWithFolderAndGuidAndReadsTempFoldersUp
       {"no guid", {{L"folder", L"F"}, {L"launchOnExit", L"L"}, {L"tempfolder0", L"T0"}}, false, L"", L"", {}},
       {"folder too long", {{L"folder", tooLong}, {L"guid", L"G"}}, false, L"", L"", {}},
       {"guid too long", {{L"folder", L"F"}, {L"guid", tooLong}}, false, L"", L"", {}},
+      {"longest guid", {{L"folder", fits}, {L"guid", fits}}, true, fits, L"", {}},
       {"launchOnExit too long", {{L"folder", L"F"}, {L"guid", L"G"}, {L"launchOnExit", tooLong}}, true, L"G", L"", {}},
       {"tempfolder too long",
        {{L"folder", L"F"}, {L"guid", L"G"}, {L"tempfolder0", L"T0"}, {L"tempfolder1", tooLong}, {L"tempfolder2", L"T2"}},
