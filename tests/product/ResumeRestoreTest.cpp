@@ -102,3 +102,29 @@ TEST_F(ResumeRestoreTest, AStartWithoutResumeRemovesTheRecordAndRestoresNothing)
   EXPECT_EQ(RunScript(ExpectProperties(false), L"RESUME=INSTALLINGX"), 0u);
   EXPECT_FALSE(RecordExists());
 }
+
+// The continuation after a restart: the ZIP package extracted before it is installed from the
+// restored folders; a refused record leaves the install to a fresh extraction, here of an archive
+// that is gone.
+TEST_F(ResumeRestoreTest, AResumedZipInstallRunsSetupFromTheRestoredFolderOnly) {
+  wchar_t system[MAX_PATH] = {};
+  ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+  ASSERT_TRUE(CopyFileW((std::wstring(system) + L"\\hostname.exe").c_str(),
+                        extraction_.File(L"setup\\setup.exe").c_str(), FALSE));
+  std::string setupExe = Quoted(extraction_.File(L"setup\\setup.exe"));
+  EXPECT_EQ(RunScript("window.external.setProperty('__Extract_In_Download__', 'true');\n"
+                      "window.external.install('C:\\\\downloads\\\\pkg.zip', '', 0, function (result) {\n"
+                      "  if (result === 10) return;\n"
+                      "  checkEqual(result, 0, 'restored');\n"
+                      "  check(host.logText().indexOf('Install \"' + " + setupExe + " + '\"') >= 0,"
+                      " 'setup.exe of the restored folder');\n"
+                      "  window.external.install('C:\\\\downloads\\\\linked.zip', '', 0, function (result) {\n"
+                      "    if (result === 10) return;\n"
+                      "    checkEqual(result, 4, 'refused, and no archive to extract');\n"
+                      "    check(host.logText().indexOf('link\\\\sub\\\\setup.exe') < 0, 'nothing run from the link');\n"
+                      "    finish();\n"
+                      "  });\n"
+                      "});\n",
+                      L"RESUME=INSTALLING"),
+            0u);
+}
