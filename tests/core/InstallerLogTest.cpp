@@ -133,14 +133,17 @@ TEST(InstallerLog, ClosingWhileThreadsWriteEndsWithWholeLinesAndLeavesOtherFiles
 
 // Started as a child process by the next test: it dies of an access violation with the crash
 // line installed.
+static InstallerLog* g_crashLog = nullptr;
+
+static LONG WINAPI LogCrash(EXCEPTION_POINTERS* info) {
+  g_crashLog->LogUnhandledException(info->ExceptionRecord);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
 TEST(InstallerLog, DISABLED_CrashingChild) {
-  auto* log = new InstallerLog;  // never deleted: the crash ends the process
-  static InstallerLog* crashLog = log;
-  SetUnhandledExceptionFilter([](EXCEPTION_POINTERS* info) -> LONG {
-    crashLog->LogUnhandledException(info->ExceptionRecord);
-    return EXCEPTION_EXECUTE_HANDLER;
-  });
-  LogDebug(log, L"before the crash");
+  g_crashLog = new InstallerLog;  // never deleted: the crash ends the process
+  SetUnhandledExceptionFilter(LogCrash);
+  LogDebug(g_crashLog, L"before the crash");
   // Both volatile, so that the compiler neither drops the store nor turns it into a trap.
   volatile int* volatile nowhere = nullptr;
   *nowhere = 1;
