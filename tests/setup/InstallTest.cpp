@@ -322,7 +322,8 @@ TEST(InstallParameters, AssemblyAddsPassThroughArgumentsAndTheStubsSilentSwitch)
   EXPECT_EQ(AssembleInstallParameters(L"", L"A=1", L"stub.exe run=1 /qN"), L" A=1 /qn");
   EXPECT_EQ(AssembleInstallParameters(L"", L"A=1", L"stub.exe /QNX"), L" A=1");
   const std::vector<std::pair<std::wstring, bool>> silent = {
-      {L"A=1 /qn", true}, {L"/V/QN A=1", true}, {L"/qn2", false}, {L"\"/qn x\"", false}, {L"A=/qn", false}, {L"", false}};
+      {L"A=1 /qn", true},         {L"/V/QN A=1", true}, {L"/qn2", false},
+      {L"\"/qn x\"", false}, {L"A=/qn", false},    {L"", false}};
   for (const auto& c : silent) EXPECT_EQ(IsSilentInstall(c.first), c.second) << c.first;
 }
 
@@ -343,7 +344,8 @@ TEST(InstallParameters, PlaceholdersAndTheLaunchOnExitGuidAreFilledIn) {
       {L"launchonexit=x$GUID$", false, L"launchonexit=x$GUID$", L""},
   };
   for (const auto& c : cases) {
-    InstallParameters result = SubstituteInstallPlaceholders(c.parameters, c.takesLogFile, L"C:\\l.txt", L"C:\\s.exe", L"G-1");
+    InstallParameters result =
+        SubstituteInstallPlaceholders(c.parameters, c.takesLogFile, L"C:\\l.txt", L"C:\\s.exe", L"G-1");
     EXPECT_EQ(result.text, c.text) << c.parameters;
     EXPECT_EQ(result.launchOnExit, c.launchOnExit) << c.parameters;
   }
@@ -404,7 +406,9 @@ TEST_F(InstallTest, InstallMethodHidesTheWindowUnlessSilentAndCallsBackOnceAtThe
     EXPECT_EQ(Total(), 1);
     EXPECT_EQ(Current(), 0);
     // The installer's own log goes with an error report.
-    if (c.file == std::wstring(L"install-good.msi")) EXPECT_EQ(core_.analytics->Attachments().size(), 1u);
+    if (c.file == std::wstring(L"install-good.msi")) {
+      EXPECT_EQ(core_.analytics->Attachments().size(), 1u);
+    }
     VariantClear(&arguments[3]);
     VariantClear(&arguments[2]);
   }

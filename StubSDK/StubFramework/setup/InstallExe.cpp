@@ -12,11 +12,6 @@ namespace stubframework::setup {
 
 namespace {
 
-DWORD ClampToDword(long long value) {
-  if (value < 0) return 0;
-  return value > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<DWORD>(value);
-}
-
 long long InstallNumber(int value) { return static_cast<long long>(value); }
 
 bool IsInsideFolder(const std::wstring& path, const std::wstring& folder) {
@@ -39,6 +34,11 @@ bool RestoredFolders(core::HtmlExternal* external, const std::wstring& file, std
 }
 
 }  // namespace
+
+DWORD ClampToDword(long long value) {
+  if (value < 0) return 0;
+  return value > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<DWORD>(value);
+}
 
 Config_ErrorHandle TransferInstallError(core::FrameworkCore* core, DWORD exitCode) {
   core::FrameworkLogDebug(core, L"TransferInstallError HRESULT: %x", static_cast<unsigned>(exitCode));
@@ -74,7 +74,8 @@ Config_ErrorHandle InstallExe(core::FrameworkCore* core, const std::wstring& fil
   CloseHandle(process.hThread);
   while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
     long long current = InstallNumber(external->GetInstallCurrent());
-    if (current < InstallNumber(external->GetInstallTotal()) - 1) external->SetInstallCurrent(ClampToDword(current + 1));
+    if (current < InstallNumber(external->GetInstallTotal()) - 1)
+      external->SetInstallCurrent(ClampToDword(current + 1));
   }
   external->SetInstallCurrent(ClampToDword(external->GetInstallTotal()));
   DWORD exitCode = 0;

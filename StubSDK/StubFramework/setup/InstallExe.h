@@ -13,6 +13,9 @@ struct FrameworkCore;
 
 namespace stubframework::setup {
 
+// A progress number kept within the unsigned 32 bits the progress properties hold.
+DWORD ClampToDword(long long value);
+
 // 0 NoError, 1602 Cancelled, 1603 Failure, 1618 OtherInstalling, 1641 and 3010 Reboot, anything
 // else UnknowError.
 Config_ErrorHandle TransferInstallError(core::FrameworkCore* core, DWORD exitCode);

@@ -21,12 +21,6 @@ std::atomic<int> resetMessages{0};
 
 constexpr DWORD kMsiLogMode = 0x1FDF;
 
-bool HasWholeArgument(const std::vector<std::wstring>& arguments, const wchar_t* text) {
-  for (size_t i = 1; i < arguments.size(); ++i)
-    if (_wcsicmp(arguments[i].c_str(), text) == 0) return true;
-  return false;
-}
-
 // Reads "index: number" pairs into fields 0..3; stops at an index above 3 or text that is not a
 // pair. Numbers saturate instead of overflowing.
 void ReadProgressFields(const wchar_t* text, long long fields[4]) {
@@ -52,19 +46,20 @@ void ReadProgressFields(const wchar_t* text, long long fields[4]) {
   }
 }
 
-DWORD ClampToDword(long long value) {
-  if (value < 0) return 0;
-  return value > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<DWORD>(value);
-}
-
 }  // namespace
 
-MsiUiChoice ChooseMsiUi(const std::wstring& parameters) {
+bool HasInstallerArgument(const std::wstring& parameters, const wchar_t* text) {
   // Argument 0 of a command line is parsed as a program path: give it one of its own.
   std::vector<std::wstring> arguments = core::SplitCommandLine(L"installer " + parameters);
-  if (HasWholeArgument(arguments, L"/QN")) return {INSTALLUILEVEL_NONE, INSTALLLOGMODE_PROGRESS};
-  if (HasWholeArgument(arguments, L"/QF")) return {INSTALLUILEVEL_FULL, 0x2000};
-  if (HasWholeArgument(arguments, L"/QB!"))
+  for (size_t i = 1; i < arguments.size(); ++i)
+    if (_wcsicmp(arguments[i].c_str(), text) == 0) return true;
+  return false;
+}
+
+MsiUiChoice ChooseMsiUi(const std::wstring& parameters) {
+  if (HasInstallerArgument(parameters, L"/QN")) return {INSTALLUILEVEL_NONE, INSTALLLOGMODE_PROGRESS};
+  if (HasInstallerArgument(parameters, L"/QF")) return {INSTALLUILEVEL_FULL, 0x2000};
+  if (HasInstallerArgument(parameters, L"/QB!"))
     return {static_cast<INSTALLUILEVEL>(INSTALLUILEVEL_BASIC | INSTALLUILEVEL_HIDECANCEL), INSTALLLOGMODE_PROGRESS};
   return {INSTALLUILEVEL_DEFAULT, 0};
 }

@@ -20,6 +20,9 @@ struct MsiUiChoice {
   DWORD filter;  // external-UI message filter of MsiProgressHandler
 };
 
+// True when the parameters, split as a command line, hold text as a whole argument (any case).
+bool HasInstallerArgument(const std::wstring& parameters, const wchar_t* text);
+
 // "/QN", "/QF" or "/QB!" as a whole argument (any case), checked in that order: none, full or
 // basic without cancel; otherwise the default level and no external messages.
 MsiUiChoice ChooseMsiUi(const std::wstring& parameters);

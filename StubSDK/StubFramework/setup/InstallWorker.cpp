@@ -4,7 +4,6 @@
 
 #include <cwchar>
 #include <memory>
-#include <vector>
 
 #include "core/CommandLine.h"
 #include "core/FrameworkCore.h"
@@ -47,13 +46,6 @@ InstallerKind KindOf(const std::wstring& file) {
   return InstallerKind::None;
 }
 
-// The installation's GUID: the resume record's when this run continues one that has a record,
-// a new one otherwise. The record starts afresh outside resume mode.
-std::wstring InstallationGuid(ExternalMethods* owner, ResumeManager*& record) {
-  record = new ResumeManager(owner->GetResumeMode() != 0, owner->Core()->parameters);
-  return record->loaded ? record->guid : NewInstallGuid();
-}
-
 Config_ErrorHandle RunInstaller(core::FrameworkCore* core, InstallerKind kind, const InstallRequest& request,
                                 const std::wstring& parameters) {
   switch (kind) {
@@ -70,16 +62,18 @@ Config_ErrorHandle Install(const InstallRequest& request, htmlui::ScriptCallback
   if (kind == InstallerKind::None) return Config_ErrorHandle::FileNotExist;
 
   std::wstring logPath = InstallLogPath(core);
-  std::wstring secondaryLogPath = logPath.substr(0, logPath.rfind(L'\\') + 1) + L"log.txt.xml";
+  std::wstring secondaryLogPath =
+      logPath.empty() ? L"" : logPath.substr(0, logPath.rfind(L'\\') + 1) + L"log.txt.xml";
   std::wstring stubPath;
   core::GetShortcutPath(GetCommandLineW(), stubPath);
-  ResumeManager* resume = nullptr;
-  std::wstring guid = InstallationGuid(request.owner, resume);
-  std::unique_ptr<ResumeManager> resumeOwner(resume);
+  // A run that continues an installation keeps its GUID; a fresh one starts the record afresh.
+  ResumeManager resume(request.owner->GetResumeMode() != 0, core->parameters);
+  std::wstring guid = resume.loaded ? resume.guid : NewInstallGuid();
   InstallParameters parameters =
       SubstituteInstallPlaceholders(request.parameters, kind != InstallerKind::Msi, logPath, stubPath, guid);
-  if (request.parameters.find(L"LAUNCHONEXIT=") != std::wstring::npos) resume->WriteLaunchOnExit(parameters.launchOnExit);
-  resume->WriteGuid(guid);
+  if (request.parameters.find(L"LAUNCHONEXIT=") != std::wstring::npos)
+    resume.WriteLaunchOnExit(parameters.launchOnExit);
+  resume.WriteGuid(guid);
 
   ReporterArgs args;
   args.external = core->external;
@@ -133,11 +127,7 @@ std::wstring AssembleInstallParameters(const std::wstring& passthrough, const st
 }
 
 bool IsSilentInstall(const std::wstring& parameters) {
-  // Argument 0 of a command line is parsed as a program path: give it one of its own.
-  std::vector<std::wstring> arguments = core::SplitCommandLine(L"installer " + parameters);
-  for (size_t i = 1; i < arguments.size(); ++i)
-    if (_wcsicmp(arguments[i].c_str(), L"/QN") == 0 || _wcsicmp(arguments[i].c_str(), L"/V/QN") == 0) return true;
-  return false;
+  return HasInstallerArgument(parameters, L"/QN") || HasInstallerArgument(parameters, L"/V/QN");
 }
 
 size_t ExtractLaunchOnExit(const std::wstring& text, std::wstring& value) {
