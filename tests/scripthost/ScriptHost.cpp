@@ -31,6 +31,8 @@ constexpr int kSetUpFailure = 102;
 
 bool g_exitRequested = false;
 int g_exitCode = 0;
+DWORD g_timeLimitMs = 30000;
+IDispatch* g_endRunCallback = nullptr;
 
 // A small IDispatch whose members are looked up by name in a fixed list.
 class NamedDispatch : public IDispatch {
@@ -171,7 +173,8 @@ class HostObject : public NamedDispatch {
  public:
   explicit HostObject(stubframework::core::HtmlExternal* external)
       : NamedDispatch({L"exit", L"log", L"startWorker", L"dispIdOf", L"methodNames", L"sleep", L"answerDialog",
-                       L"logText", L"getMember", L"putMember", L"testServers", L"endRun", L"copyFile", L"readText"}),
+                       L"logText", L"getMember", L"putMember", L"testServers", L"endRun", L"copyFile", L"readText",
+                       L"setTimeLimit"}),
         external_(external) {}
 
   stubframework::core::FrameworkCore* core = nullptr;
@@ -232,13 +235,21 @@ class HostObject : public NamedDispatch {
       }
       return S_OK;
     }
-    // What the end of the run does to the workers, with the script still there to look.
+    // The end of the run's worker stop, as the main window's loop does it once closeWindow ended
+    // the loop: not inside this call (a worker may be waiting for the script), but from the pump
+    // at top level, which then calls callback(ended).
     if (name == L"endRun") {
-      bool ended = stubframework::core::StopFrameworkWorkers(core);
-      if (result) {
-        result->vt = VT_BOOL;
-        result->boolVal = ended ? VARIANT_TRUE : VARIANT_FALSE;
-      }
+      if (!params || params->cArgs != 1 || params->rgvarg[0].vt != VT_DISPATCH || g_endRunCallback)
+        return DISP_E_TYPEMISMATCH;
+      g_endRunCallback = params->rgvarg[0].pdispVal;
+      g_endRunCallback->AddRef();
+      return S_OK;
+    }
+    // For scenarios that run long by design; CTest's own limit still applies.
+    if (name == L"setTimeLimit") {
+      int seconds = 0;
+      if (!IntArgument(params, 0, seconds) || seconds <= 0) return DISP_E_TYPEMISMATCH;
+      g_timeLimitMs = static_cast<DWORD>(seconds) * 1000;
       return S_OK;
     }
     if (name == L"readText") {
@@ -410,9 +421,25 @@ class ScriptSite : public IActiveScriptSite {
   IDispatch* host_;
 };
 
-void PumpUntilExit(DWORD limitMs) {
+void EndRunIfAsked(stubframework::core::FrameworkCore* core) {
+  IDispatch* callback = g_endRunCallback;
+  if (!callback) return;
+  g_endRunCallback = nullptr;
+  VARIANT ended;
+  VariantInit(&ended);
+  ended.vt = VT_BOOL;
+  ended.boolVal = stubframework::core::StopFrameworkWorkers(core) ? VARIANT_TRUE : VARIANT_FALSE;
+  DISPPARAMS params = {&ended, nullptr, 1, 0};
+  const IID none = {};
+  callback->Invoke(DISPID_VALUE, none, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+  callback->Release();
+}
+
+void PumpUntilExit(stubframework::core::FrameworkCore* core, DWORD limitMs) {
   DWORD start = GetTickCount();
   while (!g_exitRequested) {
+    EndRunIfAsked(core);
+    if (g_exitRequested) break;
     DWORD elapsed = GetTickCount() - start;
     if (elapsed >= limitMs) {
       fwprintf(stderr, L"script host: time limit of %lu ms reached\n", static_cast<unsigned long>(limitMs));
@@ -465,8 +492,10 @@ int RunScripts(stubframework::core::FrameworkCore* core, const std::vector<std::
                             &exception);
     if (g_exitRequested) break;
   }
-  if (!g_exitRequested) PumpUntilExit(30000);
+  if (!g_exitRequested) PumpUntilExit(core, g_timeLimitMs);
 
+  if (g_endRunCallback) g_endRunCallback->Release();
+  g_endRunCallback = nullptr;
   engine->Close();
   parser->Release();
   engine->Release();

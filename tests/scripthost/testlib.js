@@ -102,6 +102,7 @@ function recordDownload(url, path, crc, isSecure, isResume, done) {
       record.reports++;
       record.total = total;
       record.current = current;
+      if (record.onReport) record.onReport();
       return;
     }
     record.finals++;
