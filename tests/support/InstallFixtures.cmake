@@ -25,7 +25,7 @@ foreach(script ${HALVERN_INSTALL_SCENARIOS})
   get_filename_component(scriptName ${script} NAME_WE)
   list(APPEND HALVERN_INSTALL_TESTS script_setup_${scriptName})
   # Every install writes the product's one "\ResumeManager" record: one scenario at a time.
-  set_property(TEST script_setup_${scriptName} PROPERTY RESOURCE_LOCK resume_manager_record)
+  set_property(TEST script_setup_${scriptName} APPEND PROPERTY RESOURCE_LOCK resume_manager_record)
 endforeach()
 foreach(test ${HALVERN_INSTALL_TESTS})
   set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED install_fixtures)
