@@ -58,6 +58,7 @@ int SettleExitCode(StubParameters& parameters) {
 }
 
 bool StopFrameworkWorkers(FrameworkCore* core) {
+  if (!core || !core->workers) return true;
   return core->workers->StopAndJoin(core->external, core->log, setup::kWorkerJoinBoundMs);
 }
 
