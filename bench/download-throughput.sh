@@ -6,29 +6,8 @@
 #   bench/download-throughput.sh [build folder]     (default: the build the tests run)
 #   RUNS=5 bench/download-throughput.sh             (runs per side, default 3; the best counts)
 set -euo pipefail
-here="$(cd "$(dirname "$0")/.." && pwd)"
-arch="$(bash "$here/scripts/test-arch.sh")"
-build="${1:-${HALVERN_BUILD_ROOT:-$here/build}/$arch}"
-runs="${RUNS:-3}"
-size=$((256 * 1024 * 1024))
-
-cmake --build "$build" --target download_bench >/dev/null
-exe="$build/bin/download_bench.exe"
-
-work="$(mktemp -d /tmp/halvern-bench.XXXXXX)"
-chmod 755 "$work"  # nginx's workers run as another user when nginx starts as root
-export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  bash "$here/scripts/test-servers.sh" stop "$work/servers" || true
-  [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-bash "$here/scripts/test-servers.sh" start "$work/servers" 900 >/dev/null
-head -c "$size" /dev/urandom >"$work/servers/www/big.bin"
-url="http://127.0.0.1:$(sed -n 's/^nginx_port=//p' "$work/servers/servers.txt")/big.bin"
-bash "$here/scripts/wine-prefix.sh" "$WINEPREFIX" >/dev/null
+bench_target=download_bench
+source "$(dirname "$0")/bench-setup.sh"
 
 best() { sort -g | head -n 1; }
 mbps() { awk -v b="$size" -v s="$1" 'BEGIN { printf "%.0f", b / s / 1e6 }'; }

@@ -12,31 +12,10 @@
 #   bench/verified-download.sh [build folder]     (default: the build the tests run)
 #   RUNS=5 bench/verified-download.sh             (runs per case, default 3; the best counts)
 set -euo pipefail
-here="$(cd "$(dirname "$0")/.." && pwd)"
-arch="$(bash "$here/scripts/test-arch.sh")"
-build="${1:-${HALVERN_BUILD_ROOT:-$here/build}/$arch}"
-runs="${RUNS:-3}"
-size=$((256 * 1024 * 1024))
-
-cmake --build "$build" --target verified_download_bench >/dev/null
-exe="$build/bin/verified_download_bench.exe"
-
-work="$(mktemp -d /tmp/halvern-bench.XXXXXX)"
-chmod 755 "$work"  # nginx's workers run as another user when nginx starts as root
-export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-cleanup() {
-  bash "$here/scripts/test-servers.sh" stop "$work/servers" || true
-  [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-bash "$here/scripts/test-servers.sh" start "$work/servers" 900 >/dev/null
+bench_target=verified_download_bench
+source "$(dirname "$0")/bench-setup.sh"
 www="$work/servers/www"
-head -c "$size" /dev/urandom >"$www/big.bin"
 python3 "$here/scripts/halvern-meta.py" make "$www/big.bin"
-url="http://127.0.0.1:$(sed -n 's/^nginx_port=//p' "$work/servers/servers.txt")/big.bin"
-bash "$here/scripts/wine-prefix.sh" "$WINEPREFIX" >/dev/null
 access_log="$work/servers/nginx/access.log"
 local_file="$work/local.bin"
 windows_local="Z:${local_file//\//\\}"

@@ -15,18 +15,6 @@ namespace {
 
 using Variables = std::vector<std::pair<std::string, std::wstring>>;
 
-// An environment path in Windows form with a trailing backslash; Unix paths go through Z:.
-std::wstring EnvironmentFolder(const wchar_t* name) {
-  const wchar_t* value = _wgetenv(name);
-  std::wstring path = value ? value : L"";
-  if (path.empty()) return path;
-  if (path[0] == L'/') path = L"Z:" + path;
-  for (wchar_t& c : path)
-    if (c == L'/') c = L'\\';
-  if (path.back() != L'\\') path += L'\\';
-  return path;
-}
-
 std::string ScriptString(const std::wstring& text) {
   std::string quoted = "\"";
   for (char c : stubframework::utils::WideToUtf8(text)) {
@@ -39,8 +27,8 @@ std::string ScriptString(const std::wstring& text) {
 class MethodScenarioTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fixtures_ = EnvironmentFolder(L"HALVERN_METHOD_FIXTURES");
-    source_ = EnvironmentFolder(L"HALVERN_SOURCE_DIR");
+    fixtures_ = testsupport::EnvironmentFolder(L"HALVERN_METHOD_FIXTURES");
+    source_ = testsupport::SourceFolder();
     ASSERT_FALSE(fixtures_.empty()) << "HALVERN_METHOD_FIXTURES is not set";
     ASSERT_FALSE(source_.empty()) << "HALVERN_SOURCE_DIR is not set";
   }

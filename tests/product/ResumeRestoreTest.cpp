@@ -32,11 +32,9 @@ class ResumeRestoreTest : public ::testing::Test {
     };
     for (const auto& value : values)
       ASSERT_TRUE(stubframework::utils::WriteRegistryString(kFoldersKey, value.first, value.second, false));
-    std::wstring source = _wgetenv(L"HALVERN_SOURCE_DIR") ? _wgetenv(L"HALVERN_SOURCE_DIR") : L"";
+    std::wstring source = testsupport::SourceFolder();
     ASSERT_FALSE(source.empty());
-    for (wchar_t& c : source)
-      if (c == L'/') c = L'\\';
-    library_ = L"Z:" + source + L"\\tests\\scripthost\\testlib.js";
+    library_ = source + L"tests\\scripthost\\testlib.js";
     script_ = scratch_.File(L"resume.js");
   }
   void TearDown() override {

@@ -46,8 +46,8 @@ std::wstring ProgramFolder() {
   return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
 
-std::wstring SourceFolder() {
-  const wchar_t* value = _wgetenv(L"HALVERN_SOURCE_DIR");
+std::wstring EnvironmentFolder(const wchar_t* name) {
+  const wchar_t* value = _wgetenv(name);
   std::wstring path = value ? value : L"";
   if (path.empty()) return path;
   if (path[0] == L'/') path = L"Z:" + path;

@@ -27,9 +27,11 @@ bool PathExists(const std::wstring& path);
 
 // The folder of the running test program, with trailing backslash (HalvernSetup.exe lies there).
 std::wstring ProgramFolder();
-// The source tree (HALVERN_SOURCE_DIR, a Linux path) as a Windows path with a trailing backslash;
-// empty when the variable is not set.
-std::wstring SourceFolder();
+// A folder named by an environment variable, in Windows form with a trailing backslash (Linux
+// paths go through Z:); empty when the variable is not set.
+std::wstring EnvironmentFolder(const wchar_t* name);
+// The source tree (HALVERN_SOURCE_DIR).
+inline std::wstring SourceFolder() { return EnvironmentFolder(L"HALVERN_SOURCE_DIR"); }
 
 struct ProcessResult {
   bool started = false;
