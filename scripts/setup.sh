@@ -107,8 +107,9 @@ install_required() {
   echo "setup: all packages present"
 }
 
-# Tries 32-bit Wine where it could run. On failure apt is left as it was: the i386 architecture is
-# removed again while no i386 package is installed, so later updates and installs stay clean.
+# Tries 32-bit Wine where it could run. On failure the i386 architecture is removed again while no
+# i386 package is installed (whoever added it: without packages it only brings an index that can
+# fail to download), so later updates and installs stay clean.
 install_wine32() {
   local marker="$SETUP_STATE_DIR/wine32-failed"
   if package_installed wine32:i386 || ! kernel_runs_32bit; then return 0; fi
@@ -116,17 +117,13 @@ install_wine32() {
     echo "setup: 32-bit Wine could not be installed within the last day (see $marker); not trying again"
     return 0
   fi
-  local added=""
-  if ! has_i386_architecture; then
-    dpkg_arch --add-architecture i386
-    added=1
-  fi
+  has_i386_architecture || dpkg_arch --add-architecture i386
   update_indexes
   if apt_get install -y -q --no-install-recommends wine32:i386 >/dev/null 2>&1 && package_installed wine32:i386; then
     echo "setup: 32-bit Wine installed"
     return 0
   fi
-  if [ -n "$added" ] && ! i386_packages_installed; then dpkg_arch --remove-architecture i386; fi
+  if ! i386_packages_installed; then dpkg_arch --remove-architecture i386; fi
   mkdir -p "$SETUP_STATE_DIR" && touch "$marker"
   echo "setup: 32-bit Wine could not be installed; the tests run the x86_64 build"
 }

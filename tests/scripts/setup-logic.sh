@@ -68,7 +68,7 @@ installed=$all kernel=no
 run_case "32-bit Wine is not tried where the kernel cannot run it" install_wine32 0 '^$' '^$'
 
 installed=$all kernel=yes installable="" install_status=100 update_failures=3
-run_case "a failed 32-bit Wine install says so and removes the architecture it added" install_wine32 0 \
+run_case "a failed 32-bit Wine install says so and removes the architecture" install_wine32 0 \
   '32-bit Wine could not be installed; the tests run the x86_64 build' \
   '^dpkg --add-architecture i386;.*apt-get install .*wine32:i386;dpkg --remove-architecture i386;$'
 has_i386_architecture && { failed=$((failed + 1)); echo "FAILED: i386 architecture left behind"; }
@@ -76,8 +76,13 @@ has_i386_architecture && { failed=$((failed + 1)); echo "FAILED: i386 architectu
 run_case "a second run within the day does not try again" install_wine32 0 'not trying again' '^$'
 
 rm -rf "$SETUP_STATE_DIR" && touch "$state/i386"
-installed=$all$'\nlibc6:i386' update_failures=0
-run_case "an architecture that was there before is kept" install_wine32 0 'could not be installed' \
+update_failures=0
+run_case "an architecture that was there before but has no packages is removed too" install_wine32 0 \
+  'could not be installed' '^apt-get update -q;apt-get install .*wine32:i386;dpkg --remove-architecture i386;$'
+
+rm -rf "$SETUP_STATE_DIR" && touch "$state/i386"
+installed=$all$'\nlibc6:i386'
+run_case "an architecture with i386 packages installed is kept" install_wine32 0 'could not be installed' \
   '^apt-get update -q;apt-get install .*wine32:i386;$'
 
 rm -rf "$SETUP_STATE_DIR" "$state/i386"
