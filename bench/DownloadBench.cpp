@@ -9,33 +9,22 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "BenchCompletion.h"
 #include "core/DownloadLogger.h"
 #include "core/InstallerLog.h"
 #include "downloader/HttpToFileTask.h"
 
 namespace {
 
-class Completion : public downloader::IHttpToFileCallback {
+class Completion : public BenchCompletion<downloader::IHttpToFileCallback> {
  public:
   static Completion* Create() { return downloader::details::Object<Completion>::Create(); }
-  void OnComplete(long result) override {
-    result_ = result;
-    SetEvent(done_);
-  }
   void OnProgress(int64_t, int64_t length) override { written_ += length; }
-  void Wait() const { WaitForSingleObject(done_, INFINITE); }
-  long Result() const { return result_; }
   int64_t Written() const { return written_; }
-
- protected:
-  Completion() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  virtual ~Completion() { CloseHandle(done_); }
 
  private:
   template <class T>
   friend class downloader::details::Object;
-  HANDLE done_;
-  long result_ = 0;
   int64_t written_ = 0;
 };
 

@@ -14,6 +14,7 @@
 
 #include <cstdio>
 
+#include "BenchCompletion.h"
 #include "core/DownloadLogger.h"
 #include "core/InstallerLog.h"
 #include "downloader/DownloadSimpleTask.h"
@@ -21,26 +22,14 @@
 
 namespace {
 
-class Completion : public downloader::IDownloadCallback {
+class Completion : public BenchCompletion<downloader::IDownloadCallback> {
  public:
   static Completion* Create() { return downloader::details::Object<Completion>::Create(); }
-  void OnComplete(long result) override {
-    result_ = result;
-    SetEvent(done_);
-  }
   void OnProgress(int64_t, int64_t) override {}
-  void Wait() const { WaitForSingleObject(done_, INFINITE); }
-  long Result() const { return result_; }
-
- protected:
-  Completion() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  virtual ~Completion() { CloseHandle(done_); }
 
  private:
   template <class T>
   friend class downloader::details::Object;
-  HANDLE done_;
-  long result_ = 0;
 };
 
 double Seconds(const LARGE_INTEGER& start) {
