@@ -254,6 +254,12 @@ TEST_F(InstallTest, InstallExeProgressStopsOneShortOfTheEstimateUntilTheProgramE
   EXPECT_EQ(highest, 9);
   EXPECT_EQ(result, Config_ErrorHandle::NoError);
   EXPECT_EQ(Current(), 10);
+
+  // An estimate whose total passes 2^31 still ends with current at the total, which is what ends
+  // the progress reporter.
+  EXPECT_EQ(InstallExe(&core_, Fixture(L"installer.exe"), L"", 214748365), Config_ErrorHandle::NoError);
+  EXPECT_EQ(core_.external->GetProperty(L"installTotal"), L"2147483650");
+  EXPECT_EQ(core_.external->GetProperty(L"installCurrent"), L"2147483650");
 }
 
 TEST_F(InstallTest, InstallZipRunsSetupFromAFreshExtractionAndDeletesIt) {

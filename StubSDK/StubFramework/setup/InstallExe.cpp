@@ -12,7 +12,7 @@ namespace stubframework::setup {
 
 namespace {
 
-long long InstallNumber(int value) { return static_cast<long long>(value); }
+long long InstallNumber(int value) { return static_cast<DWORD>(value); }
 
 bool IsInsideFolder(const std::wstring& path, const std::wstring& folder) {
   std::wstring base = folder;
@@ -77,7 +77,7 @@ Config_ErrorHandle InstallExe(core::FrameworkCore* core, const std::wstring& fil
     if (current < InstallNumber(external->GetInstallTotal()) - 1)
       external->SetInstallCurrent(ClampToDword(current + 1));
   }
-  external->SetInstallCurrent(ClampToDword(external->GetInstallTotal()));
+  external->SetInstallCurrent(static_cast<DWORD>(external->GetInstallTotal()));
   DWORD exitCode = 0;
   GetExitCodeProcess(process.hProcess, &exitCode);
   CloseHandle(process.hProcess);

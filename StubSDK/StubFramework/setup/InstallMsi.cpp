@@ -98,11 +98,11 @@ INT CALLBACK MsiProgressHandler(LPVOID context, UINT messageType, LPCWSTR messag
       break;
     case 1:  // action info: actions that report ticks per data message add them to the total
       if (external->GetInstallTotal() != 0 && fields[3] != 0)
-        external->SetInstallTotal(ClampToDword(static_cast<long long>(external->GetInstallTotal()) + fields[2]));
+        external->SetInstallTotal(ClampToDword(static_cast<long long>(static_cast<DWORD>(external->GetInstallTotal())) + fields[2]));
       break;
     case 2:  // progress of the execution script
       if (resetMessages.load() > 1)
-        external->SetInstallCurrent(ClampToDword(static_cast<long long>(external->GetInstallCurrent()) + fields[2]));
+        external->SetInstallCurrent(ClampToDword(static_cast<long long>(static_cast<DWORD>(external->GetInstallCurrent())) + fields[2]));
       break;
     default:
       break;
