@@ -293,6 +293,11 @@ TEST_F(VerifyFileWithMetaTest, AFileMatchesOnlyWithTheSameLengthAndEveryBlock) {
   DeleteFileW((servers_.docroot + shortMeta).c_str());
 
   EXPECT_FALSE(stubframework::utils::VerifyFileWithMeta(scratch_.File(L"missing.bin"), MetaUrl()));
+
+  // A metadata URL that redirects is followed, not taken for unreachable.
+  ASSERT_TRUE(testsupport::WriteFileBytes(path_, WithBlockChanged(7)));
+  EXPECT_FALSE(stubframework::utils::VerifyFileWithMeta(
+      path_, FaultUrl(L"/moved.meta?status=302&location=" + NginxUrl(L"/data10m.bin.meta"))));
 }
 
 TEST_F(VerifyFileWithMetaTest, AnUnreachableMetaUrlCountsAsAMatch) {

@@ -150,6 +150,12 @@ TEST_F(HashTaskTest, DigestsEachMebibyteBlockFromThePositionOnAndStopsWhenCancel
       EXPECT_EQ(recorder->digests[i], CryptoApiSha1(content.substr(start, 1048576))) << "block at " << start;
     }
   }
+  // A task released without ever starting gives its callback back too.
+  Ref<HashRecorder> unused(HashRecorder::Create());
+  HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  CreateHashTask(file, unused.Get())->Release();
+  CloseHandle(file);
+
   Ref<HashRecorder> empty(HashRecorder::Create());
   Hash(empty.Get(), std::string(), 0);
   EXPECT_EQ(empty->result, HashComplete);

@@ -119,6 +119,8 @@ bool DownloadSimpleTask::StartMeta() {
 }
 
 void DownloadSimpleTask::OnMetaComplete(HttpToMemResult&& result) {
+  // A sub-task that fails inside its Start ends the task within this call.
+  AddRef();
   if (TryEnter()) {
     if (result.result != kResultOk) {
       Finish(result.result);
@@ -133,12 +135,14 @@ void DownloadSimpleTask::OnMetaComplete(HttpToMemResult&& result) {
         current_.Clear();
         if (StartHash()) {
           Leave();
+          Release();
           return;
         }
       }
     }
   }
   CompleteFinally();
+  Release();
 }
 
 bool DownloadSimpleTask::PrepareStart() {
@@ -224,6 +228,7 @@ void DownloadSimpleTask::OnHash(const uint8_t (&digest)[20]) {
 
 void DownloadSimpleTask::OnHashComplete(HashResult result) {
   const wchar_t* where = L"DownloadSimpleTask::OnHashComplete";
+  AddRef();  // as in OnMetaComplete
   if (TryEnter()) {
     if (result == HashFailed) {
       logger_->Log(where, L"Hash failed.");
@@ -240,6 +245,7 @@ void DownloadSimpleTask::OnHashComplete(HashResult result) {
         current_.Clear();
         if (StartDownload()) {
           Leave();
+          Release();
           return;
         }
       }
@@ -249,6 +255,7 @@ void DownloadSimpleTask::OnHashComplete(HashResult result) {
     }
   }
   CompleteFinally();
+  Release();
 }
 
 bool DownloadSimpleTask::StartDownload() {

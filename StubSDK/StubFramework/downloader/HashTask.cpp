@@ -12,7 +12,10 @@ HashTask::HashTask(HANDLE file, IHashCallback* callback) : file_(file), callback
   InitializeCriticalSection(&lock_);
 }
 
-HashTask::~HashTask() { DeleteCriticalSection(&lock_); }
+HashTask::~HashTask() {
+  if (callback_) callback_->Release();  // a task that never ran still holds it
+  DeleteCriticalSection(&lock_);
+}
 
 ITask* CreateHashTask(HANDLE file, IHashCallback* callback) {
   if (!file || file == INVALID_HANDLE_VALUE || !callback) return nullptr;

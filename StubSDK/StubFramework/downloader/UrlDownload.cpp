@@ -37,6 +37,8 @@ HRESULT MonikerError(long result) {
 // announced length, each piece as stream data followed by its progress, end, stop.
 class HttpPullCallback : public IHttpCallback {
  public:
+  // False when memory runs out.
+  bool SetUrl(const wchar_t* url) { return url_.Assign(url); }
   void SetTask(ITask* task) { task_ = task; }
 
   void OnHttpHeader(HttpHeader&& header) override {
@@ -45,7 +47,7 @@ class HttpPullCallback : public IHttpCallback {
       return;
     }
     total_ = header.total > 0 && header.total <= 0xFFFFFFFFLL ? static_cast<ULONG>(header.total) : 0;
-    if (FAILED(holder_->OnProgress(0, total_, BINDSTATUS_BEGINDOWNLOADDATA, url_))) Stop(E_ABORT);
+    if (FAILED(holder_->OnProgress(0, total_, BINDSTATUS_BEGINDOWNLOADDATA, url_.Get()))) Stop(E_ABORT);
   }
 
   void OnData(const Buffer& data) override {
@@ -61,12 +63,12 @@ class HttpPullCallback : public IHttpCallback {
     medium.pstm = stream;
     HRESULT hr = holder_->OnDataAvailable(BSCF_INTERMEDIATEDATANOTIFICATION, current_, nullptr, &medium);
     stream->Release();
-    if (FAILED(hr) || FAILED(holder_->OnProgress(current_, total_, BINDSTATUS_DOWNLOADINGDATA, url_))) Stop(E_ABORT);
+    if (FAILED(hr) || FAILED(holder_->OnProgress(current_, total_, BINDSTATUS_DOWNLOADINGDATA, url_.Get()))) Stop(E_ABORT);
   }
 
   void OnComplete(long result) override {
     if (stop_ == S_OK && result != kResultOk) stop_ = MonikerError(result);
-    if (stop_ == S_OK && FAILED(holder_->OnProgress(current_, total_, BINDSTATUS_ENDDOWNLOADDATA, url_))) stop_ = E_ABORT;
+    if (stop_ == S_OK && FAILED(holder_->OnProgress(current_, total_, BINDSTATUS_ENDDOWNLOADDATA, url_.Get()))) stop_ = E_ABORT;
     holder_->OnStopBinding(stop_, nullptr);
     // As the moniker does once the binding stopped: the holder is let go, which ends the wait.
     std::exchange(holder_, nullptr)->Release();
@@ -76,7 +78,7 @@ class HttpPullCallback : public IHttpCallback {
   void Abort() { Stop(E_ABORT); }
 
  protected:
-  HttpPullCallback(BSCHolder* holder, const wchar_t* url) : holder_(holder), url_(url) { holder_->AddRef(); }
+  HttpPullCallback(BSCHolder* holder) : holder_(holder) { holder_->AddRef(); }
   virtual ~HttpPullCallback() {
     if (holder_) holder_->Release();
   }
@@ -91,7 +93,7 @@ class HttpPullCallback : public IHttpCallback {
   }
 
   BSCHolder* holder_;
-  const wchar_t* url_;  // the caller's, alive until the transfer ended
+  WideText url_;
   ITask* task_ = nullptr;
   volatile HRESULT stop_ = S_OK;
   ULONG current_ = 0;
@@ -178,15 +180,19 @@ HRESULT BSCHolder::OnStartBinding(DWORD reserved, IBinding* binding) {
     binding_->AddRef();
   }
   LeaveCriticalSection(&lock_);
-  return inner_ ? inner_->OnStartBinding(reserved, binding) : E_NOTIMPL;
+  return Forward(E_NOTIMPL, [&](IBindStatusCallback* inner) { return inner->OnStartBinding(reserved, binding); });
 }
 
-HRESULT BSCHolder::GetPriority(LONG* priority) { return inner_ ? inner_->GetPriority(priority) : E_NOTIMPL; }
+HRESULT BSCHolder::GetPriority(LONG* priority) {
+  return Forward(E_NOTIMPL, [&](IBindStatusCallback* inner) { return inner->GetPriority(priority); });
+}
 
-HRESULT BSCHolder::OnLowResource(DWORD reserved) { return inner_ ? inner_->OnLowResource(reserved) : E_NOTIMPL; }
+HRESULT BSCHolder::OnLowResource(DWORD reserved) {
+  return Forward(E_NOTIMPL, [&](IBindStatusCallback* inner) { return inner->OnLowResource(reserved); });
+}
 
 HRESULT BSCHolder::GetBindInfo(DWORD* flags, BINDINFO* info) {
-  return inner_ ? inner_->GetBindInfo(flags, info) : E_NOTIMPL;
+  return Forward(E_NOTIMPL, [&](IBindStatusCallback* inner) { return inner->GetBindInfo(flags, info); });
 }
 
 HRESULT BSCHolder::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR statusText) {
@@ -198,7 +204,9 @@ HRESULT BSCHolder::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCod
     position.QuadPart = 0;
     SetFilePointerEx(file_, position, nullptr, FILE_BEGIN);
   }
-  return inner_ ? inner_->OnProgress(progress, progressMax, statusCode, statusText) : S_OK;
+  return Forward(S_OK, [&](IBindStatusCallback* inner) {
+    return inner->OnProgress(progress, progressMax, statusCode, statusText);
+  });
 }
 
 HRESULT BSCHolder::OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) {
@@ -241,12 +249,19 @@ HRESULT BSCHolder::OnStopBinding(HRESULT hr, LPCWSTR error) {
   binding_ = nullptr;
   LeaveCriticalSection(&lock_);
   if (binding) binding->Release();
-  HRESULT forwarded = inner_ ? inner_->OnStopBinding(hr, error) : S_OK;
+  HRESULT forwarded = Forward(S_OK, [&](IBindStatusCallback* inner) { return inner->OnStopBinding(hr, error); });
   if (!writeFailed_) bindResult_ = hr;
   return forwarded;
 }
 
 HRESULT BSCHolder::OnObjectAvailable(REFIID, IUnknown*) { return S_OK; }
+
+void BSCHolder::DetachInner() {
+  EnterCriticalSection(&lock_);
+  IBindStatusCallback* inner = std::exchange(inner_, nullptr);
+  LeaveCriticalSection(&lock_);
+  if (inner) inner->Release();
+}
 
 void BSCHolder::Abort() {
   EnterCriticalSection(&lock_);
@@ -271,8 +286,8 @@ HRESULT DownloadUrlToFile(const wchar_t* url, const wchar_t* path, IBindStatusCa
   ITask* task = nullptr;
   HRESULT hr = URLOpenPullStreamW(nullptr, url, 0, holder);
   if (hr == E_NOTIMPL) {
-    pull = details::Object<HttpPullCallback>::Create(holder, url);
-    task = pull ? CreateHttpTask(url, HttpRange(), pull, logger) : nullptr;
+    pull = details::Object<HttpPullCallback>::Create(holder);
+    task = pull && pull->SetUrl(url) ? CreateHttpTask(url, HttpRange(), pull, logger) : nullptr;
     if (task) {
       pull->SetTask(task);
       holder->OnStartBinding(0, nullptr);
@@ -285,6 +300,8 @@ HRESULT DownloadUrlToFile(const wchar_t* url, const wchar_t* path, IBindStatusCa
   if (SUCCEEDED(hr)) hr = PumpUntilStopped(holder, pull, logger);
   if (task) task->Release();
   if (pull) pull->Release();
+  // A transfer that outlived the wait must not reach the caller's callback any more.
+  holder->DetachInner();
   holder->Release();
   return hr;
 }

@@ -8,6 +8,7 @@
 #include <urlmon.h>
 
 #include "downloader/Object.h"
+#include "downloader/Text.h"
 
 namespace downloader {
 
@@ -35,17 +36,28 @@ class BSCHolder final : public IBindStatusCallback {
   LONG ReferenceCount() const { return referenceCount_; }
   // Asks the binding to stop; its OnStopBinding follows.
   void Abort();
+  // Lets go of the forwarded-to callback: later notifications reach only the file.
+  void DetachInner();
 
  private:
   ~BSCHolder();
   void CutFileHere();
+  // Calls the forwarded-to callback under the lock, so that DetachInner cannot let it go meanwhile;
+  // none answers without one.
+  template <class Call>
+  HRESULT Forward(HRESULT none, Call call) {
+    EnterCriticalSection(&lock_);
+    HRESULT hr = inner_ ? call(inner_) : none;
+    LeaveCriticalSection(&lock_);
+    return hr;
+  }
 
   volatile LONG referenceCount_ = 1;
   volatile HRESULT bindResult_ = E_PENDING;
   bool writeFailed_ = false;
   HANDLE file_;
   IBindStatusCallback* inner_;
-  CRITICAL_SECTION lock_;  // guards binding_, which Abort may use from the pumping thread
+  CRITICAL_SECTION lock_;  // guards binding_, which Abort may use from the pumping thread, and inner_
   IBinding* binding_ = nullptr;
 };
 

@@ -9,6 +9,7 @@
 #include "downloader/DownloadMetaSimple.h"
 #include "downloader/HashTask.h"
 #include "downloader/HttpToMemTask.h"
+#include "downloader/Redirect.h"
 
 namespace stubframework::utils {
 
@@ -93,7 +94,7 @@ bool MetaUrlUnreachable(const std::wstring& metaUrl) {
                                             &status, &size, nullptr);
   if (request) InternetCloseHandle(request);
   InternetCloseHandle(session);
-  return !answered || status != 200;
+  return !answered || (status != 200 && !downloader::IsRedirectStatus(status));
 }
 
 bool DownloadMeta(const std::wstring& metaUrl, downloader::DownloadMeta& meta) {

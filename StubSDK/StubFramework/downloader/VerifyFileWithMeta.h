@@ -1,7 +1,8 @@
 #pragma once
 // Checks, blocking, that a local file is exactly the file a ".meta" URL describes: same length,
 // same number of blocks, every block's digest equal. A metadata URL that cannot be reached (or
-// does not answer 200) counts as a match; one that answers but cannot be read or parsed does not.
+// answers neither 200 nor a redirect) counts as a match; one that answers but cannot be read or
+// parsed does not.
 #include <string>
 
 namespace stubframework::utils {
