@@ -38,7 +38,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   // Placeholder: the product analytics exit event (with abnormalEnd) arrives with its issue.
   (void)abnormalEnd;
 
-  // The log goes with the core.
+  // Workers still running are stopped while a crash among them can still be logged; the log goes
+  // with the core.
+  StopFrameworkWorkers(core);
   g_core = nullptr;
   ReleaseFrameworkCore(core);
   delete methods;

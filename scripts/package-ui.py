@@ -21,7 +21,7 @@ import zipfile
 STAMP = (1980, 1, 1, 0, 0, 0)
 # Characters Windows does not allow in a file name, and names it maps to devices.
 FORBIDDEN = re.compile(r'[<>:"|?*\\]')
-DEVICE = re.compile(r"(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])(\..*)?", re.IGNORECASE)
+DEVICE = re.compile(r"(CON|PRN|AUX|NUL|CONIN\$|CONOUT\$|COM[1-9]|LPT[1-9]) *(\..*)?", re.IGNORECASE)
 
 
 def check_name(relative):

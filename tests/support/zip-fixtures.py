@@ -193,7 +193,7 @@ def check_package_ui(script):
     the packager takes ASCII names Windows allows and refuses the others, naming them."""
     image = fake_image(4096)
     failures = []
-    for bad in ("css/\u00e9.css", "caf\u00e9/site.css", "a:b.txt", "what?.html", "tab\t.txt", "js/aux.js", "page."):
+    for bad in ("css/\u00e9.css", "caf\u00e9/site.css", "a:b.txt", "what?.html", "tab\t.txt", "js/aux.js", "con .txt", "conin$.js", "page."):
         for good in (None, bad):
             with tempfile.TemporaryDirectory() as work:
                 pages, executable = os.path.join(work, "pages"), os.path.join(work, "stub.exe")

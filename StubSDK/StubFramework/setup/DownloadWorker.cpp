@@ -349,7 +349,12 @@ HRESULT ExternalMethods::Download(WORD flags, DISPPARAMS* params, VARIANT*) {
     delete request;
     return hr;
   }
-  setup::StartDownloadWorker(request);
+  // Once the run is ending no worker starts, and the page, going away, is not told; otherwise a
+  // worker that cannot start is an error the script sees instead of a callback that never comes.
+  if (!setup::StartDownloadWorker(request) && !core_->workers->Closing()) {
+    core::FrameworkLogError(core_, L"EMDownload: the worker could not be started");
+    return E_FAIL;
+  }
   core::FrameworkLogDebug(core_, L"EMDownload -- Finish");
   return S_OK;
 }

@@ -190,8 +190,10 @@ HRESULT ExternalMethods::Install(WORD flags, DISPPARAMS* params, VARIANT*) {
   }
   // An installer that is not silent shows a window of its own.
   if (!setup::IsSilentInstall(request->parameters) && window_) ShowWindow(window_, SW_HIDE);
-  if (!core_->workers || !core_->workers->Start(setup::InstallThreadFunc, request.get())) {
+  if (!core_->workers->Start(setup::InstallThreadFunc, request.get())) {
     core::FrameworkLogError(core_, L"EMInstall: the worker could not be started");
+    if (window_) ShowWindow(window_, SW_SHOW);
+    CoReleaseMarshalData(request->callbackStream);
     request->callbackStream->Release();
     return E_FAIL;
   }
