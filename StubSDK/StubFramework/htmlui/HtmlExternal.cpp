@@ -71,11 +71,7 @@ void HtmlExternal::SetNumber(const wchar_t* name, DWORD value) {
   SetProperty(name, utils::FormatWide(L"%lu", static_cast<unsigned long>(value)));
 }
 
-// The progress values are unsigned 32-bit text; the int keeps their bits, so a caller that reads
-// it back as a DWORD sees totals of 2^31 and more unchanged.
-int HtmlExternal::GetNumber(const wchar_t* name) {
-  return static_cast<int>(wcstoul(GetProperty(name).c_str(), nullptr, 10));
-}
+int HtmlExternal::GetNumber(const wchar_t* name) { return utils::ParseDecimalInt(GetProperty(name)); }
 
 void HtmlExternal::SetDownloadTotal(DWORD value) { SetNumber(L"downloadTotal", value); }
 void HtmlExternal::SetDownloadCurrent(DWORD value) { SetNumber(L"downloadCurrent", value); }

@@ -12,8 +12,6 @@ namespace stubframework::setup {
 
 namespace {
 
-long long InstallNumber(int value) { return static_cast<DWORD>(value); }
-
 bool IsInsideFolder(const std::wstring& path, const std::wstring& folder) {
   std::wstring base = folder;
   if (base.empty()) return false;
@@ -34,6 +32,10 @@ bool RestoredFolders(core::HtmlExternal* external, const std::wstring& file, std
 }
 
 }  // namespace
+
+DWORD InstallProgressValue(core::HtmlExternal* external, const wchar_t* name) {
+  return static_cast<DWORD>(wcstoul(external->GetProperty(name).c_str(), nullptr, 10));
+}
 
 DWORD ClampToDword(long long value) {
   if (value < 0) return 0;
@@ -73,11 +75,11 @@ Config_ErrorHandle InstallExe(core::FrameworkCore* core, const std::wstring& fil
   }
   CloseHandle(process.hThread);
   while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
-    long long current = InstallNumber(external->GetInstallCurrent());
-    if (current < InstallNumber(external->GetInstallTotal()) - 1)
+    long long current = InstallProgressValue(external, L"installCurrent");
+    if (current < static_cast<long long>(InstallProgressValue(external, L"installTotal")) - 1)
       external->SetInstallCurrent(ClampToDword(current + 1));
   }
-  external->SetInstallCurrent(static_cast<DWORD>(external->GetInstallTotal()));
+  external->SetInstallCurrent(InstallProgressValue(external, L"installTotal"));
   DWORD exitCode = 0;
   GetExitCodeProcess(process.hProcess, &exitCode);
   CloseHandle(process.hProcess);
@@ -101,7 +103,7 @@ Config_ErrorHandle InstallZip(core::FrameworkCore* core, const std::wstring& fil
       if (!extraction.empty()) utils::DeleteFolderTree(extraction);
       return static_cast<Config_ErrorHandle>(code);
     }
-    long long total = InstallNumber(external->GetInstallTotal()) + estimatedTime * 10;
+    long long total = InstallProgressValue(external, L"installTotal") + estimatedTime * 10;
     external->SetInstallTotal(ClampToDword(total));
     external->SetInstallCurrent(ClampToDword(static_cast<long long>(ClampToDword(total) * 0.1)));
   }

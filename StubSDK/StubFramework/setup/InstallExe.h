@@ -9,12 +9,16 @@
 
 namespace stubframework::core {
 struct FrameworkCore;
+class HtmlExternal;
 }
 
 namespace stubframework::setup {
 
 // A progress number kept within the unsigned 32 bits the progress properties hold.
 DWORD ClampToDword(long long value);
+// The install progress property as the unsigned 32-bit number it holds: the external object's
+// getters saturate at 2^31 - 1, and a large estimate gives totals past that.
+DWORD InstallProgressValue(core::HtmlExternal* external, const wchar_t* name);
 
 // 0 NoError, 1602 Cancelled, 1603 Failure, 1618 OtherInstalling, 1641 and 3010 Reboot, anything
 // else UnknowError.

@@ -97,12 +97,12 @@ INT CALLBACK MsiProgressHandler(LPVOID context, UINT messageType, LPCWSTR messag
       if (resetMessages.fetch_add(1) == 1) external->SetInstallTotal(ClampToDword(fields[2]));
       break;
     case 1:  // action info: actions that report ticks per data message add them to the total
-      if (external->GetInstallTotal() != 0 && fields[3] != 0)
-        external->SetInstallTotal(ClampToDword(static_cast<long long>(static_cast<DWORD>(external->GetInstallTotal())) + fields[2]));
+      if (InstallProgressValue(external, L"installTotal") != 0 && fields[3] != 0)
+        external->SetInstallTotal(ClampToDword(static_cast<long long>(InstallProgressValue(external, L"installTotal")) + fields[2]));
       break;
     case 2:  // progress of the execution script
       if (resetMessages.load() > 1)
-        external->SetInstallCurrent(ClampToDword(static_cast<long long>(static_cast<DWORD>(external->GetInstallCurrent())) + fields[2]));
+        external->SetInstallCurrent(ClampToDword(static_cast<long long>(InstallProgressValue(external, L"installCurrent")) + fields[2]));
       break;
     default:
       break;
@@ -139,7 +139,7 @@ Config_ErrorHandle InstallMsi(core::FrameworkCore* core, const std::wstring& fil
   Config_ErrorHandle result = TransferInstallError(core, code);
   core::FrameworkLogDebug(core, L"InstallMsi %s, return %d", file.c_str(), static_cast<int>(code));
   external->lastInstallError = static_cast<LONG>(code);
-  external->SetInstallCurrent(static_cast<DWORD>(external->GetInstallTotal()));
+  external->SetInstallCurrent(InstallProgressValue(external, L"installTotal"));
 
   MsiEnableLogW(0, nullptr, 0);
   MsiSetExternalUIW(previousHandler, 0, nullptr);
