@@ -66,6 +66,15 @@ ExternalMethods::ExternalMethods(core::FrameworkCore* core) : core_(core) {
   Register(L"download", &ExternalMethods::Download);
   Register(L"stopDownload", &ExternalMethods::StopDownload);
   Register(L"install", &ExternalMethods::Install);
+  Register(L"trackUserActivity", &ExternalMethods::TrackUserActivity);
+  Register(L"getMachineId", &ExternalMethods::GetMachineIdMethod);
+  Register(L"setUninstallRegistryFromStub", &ExternalMethods::SetUninstallRegistryFromStub);
+  Register(L"removeProgram", &ExternalMethods::RemoveProgram);
+  Register(L"repairProgram", &ExternalMethods::RepairProgram);
+  Register(L"verifyFileInSpecialDirectory", &ExternalMethods::VerifyFileInSpecialDirectory);
+  Register(L"cancelVerifyThread", &ExternalMethods::CancelVerifyThread);
+  Register(L"isInEmbargoedCountry", &ExternalMethods::IsInEmbargoedCountry);
+  Register(L"isInternetConnected", &ExternalMethods::IsInternetConnected);
 
   // Placeholders: each of these names answers E_NOTIMPL until the issue named beside it lands.
   Register(L"startProgram", &ExternalMethods::NotBuilt);                   // launch methods
@@ -77,19 +86,10 @@ ExternalMethods::ExternalMethods(core::FrameworkCore* core) : core_(core) {
   Register(L"isSilentLaunchStub", &ExternalMethods::NotBuilt);             // self-update
   Register(L"selfUpdate", &ExternalMethods::NotBuilt);                     // self-update
   Register(L"initDownloadSize", &ExternalMethods::NotBuilt);               // self-update
-  Register(L"trackUserActivity", &ExternalMethods::NotBuilt);              // web service client
   Register(L"runApplication", &ExternalMethods::NotBuilt);                 // launch methods
   Register(L"executeCommand", &ExternalMethods::NotBuilt);                 // launch methods
   Register(L"updateInstallerList", &ExternalMethods::NotBuilt);            // self-update
   Register(L"startRegApps", &ExternalMethods::NotBuilt);                   // launch methods
-  Register(L"getMachineId", &ExternalMethods::NotBuilt);                   // machine identity
-  Register(L"setUninstallRegistryFromStub", &ExternalMethods::NotBuilt);   // uninstall
-  Register(L"removeProgram", &ExternalMethods::NotBuilt);                  // uninstall
-  Register(L"repairProgram", &ExternalMethods::NotBuilt);                  // uninstall
-  Register(L"verifyFileInSpecialDirectory", &ExternalMethods::NotBuilt);   // uninstall
-  Register(L"cancelVerifyThread", &ExternalMethods::NotBuilt);             // uninstall
-  Register(L"isInEmbargoedCountry", &ExternalMethods::NotBuilt);           // web service client
-  Register(L"isInternetConnected", &ExternalMethods::NotBuilt);            // web service client
 }
 
 ExternalMethods::~ExternalMethods() = default;

@@ -96,6 +96,18 @@ class ExternalMethods {
   STUB_SCRIPT_METHOD(StopDownload);
   // Setup workers.
   STUB_SCRIPT_METHOD(Install);
+  // Uninstall, repair and the package search.
+  STUB_SCRIPT_METHOD(SetUninstallRegistryFromStub);
+  STUB_SCRIPT_METHOD(RemoveProgram);
+  STUB_SCRIPT_METHOD(RepairProgram);
+  STUB_SCRIPT_METHOD(VerifyFileInSpecialDirectory);
+  STUB_SCRIPT_METHOD(CancelVerifyThread);
+  // Machine identity.
+  STUB_SCRIPT_METHOD(GetMachineIdMethod);
+  // Installer web service.
+  STUB_SCRIPT_METHOD(TrackUserActivity);
+  STUB_SCRIPT_METHOD(IsInEmbargoedCountry);
+  STUB_SCRIPT_METHOD(IsInternetConnected);
 #undef STUB_SCRIPT_METHOD
 
  protected:

@@ -1,0 +1,10 @@
+#include "methods/ExternalMethods.h"
+
+namespace stubframework {
+
+// Placeholder, replaced by this module's own method in the issue that builds it.
+HRESULT ExternalMethods::VerifyFileInSpecialDirectory(WORD flags, DISPPARAMS* params, VARIANT* result) { return NotBuilt(flags, params, result); }
+// Placeholder, replaced by this module's own method in the issue that builds it.
+HRESULT ExternalMethods::CancelVerifyThread(WORD flags, DISPPARAMS* params, VARIANT* result) { return NotBuilt(flags, params, result); }
+
+}  // namespace stubframework
