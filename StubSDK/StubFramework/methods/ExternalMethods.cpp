@@ -75,21 +75,21 @@ ExternalMethods::ExternalMethods(core::FrameworkCore* core) : core_(core) {
   Register(L"cancelVerifyThread", &ExternalMethods::CancelVerifyThread);
   Register(L"isInEmbargoedCountry", &ExternalMethods::IsInEmbargoedCountry);
   Register(L"isInternetConnected", &ExternalMethods::IsInternetConnected);
+  Register(L"startProgram", &ExternalMethods::StartProgram);
+  Register(L"restartSystem", &ExternalMethods::RestartSystem);
+  Register(L"runAfterReboot", &ExternalMethods::RunAfterReboot);
+  Register(L"undoRunAfterReboot", &ExternalMethods::UndoRunAfterReboot);
+  Register(L"runApplication", &ExternalMethods::RunApplication);
+  Register(L"executeCommand", &ExternalMethods::ExecuteCommand);
+  Register(L"startRegApps", &ExternalMethods::StartRegApps);
 
   // Placeholders: each of these names answers E_NOTIMPL until the issue named beside it lands.
-  Register(L"startProgram", &ExternalMethods::NotBuilt);                   // launch methods
-  Register(L"restartSystem", &ExternalMethods::NotBuilt);                  // launch methods
-  Register(L"runAfterReboot", &ExternalMethods::NotBuilt);                 // launch methods
-  Register(L"undoRunAfterReboot", &ExternalMethods::NotBuilt);             // launch methods
   Register(L"isSkipSelfUpdate", &ExternalMethods::NotBuilt);               // self-update
   Register(L"isNeedSelfUpdate", &ExternalMethods::NotBuilt);               // self-update
   Register(L"isSilentLaunchStub", &ExternalMethods::NotBuilt);             // self-update
   Register(L"selfUpdate", &ExternalMethods::NotBuilt);                     // self-update
   Register(L"initDownloadSize", &ExternalMethods::NotBuilt);               // self-update
-  Register(L"runApplication", &ExternalMethods::NotBuilt);                 // launch methods
-  Register(L"executeCommand", &ExternalMethods::NotBuilt);                 // launch methods
   Register(L"updateInstallerList", &ExternalMethods::NotBuilt);            // self-update
-  Register(L"startRegApps", &ExternalMethods::NotBuilt);                   // launch methods
 }
 
 ExternalMethods::~ExternalMethods() = default;

@@ -102,6 +102,14 @@ class ExternalMethods {
   STUB_SCRIPT_METHOD(RepairProgram);
   STUB_SCRIPT_METHOD(VerifyFileInSpecialDirectory);
   STUB_SCRIPT_METHOD(CancelVerifyThread);
+  // Program launch and reboot.
+  STUB_SCRIPT_METHOD(StartProgram);
+  STUB_SCRIPT_METHOD(RunApplication);
+  STUB_SCRIPT_METHOD(ExecuteCommand);
+  STUB_SCRIPT_METHOD(StartRegApps);
+  STUB_SCRIPT_METHOD(RestartSystem);
+  STUB_SCRIPT_METHOD(RunAfterReboot);
+  STUB_SCRIPT_METHOD(UndoRunAfterReboot);
   // Machine identity.
   STUB_SCRIPT_METHOD(GetMachineIdMethod);
   // Installer web service.
