@@ -82,14 +82,12 @@ ExternalMethods::ExternalMethods(core::FrameworkCore* core) : core_(core) {
   Register(L"runApplication", &ExternalMethods::RunApplication);
   Register(L"executeCommand", &ExternalMethods::ExecuteCommand);
   Register(L"startRegApps", &ExternalMethods::StartRegApps);
-
-  // Placeholders: each of these names answers E_NOTIMPL until the issue named beside it lands.
-  Register(L"isSkipSelfUpdate", &ExternalMethods::NotBuilt);               // self-update
-  Register(L"isNeedSelfUpdate", &ExternalMethods::NotBuilt);               // self-update
-  Register(L"isSilentLaunchStub", &ExternalMethods::NotBuilt);             // self-update
-  Register(L"selfUpdate", &ExternalMethods::NotBuilt);                     // self-update
-  Register(L"initDownloadSize", &ExternalMethods::NotBuilt);               // self-update
-  Register(L"updateInstallerList", &ExternalMethods::NotBuilt);            // self-update
+  Register(L"isSkipSelfUpdate", &ExternalMethods::IsSkipSelfUpdate);
+  Register(L"isNeedSelfUpdate", &ExternalMethods::IsNeedSelfUpdate);
+  Register(L"isSilentLaunchStub", &ExternalMethods::IsSilentLaunchStub);
+  Register(L"selfUpdate", &ExternalMethods::SelfUpdate);
+  Register(L"initDownloadSize", &ExternalMethods::InitDownloadSize);
+  Register(L"updateInstallerList", &ExternalMethods::UpdateInstallerList);
 }
 
 ExternalMethods::~ExternalMethods() = default;

@@ -102,6 +102,13 @@ class ExternalMethods {
   STUB_SCRIPT_METHOD(RepairProgram);
   STUB_SCRIPT_METHOD(VerifyFileInSpecialDirectory);
   STUB_SCRIPT_METHOD(CancelVerifyThread);
+  // Self-update and the installer-list update.
+  STUB_SCRIPT_METHOD(IsSkipSelfUpdate);
+  STUB_SCRIPT_METHOD(IsNeedSelfUpdate);
+  STUB_SCRIPT_METHOD(IsSilentLaunchStub);
+  STUB_SCRIPT_METHOD(SelfUpdate);
+  STUB_SCRIPT_METHOD(InitDownloadSize);
+  STUB_SCRIPT_METHOD(UpdateInstallerList);
   // Program launch and reboot.
   STUB_SCRIPT_METHOD(StartProgram);
   STUB_SCRIPT_METHOD(RunApplication);
