@@ -39,6 +39,7 @@ STATE/service.txt (key=value lines); stop ends it.
 
 import argparse
 import datetime
+import errno
 import http.server
 import io
 import json
@@ -248,7 +249,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.finish(405, "%s wants %s" % (self.target_path, verb), body_type)
         sent_type = self.headers.get("Content-Type")
         if (sent_type.strip() if sent_type is not None else None) != content_type:
-            return self.finish(400, "Content-Type %s, not %s" % (sent_type, content_type or "none"), body_type)
+            return self.finish(400, "Content-Type %s, not %s" % (sent_type or "(none)", content_type or "(none)"),
+                               body_type)
         try:
             summary = check(self)
             reply = answer(self, self.server.answers()) if answer else None
@@ -282,13 +284,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
 
 
+def listen(args, tls):
+    """The listening service. A fixed port inside the system's ephemeral range can be held for a
+    moment by some outgoing connection, so a taken port is tried again for three seconds."""
+    for attempt in range(30):
+        try:
+            return Service((args.host, args.port), tls, args.db, args.answers)
+        except OSError as error:
+            if error.errno != errno.EADDRINUSE or attempt == 29:
+                raise
+        time.sleep(0.1)
+
+
 def serve(args):
     tls = None
     if args.cert:
         tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         tls.load_cert_chain(args.cert, args.key)
     try:
-        server = Service((args.host, args.port), tls, args.db, args.answers)
+        server = listen(args, tls)
     except OSError as error:
         print("installer-service: cannot listen on %s:%d: %s (builds take the port from "
               "HALVERN_SERVICE_PORT)" % (args.host, args.port, error.strerror),
