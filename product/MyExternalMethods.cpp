@@ -1,21 +1,164 @@
 #include "product/MyExternalMethods.h"
 
+#include <msi.h>
+
+#include <climits>
+#include <cwchar>
+#include <new>
+
+#include "core/FrameworkCore.h"
+#include "core/StubParameters.h"
+#include "methods/LanguageTable.h"
+#include "product/ProductDetection.h"
+#include "product/WebView2Runtime.h"
+
 namespace myexternalmethods {
 
 using stubframework::ExternalMethods;
+using stubframework::ScriptMethod;
+using stubframework::core::FrameworkLogDebug;
+using stubframework::core::FrameworkLogError;
+
+const wchar_t* const kUpgradeCodes[2] = {L"{B3E4D5F6-1A2B-4C3D-9E8F-0A1B2C3D4EA2}",
+                                         L"{B3E4D5F6-1A2B-4C3D-9E8F-0A1B2C3D4EA3}"};
+
+std::array<int, 3> VersionFields(const std::wstring& version) {
+  std::array<int, 3> fields = {0, 0, 0};
+  const wchar_t* position = version.c_str();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) {
+      if (*position != L'.') break;
+      ++position;
+    }
+    wchar_t* end = nullptr;
+    long long value = wcstoll(position, &end, 10);
+    if (end == position) break;
+    fields[i] = static_cast<int>(value < INT_MIN ? INT_MIN : value > INT_MAX ? INT_MAX : value);
+    position = end;
+  }
+  return fields;
+}
+
+bool IsSameOrNewerVersion(const std::wstring& installed, const std::wstring& package) {
+  return VersionFields(installed) >= VersionFields(package);
+}
 
 MyExternalMethods::MyExternalMethods(stubframework::core::FrameworkCore* core) : ExternalMethods(core) {}
 
-MyExternalMethods::~MyExternalMethods() = default;
+MyExternalMethods::~MyExternalMethods() {
+  // Placeholder: ending the product analytics and deleting its state arrive with the product analytics.
+  delete trackingProperties;
+}
+
+void MyExternalMethods::SetupProductLayer() {
+  auto* properties = new (std::nothrow) TrackingProperties;
+  if (!properties) return;
+  properties->application = L"Halvern";
+  properties->stubVersion = stubframework::core::kProductVersion;
+  properties->deviceBits = OsBitsText();
+  properties->deviceOs = OsDisplayName();
+  properties->deviceOsVersion = OsVersionText();
+  properties->deviceLang =
+      stubframework::methods::kLanguages[stubframework::methods::LanguageNumberFromLangId(GetUserDefaultUILanguage())]
+          .code;
+  delete trackingProperties;
+  trackingProperties = properties;
+}
 
 void MyExternalMethods::RegisterProductMethods() {
   Register(L"minimizedWindow", &MyExternalMethods::MinimizedWindow);
+  Register(L"prepareInstall", static_cast<ScriptMethod>(&MyExternalMethods::PrepareInstall));
+  Register(L"getOSVersionAndBuildNumber", static_cast<ScriptMethod>(&MyExternalMethods::GetOSVersionAndBuildNumber));
+  Register(L"downloadAndInstallWV2RT", static_cast<ScriptMethod>(&MyExternalMethods::DownloadAndInstallWV2RT));
   // Placeholders: each of these names answers E_NOTIMPL until the issue named beside it lands.
-  Register(L"prepareInstall", &MyExternalMethods::NotBuilt);              // product layer
-  Register(L"trackingByAnalyticsSDK", &MyExternalMethods::NotBuilt);      // product analytics
-  Register(L"setTrackingProperty", &MyExternalMethods::NotBuilt);         // product analytics
-  Register(L"getOSVersionAndBuildNumber", &MyExternalMethods::NotBuilt);  // product layer
-  Register(L"downloadAndInstallWV2RT", &MyExternalMethods::NotBuilt);     // product layer
+  Register(L"trackingByAnalyticsSDK", &MyExternalMethods::NotBuilt);  // product analytics
+  Register(L"setTrackingProperty", &MyExternalMethods::NotBuilt);     // product analytics
+}
+
+void MyExternalMethods::SetPropertyAsScript(const std::wstring& name, const std::wstring& value) {
+  VARIANT arguments[2];  // the last script argument first
+  arguments[0].vt = VT_BSTR;
+  arguments[0].bstrVal = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+  arguments[1].vt = VT_BSTR;
+  arguments[1].bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+  DISPPARAMS params = {arguments, nullptr, 2, 0};
+  SetPropertyMethod(kFlagsMethod, &params, nullptr);
+  VariantClear(&arguments[0]);
+  VariantClear(&arguments[1]);
+}
+
+HRESULT MyExternalMethods::PrepareInstall(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  FrameworkLogDebug(Core(), L"EMPrepareInstall");
+  HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR});
+  if (FAILED(hr)) return hr;
+  std::wstring msiPath = ArgumentText(params, 0);
+
+  MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+  MsiInfo info;
+  UINT error = GetMsiInfo(msiPath, info);
+  if (error != ERROR_SUCCESS) {
+    FrameworkLogError(Core(), L"Prepare Install error: GetMsiInfo fail error code : %d", static_cast<int>(error));
+    if (result) {
+      SetResultInt(result, 2);
+      FrameworkLogDebug(Core(), L"EMPrepareInstall args %s, GetMsiInfo fail, Result %d", msiPath.c_str(), 2);
+    }
+    return S_OK;
+  }
+  std::wstring version = info.version + L".0";
+  std::wstring pid = info.pid;
+  std::wstring vid = info.vid;
+
+  bool newer = false;
+  wchar_t related[40] = {};
+  bool found = false;
+  for (const wchar_t* upgradeCode : kUpgradeCodes)
+    if (!found) found = MsiEnumRelatedProductsW(upgradeCode, 0, 0, related) == ERROR_SUCCESS;
+  wchar_t installedVersion[40] = {};
+  DWORD length = 40;
+  wchar_t packageName[260] = {};
+  DWORD nameLength = 260;
+  if (found &&
+      MsiGetProductInfoW(related, INSTALLPROPERTY_VERSIONSTRING, installedVersion, &length) == ERROR_SUCCESS &&
+      MsiGetProductInfoW(related, INSTALLPROPERTY_PACKAGENAME, packageName, &nameLength) == ERROR_SUCCESS) {
+    newer = IsSameOrNewerVersion(installedVersion, version);
+    if (newer) {
+      FrameworkLogDebug(Core(), L"Newer Halvern has been installed: product version : %s", installedVersion);
+      std::wstring program;
+      if (FindInstalledProgram(related, program)) {
+        FrameworkLogDebug(Core(), L"Installed Halvern start program : %s", program.c_str());
+        SetPropertyAsScript(L"startProgram", program);
+      }
+      ReadInstalledProductInfo(related, version, pid, vid);
+    }
+  }
+
+  SetPropertyAsScript(L"version", version);
+  FrameworkLogDebug(Core(), L"Set Halvern product version : %s", version.c_str());
+  if (trackingProperties) trackingProperties->msiBuildNumber = version;
+  SetPropertyAsScript(L"pid", pid);
+  FrameworkLogDebug(Core(), L"Set Halvern pid : %s", pid.c_str());
+  SetPropertyAsScript(L"vid", vid);
+  FrameworkLogDebug(Core(), L"Set Halvern vid : %s", vid.c_str());
+  if (result) {
+    SetResultInt(result, newer ? 1 : 0);
+    FrameworkLogDebug(Core(), L"EMPrepareInstall args %s, is Halvern newer installed %d", msiPath.c_str(),
+                      newer ? 1 : 0);
+  }
+  return S_OK;
+}
+
+HRESULT MyExternalMethods::GetOSVersionAndBuildNumber(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  if (FAILED(hr) || !result) return hr;
+  SetResultText(result, OsVersionText());
+  return S_OK;
+}
+
+HRESULT MyExternalMethods::DownloadAndInstallWV2RT(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
+  if (FAILED(hr) || !result) return hr;
+  SetResultBool(result, EnsureWebView2Runtime(Core(), kWebView2BootstrapperUrl));
+  return S_OK;
 }
 
 }  // namespace myexternalmethods

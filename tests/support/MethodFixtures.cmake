@@ -21,3 +21,15 @@ set_tests_properties(methods_fixtures_cleanup PROPERTIES FIXTURES_CLEANUP method
 set_property(TEST methods_tests APPEND PROPERTY FIXTURES_REQUIRED method_fixtures)
 set_property(TEST methods_tests APPEND PROPERTY ENVIRONMENT
   "HALVERN_METHOD_FIXTURES=${HALVERN_METHOD_FIXTURES_WINDOWS}")
+
+# The product layer's tests install the product-*.msi packages, trust the bootstrapper's
+# certificate authority and fetch the bootstrapper stand-ins from the fault server.
+add_test(NAME product_bootstrapper_trust COMMAND trust_ca add ${HALVERN_METHOD_FIXTURES_WINDOWS}\\bootstrapper-ca.der)
+set_tests_properties(product_bootstrapper_trust PROPERTIES
+  FIXTURES_SETUP bootstrapper_trust
+  FIXTURES_REQUIRED "wine;method_fixtures"
+  DEPENDS methods_fixtures_setup
+  ENVIRONMENT "${HALVERN_TEST_ENV}")
+set_property(TEST product_tests APPEND PROPERTY FIXTURES_REQUIRED "method_fixtures;download_servers;bootstrapper_trust")
+set_property(TEST product_tests APPEND PROPERTY ENVIRONMENT
+  "HALVERN_METHOD_FIXTURES=${HALVERN_METHOD_FIXTURES_WINDOWS}" "${HALVERN_DOWNLOAD_SERVERS_ENV}")

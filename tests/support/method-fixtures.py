@@ -12,6 +12,12 @@ FOLDER receives:
                            certificate, most with a text after the first certificate entry
   probe32.exe, probe64.exe tiny 32-bit and 64-bit programs, signed, with the tail text "abc"
   not-pe.txt, truncated.exe inputs that are not whole executables
+  product-*.msi            Halvern packages built by wixl from the product-*.wxs beside WXS: two
+                           installations carrying halvern64.exe and en-US/halvern64.exe.mui (a
+                           resource-only library with the product's strings), and a package
+  bootstrapper-*.exe       a stand-in for the WebView2 bootstrapper (32-bit and 64-bit): signed
+                           by a throwaway certificate authority (bootstrapper-ca.der, for the
+                           test to trust), unsigned, self-signed, and signed with a changed byte
 """
 import os
 import shutil
@@ -110,6 +116,80 @@ def make_package(folder, wxs, work):
                    check=True, capture_output=True)
 
 
+MUI_STRINGS = {39901: "hv-pid-0042", 39902: "77.0.16479.7", 39904: "Vid-From-Mui"}
+
+# Registers the runtime the way the real bootstrapper does when it installs.
+BOOTSTRAPPER = r"""
+#include <windows.h>
+#include <string.h>
+int WINAPI wWinMain(HINSTANCE a, HINSTANCE b, LPWSTR line, int show) {
+  HKEY key;
+  if (!wcsstr(line, L"/install")) return 2;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                      L"SOFTWARE\\Microsoft\\EdgeUpdate\\Clients\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}", 0, NULL,
+                      0, KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key, NULL) != ERROR_SUCCESS)
+    return 1;
+  RegSetValueExW(key, L"pv", 0, REG_SZ, (const BYTE*)L"120.0.2210.91", sizeof(L"120.0.2210.91"));
+  RegCloseKey(key);
+  return 0;
+}
+"""
+
+COMPILERS = (("32", "i686-w64-mingw32-gcc-posix", "i686-w64-mingw32-windres"),
+             ("64", "x86_64-w64-mingw32-gcc-posix", "x86_64-w64-mingw32-windres"))
+
+
+def make_product_packages(folder, wxs_folder, work):
+    os.makedirs(os.path.join(work, "en-US"), exist_ok=True)
+    rc, dll = os.path.join(work, "mui.rc"), os.path.join(work, "mui.c")
+    with open(rc, "w") as out:
+        out.write("STRINGTABLE\nBEGIN\n" + "".join(f'  {k} "{v}"\n' for k, v in MUI_STRINGS.items()) + "END\n")
+    with open(dll, "w") as out:
+        out.write("int __stdcall DllMainCRTStartup(void* a, unsigned r, void* p) { return 1; }\n")
+    _, compiler, windres = COMPILERS[0]
+    subprocess.run([windres, rc, "-O", "coff", "-o", rc + ".o"], check=True, capture_output=True)
+    subprocess.run([compiler, "-shared", "-nostdlib", "-s", "-Wl,-e,_DllMainCRTStartup@12", "-o",
+                    os.path.join(work, "en-US", "halvern64.exe.mui"), dll, rc + ".o"], check=True, capture_output=True)
+    write(work, "halvern64.exe", b"MZ stand-in for the product's program\r\n")
+    for wxs in sorted(os.listdir(wxs_folder)):
+        if wxs.startswith("product-") and wxs.endswith(".wxs"):
+            subprocess.run(["wixl", "-o", os.path.join(folder, wxs[:-4] + ".msi"), os.path.join(wxs_folder, wxs)],
+                           cwd=work, check=True, capture_output=True)
+
+
+def make_bootstrappers(folder, work):
+    ca_key, ca, key, csr, cert = (os.path.join(work, n) for n in ("ca.key", "ca.pem", "pub.key", "pub.csr", "pub.pem"))
+    openssl = lambda *args: subprocess.run(["openssl", *args], check=True, capture_output=True)
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca, "-days", "2",
+            "-subj", "/CN=Halvern Test Root Authority", "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr, "-subj", "/CN=Halvern Test Publisher")
+    extensions = os.path.join(work, "pub.ext")
+    with open(extensions, "w") as out:
+        out.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
+    openssl("x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial", "-out", cert, "-days", "2",
+            "-extfile", extensions)
+    openssl("x509", "-in", ca, "-outform", "DER", "-out", os.path.join(folder, "bootstrapper-ca.der"))
+    chain = os.path.join(work, "chain.pem")
+    with open(chain, "w") as out:
+        out.write(open(cert).read() + open(ca).read())
+    source = os.path.join(work, "bootstrapper.c")
+    with open(source, "w") as out:
+        out.write(BOOTSTRAPPER)
+    for bits, compiler, _ in COMPILERS:
+        program = os.path.join(folder, f"bootstrapper-unsigned-{bits}.exe")
+        subprocess.run([compiler, "-O2", "-s", "-municode", "-mwindows", "-o", program, source], check=True,
+                       capture_output=True)
+        target = os.path.join(folder, f"bootstrapper-signed-{bits}.exe")
+        subprocess.run(["osslsigncode", "sign", "-certs", chain, "-key", key, "-in", program, "-out", target],
+                       check=True, capture_output=True)
+        with open(target, "rb") as f:
+            changed = bytearray(f.read())
+        changed[0x50] ^= 0x20  # in the DOS stub's text: still a program, no longer the signed one
+        write(folder, f"bootstrapper-changed-{bits}.exe", bytes(changed))
+        sign(program, os.path.join(folder, f"bootstrapper-selfsigned-{bits}.exe"), work)
+
+
 def main():
     command, folder = sys.argv[1], sys.argv[2]
     big = os.path.join(folder, "big.bin")
@@ -126,6 +206,8 @@ def main():
     with tempfile.TemporaryDirectory() as work:
         make_package(folder, wxs, work)
         make_signed(folder, script_host, work)
+        make_product_packages(folder, os.path.dirname(os.path.abspath(wxs)), work)
+        make_bootstrappers(folder, work)
     print(f"method fixtures ready in {folder}")
     return 0
 
