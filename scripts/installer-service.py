@@ -232,39 +232,39 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.target_path, self.query, self.body = parts.path, parts.query, b""
         length = self.headers.get("Content-Length")
         if length is None and self.command in ("POST", "PUT"):
-            return self.finish(411, "no Content-Length", None)
+            return self.respond(411, "no Content-Length", None)
         if length is not None:
             if not length.isdigit() or int(length) > MAX_BODY:
-                return self.finish(413, "Content-Length %s refused" % length, None, close=True)
+                return self.respond(413, "Content-Length %s refused" % length, None, close=True)
             self.body = self.rfile.read(int(length))
             if len(self.body) != int(length):
-                return self.finish(400, "body ended after %d bytes" % len(self.body), None, close=True)
+                return self.respond(400, "body ended after %d bytes" % len(self.body), None, close=True)
         if self.target_path == "/" and self.command == "GET":
-            return self.finish(200, "probe", None, ("installer service\n", "text/plain"))
+            return self.respond(200, "probe", None, ("installer service\n", "text/plain"))
         endpoint = ENDPOINTS.get(self.target_path)
         if endpoint is None:
-            return self.finish(404, "no such endpoint", None)
+            return self.respond(404, "no such endpoint", None)
         verb, content_type, check, answer, body_type = endpoint
         if self.command != verb:
-            return self.finish(405, "%s wants %s" % (self.target_path, verb), body_type)
+            return self.respond(405, "%s wants %s" % (self.target_path, verb), body_type)
         sent_type = self.headers.get("Content-Type")
         if (sent_type.strip() if sent_type is not None else None) != content_type:
-            return self.finish(400, "Content-Type %s, not %s" % (sent_type or "(none)", content_type or "(none)"),
+            return self.respond(400, "Content-Type %s, not %s" % (sent_type or "(none)", content_type or "(none)"),
                                body_type)
         try:
             summary = check(self)
             reply = answer(self, self.server.answers()) if answer else None
         except Refused as refusal:
-            return self.finish(400, "refused: %s" % refusal, body_type)
+            return self.respond(400, "refused: %s" % refusal, body_type)
         except (ValueError, OSError) as error:
-            return self.finish(500, "answers file: %s" % error, body_type)
+            return self.respond(500, "answers file: %s" % error, body_type)
         if reply:
             summary += " -> " + reply[0]
-        self.finish(200, summary, body_type, reply)
+        self.respond(200, summary, body_type, reply)
 
     do_GET = do_POST = do_PUT = do_DELETE = do_PATCH = do_HEAD = handle_any
 
-    def finish(self, status, summary, body_type, reply=None, close=False):
+    def respond(self, status, summary, body_type, reply=None, close=False):
         self.server.record(self, status, summary, body_type)
         text, content_type = reply if reply else (summary + "\n" if status != 200 else "", "text/plain")
         data = text.encode("utf-8")
@@ -358,9 +358,12 @@ def stop(args):
     if os.path.exists(pid_file):
         with open(pid_file, encoding="ascii") as source:
             pid = int(source.read())
+        # Only the service itself: after its lifetime the number may belong to another process.
         try:
-            os.kill(pid, signal.SIGTERM)
-        except ProcessLookupError:
+            with open("/proc/%d/cmdline" % pid, "rb") as source:
+                if os.path.basename(__file__).encode() in source.read():
+                    os.kill(pid, signal.SIGTERM)
+        except (FileNotFoundError, ProcessLookupError):
             pass
         os.remove(pid_file)
     return 0

@@ -119,6 +119,9 @@ try:
     check(["Content-Type", XML] in json.loads(headers), "the upload's headers are not recorded: %s" % headers)
     check(query == report_path.partition("?")[2], "the upload's query is recorded as %s" % query)
 
+    log = open(os.path.join(state, "service.log")).read()
+    check("Traceback" not in log, "the service failed while answering:\n" + log)
+
     taken = run("start", os.path.join(work, "second"), "--port", info["port"])
     check(taken.returncode != 0 and "cannot listen on 127.0.0.1:%s" % info["port"] in taken.stderr,
           "a second service on the same port: %d %s" % (taken.returncode, taken.stderr))
