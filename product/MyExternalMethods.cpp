@@ -9,7 +9,9 @@
 #include "core/FrameworkCore.h"
 #include "core/StubParameters.h"
 #include "methods/LanguageTable.h"
+#include "product/ProductAnalytics.h"
 #include "product/ProductDetection.h"
+#include "product/TrackingThread.h"
 #include "product/WebView2Runtime.h"
 
 namespace myexternalmethods {
@@ -46,7 +48,8 @@ bool IsSameOrNewerVersion(const std::wstring& installed, const std::wstring& pac
 MyExternalMethods::MyExternalMethods(stubframework::core::FrameworkCore* core) : ExternalMethods(core) {}
 
 MyExternalMethods::~MyExternalMethods() {
-  // Placeholder: ending the product analytics and deleting its state arrive with the product analytics.
+  releaseTrackEvent(analyticsState);
+  delete analyticsState;
   delete trackingProperties;
 }
 
@@ -70,9 +73,8 @@ void MyExternalMethods::RegisterProductMethods() {
   Register(L"prepareInstall", static_cast<ScriptMethod>(&MyExternalMethods::PrepareInstall));
   Register(L"getOSVersionAndBuildNumber", static_cast<ScriptMethod>(&MyExternalMethods::GetOSVersionAndBuildNumber));
   Register(L"downloadAndInstallWV2RT", static_cast<ScriptMethod>(&MyExternalMethods::DownloadAndInstallWV2RT));
-  // Placeholders: each of these names answers E_NOTIMPL until the issue named beside it lands.
-  Register(L"trackingByAnalyticsSDK", &MyExternalMethods::NotBuilt);  // product analytics
-  Register(L"setTrackingProperty", &MyExternalMethods::NotBuilt);     // product analytics
+  Register(L"trackingByAnalyticsSDK", static_cast<ScriptMethod>(&MyExternalMethods::TrackingByAnalyticsSDKMethod));
+  Register(L"setTrackingProperty", static_cast<ScriptMethod>(&MyExternalMethods::SetTrackingPropertyMethod));
 }
 
 void MyExternalMethods::SetPropertyAsScript(const std::wstring& name, const std::wstring& value) {
@@ -158,6 +160,22 @@ HRESULT MyExternalMethods::DownloadAndInstallWV2RT(WORD flags, DISPPARAMS* param
   HRESULT hr = CheckCall(flags, kFlagsMethod, params, 0);
   if (FAILED(hr) || !result) return hr;
   SetResultBool(result, EnsureWebView2Runtime(Core(), kWebView2BootstrapperUrl));
+  return S_OK;
+}
+
+HRESULT MyExternalMethods::TrackingByAnalyticsSDKMethod(WORD flags, DISPPARAMS* params, VARIANT*) {
+  FrameworkLogDebug(Core(), L"EMTrackingByAnalyticsSDK");
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR});
+  if (FAILED(hr)) return hr;
+  TrackingByAnalyticsSDK(Core(), analyticsState, trackingProperties, ArgumentText(params, 0), ArgumentText(params, 1));
+  return S_OK;
+}
+
+HRESULT MyExternalMethods::SetTrackingPropertyMethod(WORD flags, DISPPARAMS* params, VARIANT*) {
+  FrameworkLogDebug(Core(), L"EMSetTrackingProperty");
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_I4, VT_BSTR});
+  if (FAILED(hr)) return hr;
+  SetTrackingProperty(Core(), trackingProperties, Argument(params, 0).lVal, ArgumentText(params, 1));
   return S_OK;
 }
 

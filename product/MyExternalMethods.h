@@ -49,6 +49,8 @@ class MyExternalMethods : public stubframework::ExternalMethods {
   HRESULT PrepareInstall(WORD flags, DISPPARAMS* params, VARIANT* result);
   HRESULT GetOSVersionAndBuildNumber(WORD flags, DISPPARAMS* params, VARIANT* result);
   HRESULT DownloadAndInstallWV2RT(WORD flags, DISPPARAMS* params, VARIANT* result);
+  HRESULT TrackingByAnalyticsSDKMethod(WORD flags, DISPPARAMS* params, VARIANT* result);
+  HRESULT SetTrackingPropertyMethod(WORD flags, DISPPARAMS* params, VARIANT* result);
 
   ProductAnalyticsState* analyticsState = nullptr;
   TrackingProperties* trackingProperties = nullptr;
