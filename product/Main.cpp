@@ -29,6 +29,9 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* info) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  // Libraries load from System32 only: nothing planted in the working folder or beside the stub
+  // is ever loaded by the elevated process.
+  SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   using namespace stubframework::core;
   FrameworkCore* core = CreateFrameworkCore();
   if (!core) return 0;

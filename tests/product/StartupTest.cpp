@@ -109,12 +109,16 @@ TEST_F(StartupTest, AStubCutOffAfterItsImageEndsInErrorAndLogsItsProperties) {
     EXPECT_NE(log.find(line), std::string::npos) << line << log;
 }
 
-TEST_F(StartupTest, APendingSelfUpdateEndsTheProcessWith197800) {
-  ASSERT_TRUE(stubframework::utils::WriteRegistryString(
-      L"HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77", L"selfupdate_code", L"197800", false));
+TEST_F(StartupTest, UpdateValuesLeftBeforeTheRunAreDeletedAndDoNotHandOver) {
+  for (const wchar_t* name : {L"selfupdate_code", L"update_stub_name"})
+    ASSERT_TRUE(stubframework::utils::WriteRegistryString(
+        L"HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77", name, L"197800", false));
   testsupport::ProcessResult result = Run(L"run=1");
   ASSERT_TRUE(result.finished);
-  EXPECT_EQ(result.exitCode, 197800u);
+  EXPECT_EQ(result.exitCode, 0u);
+  std::wstring value;
+  EXPECT_FALSE(ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"selfupdate_code", value));
+  EXPECT_FALSE(ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"update_stub_name", value));
 }
 
 TEST_F(StartupTest, ASecondInstanceRestoresTheFirstWindowAndEndsAtOnce) {

@@ -520,8 +520,10 @@ int wmain() {
   using namespace stubframework::core;
   FrameworkCore* core = CreateFrameworkCore();
   if (!core) {
-    fwprintf(stderr, L"script host: the framework core was not created (another instance?)\n");
     CoUninitialize();
+    // Without run=1 this process was the launcher, which ends with 0 once its copy has run.
+    if (!HasArgument(GetCommandLineW(), L"run=1")) return 0;
+    fwprintf(stderr, L"script host: the framework core was not created (another instance?)\n");
     return kSetUpFailure;
   }
   core->parameters->externalProperties[L"propertyName1"] = L"propertyValue1";

@@ -15,3 +15,9 @@ if(TEST downloader_tests)
   set_tests_properties(downloader_tests PROPERTIES FIXTURES_REQUIRED "wine;download_servers")
   set_property(TEST downloader_tests APPEND PROPERTY ENVIRONMENT "${HALVERN_DOWNLOAD_SERVERS_ENV}")
 endif()
+
+# The self-update cycle of the relaunch tests fetches its new stub from nginx.
+if(TEST product_tests)
+  set_property(TEST product_tests APPEND PROPERTY FIXTURES_REQUIRED download_servers)
+  set_property(TEST product_tests APPEND PROPERTY ENVIRONMENT "${HALVERN_DOWNLOAD_SERVERS_ENV}")
+endif()

@@ -1,5 +1,7 @@
 #pragma once
 // The command-line keys the stub reads.
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -17,8 +19,56 @@ std::wstring GetCommandLineValue(const std::wstring& commandLine, const std::wst
 // passthrough="..." followed by a blank and passthro="..." when that is not empty.
 std::wstring PassthroughArguments(const std::wstring& commandLine);
 
-// True = continue as the user-interface process.
+// The launcher protocol. The file the user started never shows the user interface: it copies
+// itself into a fresh temporary folder, runs the copy with run=1 and shortcut="<its path>", waits
+// and deletes the folder. When the copy ends with the self-update exit code (197800), the new
+// stub it downloaded beside itself runs with update=0, then once more as the replacer, which
+// waits for the launcher to end and puts itself at the launch location.
+
+// True = continue as the user-interface process; false = end this process with 0. Ends the
+// process itself with 1 when a ".local" redirection exists beside the stub, and in replace mode.
 bool CheckRelaunch(const std::wstring& productCode, const std::wstring& majorVersion);
+
+// Replace mode (newVersionExitCode= and parentProcessID= both given): waits for the parent, puts
+// this file at the shortcut= location and ends the process with the given exit code.
+void HandleReplaceAfterUpdate();
+
+// Copies self over target without ever leaving target missing or half written: a copy beside
+// target, then a replacing move. False (target untouched) when either step fails.
+bool ReplaceWithCopy(const std::wstring& self, const std::wstring& target);
+
+// The raw command line after the program path as it stands there (the path, and its quotes when
+// the line begins with one), normally beginning with a blank.
+std::wstring RawTail(const std::wstring& commandLine);
+
+// The raw tail the launcher forwards: the user's arguments unchanged, without those that steer
+// the launcher protocol (run=, shortcut=, update=, newVersionExitCode=, parentProcessID=, any
+// case), beginning with a blank unless empty, so the child's argument 0 is always empty.
+std::wstring ForwardedTail(const std::wstring& commandLine);
+
+// A file name the launcher may start from its folder: not empty, no folder separator, drive or
+// stream colon, "..", wildcard or control character.
+bool IsBareFileName(const std::wstring& name);
+
+// The new stub's name from its URL: the last path component without query or fragment; empty
+// when that is no bare file name. Named like the running stub (any case), it becomes
+// "<name up to its last dot>_update.exe".
+std::wstring UpdateStubName(const std::wstring& url, const std::wstring& runningName);
+
+// Whether the launcher may run candidate in place of the running stub: always when the running
+// stub carries no signature, otherwise only when candidate's signature verifies and has the same
+// signer. candidate is opened without write or delete sharing and stays so while *held is open;
+// the caller closes *held after starting it.
+bool MayRunUpdateStub(const std::wstring& running, const std::wstring& candidate, HANDLE* held);
+
+// Starts folder + fileName with arguments as its whole command line, in folder. Waiting, the
+// exit code; not waiting, STILL_ACTIVE; 0 when it could not be started.
+DWORD RunProcess(const std::wstring& folder, const std::wstring& fileName, const std::wstring& arguments, bool wait);
+
+// Waits, for at most kParentWaitBoundMs, for the process to end; returns at once when it cannot
+// be opened for waiting.
+constexpr DWORD kParentWaitBoundMs = 30000;
+void WaitForProcessExit(DWORD processId);
 
 // The value of the first argument, the program path included, that begins with "shortcut="
 // (case-sensitive): the stub file the user started when this process is its relaunched copy.

@@ -36,6 +36,7 @@ FrameworkCore* CreateFrameworkCore() {
 void PrepareFrameworkRun(FrameworkCore* core, ExternalMethods* methods) {
   core->external->SetMethods(methods);
   core->external->InitProgressValues();
+  FrameworkLogDebug(core, L"command line : %s", GetCommandLineW());
   if (core->resources->loaded) {
     core->external->SetProperty(L"resourceLocation", core->resources->folder);
     FrameworkLogDebug(core, L"resourceLocation : %s", core->resources->folder.c_str());
@@ -53,6 +54,8 @@ int SettleExitCode(StubParameters& parameters) {
     std::wstring text;
     if (utils::ReadRegistryValue(parameters.registryKey, L"selfupdate_code", text))
       parameters.exitCode = utils::ParseDecimalInt(text);
+    // Read once: a value left behind must not make a later run hand over.
+    utils::DeleteRegistryValue(parameters.registryKey, L"selfupdate_code", false);
   }
   return parameters.exitCode;
 }

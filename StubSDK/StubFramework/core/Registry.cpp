@@ -151,6 +151,15 @@ bool DeleteRegistryKey(const std::wstring& path, bool view64) {
   return deleted;
 }
 
+bool DeleteRegistryValue(const std::wstring& path, const std::wstring& valueName, bool view64) {
+  HKEY root;
+  std::wstring subkey;
+  if (!RegistryRoot(path, root, subkey)) return false;
+  KeyHandle key;
+  if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_SET_VALUE | ViewFlag(view64), key.out()) != ERROR_SUCCESS) return false;
+  return RegDeleteValueW(key.get(), valueName.c_str()) == ERROR_SUCCESS;
+}
+
 std::wstring ProductRegistryKey(const std::wstring& productCode, const std::wstring& majorVersion) {
   return L"HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\" + productCode + L"\\" + majorVersion;
 }

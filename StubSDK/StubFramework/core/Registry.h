@@ -29,6 +29,8 @@ bool WriteRegistryValue(const std::wstring& path, const std::wstring& valueName,
 // Deletes a key that has no subkeys, with its values.
 bool DeleteRegistryKey(const std::wstring& path, bool view64);
 
+// Deletes one value; true when it was there and is gone.
+bool DeleteRegistryValue(const std::wstring& path, const std::wstring& valueName, bool view64);
 // "HKEY_CURRENT_USER\SOFTWARE\Velmora\stubframework\<code>\<major>".
 std::wstring ProductRegistryKey(const std::wstring& productCode, const std::wstring& majorVersion);
 

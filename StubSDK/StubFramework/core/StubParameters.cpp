@@ -103,6 +103,9 @@ StubParameters::StubParameters() {
   clientVersion = kClientVersion;
   channel = kDefaultChannel;
   registryKey = utils::ProductRegistryKey(productId, utils::MajorVersion(productVersion));
+  // Anything of this user can write these: only a self-update of this run may hand over.
+  utils::DeleteRegistryValue(registryKey, L"selfupdate_code", false);
+  utils::DeleteRegistryValue(registryKey, L"update_stub_name", false);
   // ENVIRONMENT_NOT_MEET until the page says otherwise; stored like every later change.
   methods::SetInstallStatus(*this, 4);
   properties.Set(L"osbits", architecture);

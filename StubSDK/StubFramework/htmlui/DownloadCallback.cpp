@@ -17,7 +17,7 @@ HRESULT DownloadCallback::QueryInterface(REFIID riid, void** object) {
 HRESULT DownloadCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) {
   if (statusCode == BINDSTATUS_BEGINDOWNLOADDATA) {
     external_->SetDownloadTotal(progressMax);
-    if (external_->sizeQueryOnly) return E_ABORT;
+    if (sizeOnly_ || external_->sizeQueryOnly) return E_ABORT;
   } else if (statusCode == BINDSTATUS_DOWNLOADINGDATA || statusCode == BINDSTATUS_ENDDOWNLOADDATA) {
     progressSeen_ = true;
     external_->SetDownloadCurrent(progress);

@@ -1,7 +1,9 @@
 #pragma once
 // The bind-status callback of plain downloads: turns the transfer's notifications into the
 // "downloadTotal" and "downloadCurrent" properties and honours the external object's
-// sizeQueryOnly and stopRequested flags. It lives on its user's stack and counts no references.
+// sizeQueryOnly and stopRequested flags. A size probe of its own (sizeOnly) ends its transfer once
+// the length is known without touching the shared flag, so downloads of other threads go on. It
+// lives on its user's stack and counts no references.
 #include <windows.h>
 #include <urlmon.h>
 
@@ -11,7 +13,7 @@ class HtmlExternal;
 
 class DownloadCallback : public IBindStatusCallback {
  public:
-  explicit DownloadCallback(HtmlExternal* external) : external_(external) {}
+  explicit DownloadCallback(HtmlExternal* external, bool sizeOnly = false) : external_(external), sizeOnly_(sizeOnly) {}
   virtual ~DownloadCallback() = default;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
@@ -33,6 +35,7 @@ class DownloadCallback : public IBindStatusCallback {
  private:
   volatile bool progressSeen_ = false;
   HtmlExternal* external_;
+  bool sizeOnly_;
 };
 
 }  // namespace stubframework::core

@@ -135,10 +135,12 @@ size_t ExtractLaunchOnExit(const std::wstring& text, std::wstring& value) {
   size_t key = text.find(kKey);
   if (key == std::wstring::npos) return kLaunchOnExitNotFound;
   size_t start = key + kKey.size();
-  size_t quote = text.rfind(L'"');
-  if (quote == std::wstring::npos || quote < start) quote = start;
-  size_t end = text.find(L' ', quote);
-  if (end == std::wstring::npos) end = text.size();
+  // The value ends at the first blank outside its own quotes, so a quoted path with blanks stays
+  // whole and a later quoted argument is no part of it.
+  bool quoted = false;
+  size_t end = start;
+  for (; end < text.size() && (quoted || text[end] != L' '); ++end)
+    if (text[end] == L'"') quoted = !quoted;
   value = text.substr(start, end - start);
   return start;
 }

@@ -19,8 +19,8 @@ bool IsSilentInstall(const std::wstring& parameters);
 
 constexpr size_t kLaunchOnExitNotFound = std::wstring::npos;
 
-// The value after the first "LAUNCHONEXIT=" (case-sensitive) up to the first blank at or after
-// the last double quote that follows it, so that a quoted path with blanks stays whole. Returns
+// The value after the first "LAUNCHONEXIT=" (case-sensitive) up to the first blank outside its
+// own double quotes, so that a quoted path with blanks stays whole. Returns
 // where the value starts, or kLaunchOnExitNotFound (value unchanged).
 size_t ExtractLaunchOnExit(const std::wstring& text, std::wstring& value);
 

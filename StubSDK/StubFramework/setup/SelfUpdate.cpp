@@ -1,18 +1,260 @@
+#include "setup/SelfUpdate.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cwchar>
+#include <memory>
+
+#include "analytics/UrlTokenizer.h"
+#include "core/CommandLine.h"
+#include "core/DownloadLogger.h"
+#include "core/FrameworkCore.h"
+#include "core/Registry.h"
+#include "core/TextFormat.h"
+#include "downloader/UrlDownload.h"
+#include "downloader/VerifyFileWithMeta.h"
+#include "htmlui/DownloadCallback.h"
+#include "htmlui/HtmlExternal.h"
+#include "htmlui/ScriptCallback.h"
 #include "methods/ExternalMethods.h"
+#include "setup/DownloadWorker.h"
+#include "setup/ProgressReporter.h"
+#include "setup/WorkerSet.h"
+
+namespace stubframework::setup {
+
+using core::FrameworkLogDebug;
+using core::FrameworkLogError;
+
+namespace {
+
+struct UpdateRequest {
+  ExternalMethods* owner = nullptr;
+  std::wstring url;
+  std::wstring path;  // the list file; empty for the self-update
+  bool isSecure = true;
+  bool isResume = true;
+  IStream* callbackStream = nullptr;
+};
+
+std::wstring RunningStubPath() {
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
+}
+
+std::wstring ProductKey(core::FrameworkCore* core) {
+  core::StubParameters& parameters = *core->parameters;
+  return utils::ProductRegistryKey(parameters.ProductId(), utils::MajorVersion(parameters.ProductVersion()));
+}
+
+// The download of one worker with its progress reports; NoError only with the whole file there.
+Config_ErrorHandle DownloadWithReports(core::FrameworkCore* core, htmlui::ScriptCallback& callback,
+                                       const UpdateRequest& request, const std::wstring& target,
+                                       ProgressRecord& record) {
+  ReporterArgs args;
+  args.external = core->external;
+  args.callback = &callback;
+  args.record = &record;
+  args.item = request.url;
+  ReporterThread reporter;
+  reporter.Start(DownloadProgressReporter, &args);
+  Config_ErrorHandle result = DownloadFile(core, request.url, target, request.isSecure, request.isResume);
+  if (result == Config_ErrorHandle::NoError) {
+    DeleteUrlCacheEntryW(request.url.c_str());
+    core->external->SetDownloadCurrent(ReadProgressProperty(core->external, L"downloadTotal"));
+    reporter.AwaitReported();
+  } else {
+    record.status = static_cast<LONG>(result);
+  }
+  reporter.Join();
+  return result;
+}
+
+void FinalCallback(core::FrameworkCore* core, htmlui::ScriptCallback& callback, ProgressRecord& record,
+                   Config_ErrorHandle result) {
+  record.status = static_cast<LONG>(result);
+  core->external->SetDownloadCurrent(0);
+  core->external->SetDownloadTotal(1);
+  if (!core->workers->Closing())
+    callback.Call({static_cast<int>(record.status), static_cast<int>(record.total), static_cast<int>(record.current)});
+}
+
+// The self-update hands over to the launcher only with a whole, verified new stub: anything
+// else leaves neither a file nor a value the launcher would act on.
+Config_ErrorHandle UpdateSelf(core::FrameworkCore* core, htmlui::ScriptCallback& callback, const UpdateRequest& request,
+                              ProgressRecord& record) {
+  std::wstring exe = RunningStubPath();
+  size_t slash = exe.find_last_of(L'\\');
+  std::wstring name = core::UpdateStubName(request.url, exe.substr(slash + 1));
+  if (exe.empty() || slash == std::wstring::npos || name.empty()) {
+    FrameworkLogError(core, L"SelfUpdateThreadFunc: no file name in %s", request.url.c_str());
+    return Config_ErrorHandle::Failure;
+  }
+  std::wstring target = exe.substr(0, slash + 1) + name;
+  std::wstring key = ProductKey(core);
+  Config_ErrorHandle result = DownloadWithReports(core, callback, request, target, record);
+  if (result == Config_ErrorHandle::NoError) {
+    core->parameters->exitCode = core::kSelfUpdateExitCode;
+    utils::WriteRegistryString(key, L"update_stub_name", name, false);
+    utils::WriteRegistryString(key, L"selfupdate_code", utils::FormatWide(L"%d", core::kSelfUpdateExitCode), false);
+  } else {
+    if (result != Config_ErrorHandle::Abort)
+      FrameworkLogError(core, L"Download fail, download path : %s, download result : %x", target.c_str(),
+                        static_cast<int>(result));
+    DeleteFileW(target.c_str());
+    utils::DeleteRegistryValue(key, L"update_stub_name", false);
+    utils::DeleteRegistryValue(key, L"selfupdate_code", false);
+  }
+  FrameworkLogDebug(core, L"Download %s finished.", request.url.c_str());
+  return result;
+}
+
+Config_ErrorHandle UpdateList(core::FrameworkCore* core, htmlui::ScriptCallback& callback, const UpdateRequest& request,
+                              ProgressRecord& record) {
+  if (!core->workers->Closing()) core->external->SetStopRequested(false);
+  std::wstring temp = InstallerListTempPath(request.path);
+  Config_ErrorHandle result = DownloadWithReports(core, callback, request, temp, record);
+  if (result == Config_ErrorHandle::NoError && temp != request.path) {
+    if (!MoveFileExW(temp.c_str(), request.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      FrameworkLogError(core, L"Update installerlist: moving %s failed: %lu", temp.c_str(), GetLastError());
+      return Config_ErrorHandle::Failure;
+    }
+  }
+  if (result == Config_ErrorHandle::NoError)
+    FrameworkLogDebug(core, L"Update installerlist %s finished to %s", request.url.c_str(), request.path.c_str());
+  return result;
+}
+
+DWORD WINAPI UpdateThreadFunc(void* argument) {
+  std::unique_ptr<UpdateRequest> request(static_cast<UpdateRequest*>(argument));
+  core::FrameworkCore* core = request->owner->Core();
+  bool self = request->path.empty();
+  MultithreadedApartment apartment;
+  htmlui::ScriptCallback callback;
+  HRESULT hr = callback.Attach(request->callbackStream);
+  request->callbackStream = nullptr;
+  if (FAILED(hr)) {
+    FrameworkLogError(core,
+                      self ? L"SelfUpdateThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x"
+                           : L"UpdateInstallerListThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
+                      hr);
+    return 0;
+  }
+  ProgressRecord record;
+  Config_ErrorHandle result =
+      self ? UpdateSelf(core, callback, *request, record) : UpdateList(core, callback, *request, record);
+  FinalCallback(core, callback, record, result);
+  return 0;
+}
+
+HRESULT StartUpdateWorker(UpdateRequest* request, IDispatch* callback, const wchar_t* tag) {
+  core::FrameworkCore* core = request->owner->Core();
+  HRESULT hr = htmlui::MarshalScriptCallback(callback, &request->callbackStream);
+  if (FAILED(hr)) {
+    FrameworkLogError(core, L"%s: CoMarshalInterThreadInterfaceInStream failed with %x", tag, hr);
+    delete request;
+    return hr;
+  }
+  if (core->workers->Start(UpdateThreadFunc, request)) return S_OK;
+  CoReleaseMarshalData(request->callbackStream);
+  request->callbackStream->Release();
+  delete request;
+  if (core->workers->Closing()) return S_OK;
+  FrameworkLogError(core, L"%s: the worker could not be started", tag);
+  return E_FAIL;
+}
+
+}  // namespace
+
+std::wstring InstallerListTempPath(const std::wstring& path) {
+  size_t dot = path.rfind(L'.');
+  size_t slash = path.find_last_of(L"\\/");
+  if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return path;
+  return path.substr(0, dot) + L"__NEW_FILE__" + path.substr(dot);
+}
+
+}  // namespace stubframework::setup
 
 namespace stubframework {
 
-// Placeholder, replaced by this module's own method in the issue that builds it.
-HRESULT ExternalMethods::IsSkipSelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result) { return NotBuilt(flags, params, result); }
-// Placeholder, replaced by this module's own method in the issue that builds it.
-HRESULT ExternalMethods::IsNeedSelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result) { return NotBuilt(flags, params, result); }
-// Placeholder, replaced by this module's own method in the issue that builds it.
-HRESULT ExternalMethods::IsSilentLaunchStub(WORD flags, DISPPARAMS* params, VARIANT* result) { return NotBuilt(flags, params, result); }
-// Placeholder, replaced by this module's own method in the issue that builds it.
-HRESULT ExternalMethods::SelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result) { return NotBuilt(flags, params, result); }
-// Placeholder, replaced by this module's own method in the issue that builds it.
-HRESULT ExternalMethods::InitDownloadSize(WORD flags, DISPPARAMS* params, VARIANT* result) { return NotBuilt(flags, params, result); }
-// Placeholder, replaced by this module's own method in the issue that builds it.
-HRESULT ExternalMethods::UpdateInstallerList(WORD flags, DISPPARAMS* params, VARIANT* result) { return NotBuilt(flags, params, result); }
+HRESULT ExternalMethods::IsSkipSelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
+  if (FAILED(hr)) return hr;
+  bool skip = core::HasArgument(GetCommandLineW(), L"update=0");
+  core::FrameworkLogDebug(core_, L"EMIsSkipUpdate Result: %s", skip ? L"skipUpdate" : L"update");
+  SetResultBool(result, skip);
+  return S_OK;
+}
+
+HRESULT ExternalMethods::IsNeedSelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR});
+  if (FAILED(hr)) return hr;
+  bool need = !utils::VerifyFileWithMeta(setup::RunningStubPath(), ArgumentText(params, 0) + L".meta");
+  core::FrameworkLogDebug(core_, L"EMIsNeedSelfUpdate Result: %s", need ? L"need update" : L"not need update");
+  SetResultBool(result, need);
+  return S_OK;
+}
+
+HRESULT ExternalMethods::IsSilentLaunchStub(WORD flags, DISPPARAMS* params, VARIANT* result) {
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
+  if (FAILED(hr)) return hr;
+  bool silent = false;
+  for (const std::wstring& argument : core::SplitCommandLine(GetCommandLineW()))
+    silent = silent || _wcsicmp(argument.c_str(), L"/QN") == 0;
+  core::FrameworkLogDebug(core_, L"EMIsSilentLaunchStub Result: %s", silent ? L"launch silently" : L"launch normal");
+  SetResultBool(result, silent);
+  return S_OK;
+}
+
+HRESULT ExternalMethods::SelfUpdate(WORD flags, DISPPARAMS* params, VARIANT*) {
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_DISPATCH});
+  if (FAILED(hr)) return hr;
+  auto* request = new setup::UpdateRequest;
+  request->owner = this;
+  request->url = ArgumentText(params, 0);
+  return setup::StartUpdateWorker(request, Argument(params, 1).pdispVal, L"ZSUpdateSelf");
+}
+
+HRESULT ExternalMethods::UpdateInstallerList(WORD flags, DISPPARAMS* params, VARIANT*) {
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_DISPATCH});
+  if (FAILED(hr)) return hr;
+  auto* request = new setup::UpdateRequest;
+  request->owner = this;
+  request->url = ArgumentText(params, 0);
+  request->path = ArgumentText(params, 1);
+  VARIANT_BOOL isSecure = Argument(params, 2).boolVal;
+  VARIANT_BOOL isResume = Argument(params, 3).boolVal;
+  request->isSecure = isSecure == VARIANT_TRUE;
+  request->isResume = isResume == VARIANT_TRUE;
+  core::FrameworkLogDebug(core_, L"EMUpdateInstallerList %s %s %d %d", request->url.c_str(), request->path.c_str(),
+                          isSecure, isResume);
+  if (request->path.empty()) {
+    delete request;
+    return E_INVALIDARG;
+  }
+  hr = setup::StartUpdateWorker(request, Argument(params, 4).pdispVal, L"EMUpdateInstallerList");
+  if (SUCCEEDED(hr)) core::FrameworkLogDebug(core_, L"EMUpdateInstallerList -- Finish");
+  return hr;
+}
+
+HRESULT ExternalMethods::InitDownloadSize(WORD flags, DISPPARAMS* params, VARIANT*) {
+  core::FrameworkLogDebug(core_, L"EMInitDownloadSize");
+  HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR, VT_BOOL});
+  if (FAILED(hr)) return hr;
+  std::wstring url = ArgumentText(params, 0);
+  std::wstring temp = ArgumentText(params, 1) + L".temp";
+  if (Argument(params, 2).boolVal == VARIANT_TRUE) analytics::TokenizeUrl(url);
+  std::unique_ptr<downloader::ILogger, void (*)(downloader::ILogger*)> logger(
+      debug::DownloadLogger::Create(core_->log), [](downloader::ILogger* object) { object->Release(); });
+  if (logger) {
+    // The probe's own flag: a download running on a worker meanwhile goes on.
+    core::DownloadCallback callback(core_->external, true);
+    downloader::DownloadUrlToFile(url.c_str(), temp.c_str(), &callback, logger.get());
+  }
+  DeleteFileW(temp.c_str());
+  return S_OK;
+}
 
 }  // namespace stubframework

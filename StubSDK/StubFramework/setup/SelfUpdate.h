@@ -1,0 +1,14 @@
+#pragma once
+// The self-update and installer-list workers and the size probe of the page's download list.
+// Both workers download through DownloadFile with a progress reporter and make one final
+// callback. The self-update hands over to the launcher (exit code 197800, "update_stub_name")
+// only after a download that ended with NoError; the list replaces its file only then.
+#include <string>
+
+namespace stubframework::setup {
+
+// path with "__NEW_FILE__" before the last "." of its file name (path itself when the file name
+// has no ".").
+std::wstring InstallerListTempPath(const std::wstring& path);
+
+}  // namespace stubframework::setup

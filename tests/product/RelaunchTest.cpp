@@ -1,0 +1,162 @@
+// The launcher protocol with real processes under Wine: the built stub as launcher, its copy and
+// the replacer; for the self-update cycle the script host (the same core with a page script) is
+// the launcher and its user-interface copy, which calls selfUpdate.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <regex>
+#include <vector>
+
+#include "core/Digest.h"
+#include "core/Registry.h"
+#include "core/WorkingFolders.h"
+#include "support/TestSupport.h"
+
+using testsupport::RunAndWait;
+
+namespace {
+
+const wchar_t kProductSubkey[] = L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77";
+
+class RelaunchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kProductSubkey);
+    ASSERT_TRUE(stubframework::utils::GetTempSubfolder(L"HLVN_log", logFolder_));
+    stubframework::utils::DeleteFolderTree(logFolder_);
+    ASSERT_TRUE(stubframework::utils::GetLongTempPath(temp_));
+    launcher_ = scratch_.File(L"Launch Me.exe");
+    ASSERT_TRUE(CopyFileW((testsupport::ProgramFolder() + L"HalvernSetup.exe").c_str(), launcher_.c_str(), FALSE));
+  }
+  void TearDown() override { testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kProductSubkey); }
+
+  // The command line the user-interface process logged, from the one log copy of the run.
+  std::string LoggedCommandLine() {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((logFolder_ + L"installer_log_*.txt").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return "(no log)";
+    FindClose(find);
+    std::string log = testsupport::ReadFileBytes(logFolder_ + data.cFileName);
+    std::smatch line;
+    return std::regex_search(log, line, std::regex("DEBUG\\] command line : (.*)\r\n")) ? line[1].str() : "(none)";
+  }
+
+  // Copies of the launcher left in folders of the temporary directory other than the scratch one.
+  int LeftCopies(const wchar_t* name = L"Launch Me.exe") {
+    int count = 0;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((temp_ + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    do {
+      std::wstring folder = temp_ + data.cFileName + L"\\";
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && folder != scratch_.File(L"") &&
+          testsupport::PathExists(folder + name))
+        ++count;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return count;
+  }
+
+  testsupport::ScratchFolder scratch_;
+  std::wstring logFolder_, temp_, launcher_;
+};
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+}  // namespace
+
+TEST_F(RelaunchTest, TheLauncherRunsACopyWithTheRawTailAndItsPathWaitsAndRemovesIt) {
+  const std::wstring quoted = L"\"" + launcher_ + L"\"";
+  // A program path without blanks, unquoted on the command line.
+  const std::wstring plain = scratch_.File(L"Plain.exe");
+  ASSERT_EQ(plain.find(L' '), std::wstring::npos);
+  ASSERT_TRUE(CopyFileW(launcher_.c_str(), plain.c_str(), FALSE));
+  const struct {
+    std::wstring program;
+    std::wstring commandLine;
+    std::string received;  // empty: no relaunch, the command line itself
+  } cases[] = {
+      {launcher_, quoted + L" /foo bar", " /foo bar run=1 shortcut=" + Narrow(quoted)},
+      {plain, plain + L" /foo bar", " /foo bar run=1 shortcut=\"" + Narrow(plain) + "\""},
+      {launcher_, quoted + L" /foo shortcut=C:\\x.exe update=0 bar",
+       " /foo bar run=1 shortcut=" + Narrow(quoted)},
+      {launcher_, L"run=1 /x", " /x run=1 shortcut=" + Narrow(quoted)},
+      {launcher_, quoted + L" RUN=1 /x", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.commandLine));
+    stubframework::utils::DeleteFolderTree(logFolder_);
+    testsupport::ProcessResult result = RunAndWait(c.program, c.commandLine, 60000);
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(LoggedCommandLine(), c.received.empty() ? Narrow(c.commandLine) : c.received);
+    EXPECT_EQ(LeftCopies(), 0);
+    EXPECT_EQ(LeftCopies(L"Plain.exe"), 0);
+  }
+}
+
+TEST_F(RelaunchTest, ALocalRedirectionBesideTheStubEndsItWithOneAtOnce) {
+  for (bool folder : {false, true}) {
+    std::wstring local = launcher_ + L".local";
+    ASSERT_TRUE(folder ? CreateDirectoryW(local.c_str(), nullptr) != FALSE : testsupport::WriteFileBytes(local, ""));
+    for (const wchar_t* arguments : {L"", L" run=1"}) {
+      testsupport::ProcessResult result = RunAndWait(launcher_, L"\"" + launcher_ + L"\"" + arguments, 60000);
+      ASSERT_TRUE(result.finished);
+      EXPECT_EQ(result.exitCode, 1u) << folder;
+    }
+    folder ? RemoveDirectoryW(local.c_str()) : DeleteFileW(local.c_str());
+  }
+  EXPECT_EQ(LeftCopies(), 0);
+  EXPECT_FALSE(testsupport::PathExists(logFolder_));
+}
+
+TEST_F(RelaunchTest, ASelfUpdateCyclePutsTheNewStubAtTheLaunchLocation) {
+  const char* serversFile = getenv("HALVERN_TEST_SERVERS");
+  ASSERT_TRUE(serversFile && *serversFile) << "the download_servers fixture sets HALVERN_TEST_SERVERS";
+  std::string servers = testsupport::ReadFileBytes(L"Z:" + std::regex_replace(
+      std::wstring(serversFile, serversFile + strlen(serversFile)), std::wregex(L"/"), L"\\"));
+  std::smatch port, docroot;
+  ASSERT_TRUE(std::regex_search(servers, port, std::regex("nginx_port=(\\d+)")));
+  ASSERT_TRUE(std::regex_search(servers, docroot, std::regex("docroot=([^\r\n]+)")));
+  std::wstring www = L"Z:" + std::regex_replace(std::wstring(docroot[1].first, docroot[1].second), std::wregex(L"/"),
+                                                L"\\") + L"\\relaunch\\";
+  CreateDirectoryW(www.c_str(), nullptr);
+
+  // The newer stub: the built one with a different tail, published with its ".meta", under the
+  // running program's own name, so it arrives as script_host_update.exe.
+  std::string newer = testsupport::ReadFileBytes(testsupport::ProgramFolder() + L"HalvernSetup.exe") + "newer build";
+  std::string meta(8, '\0');
+  uint64_t length = newer.size();
+  memcpy(&meta[0], &length, 8);
+  for (size_t at = 0; at < newer.size(); at += 1 << 20) {
+    uint8_t digest[20];
+    ASSERT_TRUE(stubframework::utils::ComputeDigest(stubframework::utils::DigestKind::Sha1,
+                                                    reinterpret_cast<const uint8_t*>(newer.data()) + at,
+                                                    std::min<size_t>(1 << 20, newer.size() - at), digest));
+    meta.append(reinterpret_cast<char*>(digest), 20);
+  }
+  ASSERT_TRUE(testsupport::WriteFileBytes(www + L"script_host.exe", newer));
+  ASSERT_TRUE(testsupport::WriteFileBytes(www + L"script_host.exe.meta", meta));
+
+  std::wstring launcher = scratch_.File(L"script_host.exe");
+  std::string original = testsupport::ReadFileBytes(testsupport::ProgramFolder() + L"script_host.exe");
+  ASSERT_TRUE(testsupport::WriteFileBytes(launcher, original));
+  std::wstring script = scratch_.File(L"cycle.js");
+  std::string url = "http://127.0.0.1:" + port[1].str() + "/relaunch/script_host.exe";
+  ASSERT_TRUE(testsupport::WriteFileBytes(script,
+      "window.external.selfUpdate('" + url + "', function (result) {\n"
+      "  if (result !== 10) host.exit(result === 0 && window.external.isSkipSelfUpdate() === false ? 0 : 1);\n"
+      "});\n"));
+
+  testsupport::ProcessResult result = RunAndWait(launcher, L"\"" + launcher + L"\" \"" + script + L"\"", 120000);
+  ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0u);
+  // The replacer waits for the launcher to end, then puts itself in place.
+  for (int waited = 0; testsupport::ReadFileBytes(launcher) != newer && waited < 60000; waited += 100) Sleep(100);
+  EXPECT_TRUE(testsupport::ReadFileBytes(launcher) == newer);
+  EXPECT_FALSE(testsupport::PathExists(launcher + L".new"));
+  std::wstring value;
+  EXPECT_FALSE(testsupport::ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"update_stub_name", value)) << value;
+  EXPECT_FALSE(testsupport::ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"selfupdate_code", value)) << value;
+}
