@@ -20,6 +20,7 @@
 #include "core/TextFormat.h"
 #include "htmlui/HtmlExternal.h"
 #include "htmlui/ScriptCallback.h"
+#include "methods/LaunchMethods.h"
 #include "product/MyExternalMethods.h"
 #include "support/TestSupport.h"
 
@@ -125,6 +126,35 @@ DWORD WINAPI TestWorkerThreadFunc(void* parameter) {
   return 0;
 }
 
+// Stands in for the restart of Windows, which no scenario may cause: records the call and
+// whether the shutdown privilege was enabled when it came ("flags reason enabled|disabled;").
+std::wstring g_restartCalls;
+
+BOOL WINAPI RecordRestart(UINT flags, DWORD reason) {
+  bool enabled = false;
+  HANDLE token = nullptr;
+  LUID shutdown = {};
+  if (LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &shutdown) &&
+      OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    DWORD size = 0;
+    GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (size && GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) {
+      const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+      for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+        if (entry.Luid.LowPart == shutdown.LowPart && entry.Luid.HighPart == shutdown.HighPart)
+          enabled = (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+      }
+    }
+    CloseHandle(token);
+  }
+  wchar_t line[64];
+  swprintf(line, 64, L"0x%x 0x%lx %ls;", flags, static_cast<unsigned long>(reason), enabled ? L"enabled" : L"disabled");
+  g_restartCalls += line;
+  return TRUE;
+}
+
 struct DialogAnswer {
   DWORD processId;
   std::wstring action;
@@ -174,7 +204,7 @@ class HostObject : public NamedDispatch {
   explicit HostObject(stubframework::core::HtmlExternal* external)
       : NamedDispatch({L"exit", L"log", L"startWorker", L"dispIdOf", L"methodNames", L"sleep", L"answerDialog",
                        L"logText", L"getMember", L"putMember", L"testServers", L"endRun", L"copyFile", L"readText",
-                       L"setTimeLimit"}),
+                       L"setTimeLimit", L"restartCalls"}),
         external_(external) {}
 
   stubframework::core::FrameworkCore* core = nullptr;
@@ -252,11 +282,16 @@ class HostObject : public NamedDispatch {
       g_timeLimitMs = static_cast<DWORD>(seconds) * 1000;
       return S_OK;
     }
+    // readText(path) reads UTF-8, readText(path, "utf-16") what programs such as the test
+    // installer write.
     if (name == L"readText") {
       std::string bytes = testsupport::ReadFileBytes(TextArgument(params, 0));
+      std::wstring text = params && params->cArgs > 1 && TextArgument(params, 1) == L"utf-16"
+                              ? std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2)
+                              : stubframework::utils::Utf8ToWide(bytes);
       if (result) {
         result->vt = VT_BSTR;
-        result->bstrVal = SysAllocString(stubframework::utils::Utf8ToWide(bytes).c_str());
+        result->bstrVal = SysAllocString(text.c_str());
       }
       return S_OK;
     }
@@ -296,6 +331,13 @@ class HostObject : public NamedDispatch {
       DISPID putId = DISPID_PROPERTYPUT;
       DISPPARAMS value = {&params->rgvarg[0], &putId, 1, 1};
       return external_->InvokeEx(id, 0, DISPATCH_PROPERTYPUT, &value, nullptr, nullptr, nullptr);
+    }
+    if (name == L"restartCalls") {
+      if (result) {
+        result->vt = VT_BSTR;
+        result->bstrVal = SysAllocString(g_restartCalls.c_str());
+      }
+      return S_OK;
     }
     if (name == L"methodNames") {
       std::wstring names;
@@ -516,6 +558,7 @@ int wmain() {
     fwprintf(stderr, L"usage: script_host.exe [stub arguments...] file.js [file.js...]\n");
     return kSetUpFailure;
   }
+  stubframework::methods::SetRestartWindowsFunction(RecordRestart);
   CoInitialize(nullptr);
   using namespace stubframework::core;
   FrameworkCore* core = CreateFrameworkCore();

@@ -33,3 +33,13 @@ foreach(test ${HALVERN_INSTALL_TESTS})
     "HALVERN_INSTALL_FIXTURES=${HALVERN_INSTALL_FIXTURES_WINDOWS}")
 endforeach()
 add_dependencies(setup_tests install_probe)
+
+# The launch scenarios start the test installer program and read and clear the resume record;
+# the launch tests plant it where a program could be looked for.
+file(GLOB HALVERN_LAUNCH_SCENARIOS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/methods/scripts/launch_*.js)
+foreach(script ${HALVERN_LAUNCH_SCENARIOS})
+  get_filename_component(scriptName ${script} NAME_WE)
+  set_property(TEST script_methods_${scriptName} APPEND PROPERTY FIXTURES_REQUIRED install_fixtures)
+  set_property(TEST script_methods_${scriptName} APPEND PROPERTY RESOURCE_LOCK resume_manager_record)
+endforeach()
+add_dependencies(methods_tests install_probe)

@@ -1,0 +1,231 @@
+// The launch and reboot methods: the relaunch command after a restart, the keys and command lines
+// of the launch-on-exit programs, and the registry views and programs the methods touch. The
+// resumed-run and dialog paths run as script scenarios (scripts/launch_*.js).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/FrameworkCore.h"
+#include "methods/ExternalMethods.h"
+#include "methods/LaunchMethods.h"
+#include "support/TestSupport.h"
+
+using namespace stubframework;
+
+namespace {
+
+const wchar_t kRunOnce[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const wchar_t kTestKey[] = L"Software\\HalvernLaunchTest";
+const wchar_t kGuid[] = L"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
+
+bool ReadValue(REGSAM view, const std::wstring& subkey, const std::wstring& name, std::wstring& value) {
+  wchar_t buffer[512] = {};
+  DWORD size = sizeof(buffer) - sizeof(wchar_t);
+  DWORD flags = RRF_RT_REG_SZ | (view == KEY_WOW64_32KEY ? RRF_SUBKEY_WOW6432KEY : RRF_SUBKEY_WOW6464KEY);
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, subkey.c_str(), name.c_str(), flags, nullptr, buffer, &size) != ERROR_SUCCESS)
+    return false;
+  value = buffer;
+  return true;
+}
+
+bool WriteValue(REGSAM view, const std::wstring& subkey, const std::wstring& name, DWORD type, const void* data,
+                DWORD size) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
+    return false;
+  bool written = RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return written;
+}
+
+bool WriteText(REGSAM view, const std::wstring& subkey, const std::wstring& name, const std::wstring& text) {
+  return WriteValue(view, subkey, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void DeleteValue(REGSAM view, const std::wstring& subkey, const std::wstring& name) {
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_SET_VALUE | view, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueW(key, name.c_str());
+  RegCloseKey(key);
+}
+
+// A core with what the methods use, the method object, and the HKLM values a test wrote removed.
+class LaunchMethodsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    core_.log = new debug::InstallerLog;
+    core_.parameters = &parameters_;
+    core_.external = new core::HtmlExternal(&parameters_);
+    methods_ = new ExternalMethods(&core_);
+  }
+  void TearDown() override {
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
+      for (const wchar_t* name : {L"HLVN_77", L"HalvernLaunchTestOther"}) DeleteValue(view, kRunOnce, name);
+    testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, kTestKey);
+    delete methods_;
+    core_.external->Release();
+    delete core_.log;
+  }
+  bool Logged(const std::string& line) {
+    return testsupport::ReadFileBytes(core_.log->FilePath()).find(line + "\r\n") != std::string::npos;
+  }
+  // A method called the way the script engine calls it, with string arguments in script order.
+  HRESULT Call(ScriptMethod method, WORD flags, const std::vector<std::wstring>& arguments, VARIANT* result) {
+    std::vector<VARIANT> variants(arguments.size());
+    for (size_t i = 0; i < arguments.size(); ++i) {
+      VARIANT& variant = variants[arguments.size() - 1 - i];
+      variant.vt = VT_BSTR;
+      variant.bstrVal = SysAllocString(arguments[i].c_str());
+    }
+    DISPPARAMS params = {variants.data(), nullptr, static_cast<UINT>(variants.size()), 0};
+    HRESULT hr = (methods_->*method)(flags, &params, result);
+    for (VARIANT& variant : variants) VariantClear(&variant);
+    return hr;
+  }
+
+  core::StubParameters parameters_;
+  core::FrameworkCore core_;
+  ExternalMethods* methods_ = nullptr;
+};
+
+}  // namespace
+
+TEST(RunOnceEntry, NamesTheProductAndQuotesTheStubTheUserStarted) {
+  EXPECT_EQ(methods::RunOnceValueName(L"HLVN", L"77.0.16479.0"), L"HLVN_77");
+  EXPECT_EQ(methods::RunOnceValueName(L"X", L"5"), L"X_5");
+  const struct {
+    const wchar_t* commandLine;
+    const wchar_t* resume;
+    const wchar_t* command;
+  } cases[] = {
+      {L"C:\\T\\stub.exe run=1 shortcut=C:\\Dl\\setup.exe", L"INSTALLING", L"\"C:\\Dl\\setup.exe\" RESUME=INSTALLING"},
+      {L"C:\\T\\stub.exe run=1", L"DOWNLOADING", L"\"\" RESUME=DOWNLOADING"},
+      {L"stub.exe \"shortcut=C:\\My Files\\setup.exe\"", L"x", L"\"C:\\My Files\\setup.exe\" RESUME=x"},
+      {L"stub.exe Shortcut=C:\\Dl\\setup.exe", L"INSTALLING", L"\"\" RESUME=INSTALLING"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(methods::RunOnceCommand(c.commandLine, c.resume), c.command) << c.commandLine;
+}
+
+TEST(LaunchOnExitKeys, AcceptOnlyAGuidThatIsAWholeKeyComponent) {
+  const std::wstring guid = kGuid;
+  const struct {
+    std::wstring launchOnExit, guid;
+    const wchar_t* parent;  // null: refused
+  } cases[] = {
+      {L"Vendor\\Apps\\" + guid, guid, L"Software\\Vendor\\Apps"},
+      {L"Vendor\\" + guid + L"\\List", guid, L"Software\\Vendor"},
+      {guid, guid, L"Software"},
+      {L"Vendor\\" + guid + L"\\" + guid, guid, L"Software\\Vendor"},
+      {L"Microsoft", L"Microsoft", nullptr},
+      {L"Vendor\\Microsoft\\Apps", L"Microsoft", nullptr},
+      {L"Vendor\\Apps\\x" + guid, guid, nullptr},
+      {L"Vendor\\Apps\\" + guid + L"x", guid, nullptr},
+      {L"app.exe--id=" + guid, guid, nullptr},
+      {L"Vendor\\Apps", guid, nullptr},
+      {L"Vendor\\{" + guid + L"}", L"{" + guid + L"}", nullptr},
+      {L"Vendor\\0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1FG", L"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1FG", nullptr},
+      {L"Vendor\\0F1E2D3C-4B5A-6978-8796+A5B4C3D2E1F0", L"0F1E2D3C-4B5A-6978-8796+A5B4C3D2E1F0", nullptr},
+      {L"", L"", nullptr},
+  };
+  for (const auto& c : cases) {
+    std::wstring appsKey, parentKey;
+    EXPECT_EQ(methods::LaunchOnExitKeys(c.launchOnExit, c.guid, appsKey, parentKey), c.parent != nullptr)
+        << testing::PrintToString(c.launchOnExit);
+    EXPECT_EQ(appsKey, L"Software\\" + c.launchOnExit);
+    if (c.parent) {
+      EXPECT_EQ(parentKey, c.parent) << testing::PrintToString(c.launchOnExit);
+    }
+  }
+}
+
+TEST(SplitRegApp, PassesEachArgumentAfterABlankWithoutItsQuotes) {
+  const struct {
+    const wchar_t* commandLine;
+    const wchar_t* file;  // null: refused
+    const wchar_t* parameters;
+  } cases[] = {
+      {L"\"C:\\Program Files\\P\\p.exe\" /quiet \"a b\"", L"C:\\Program Files\\P\\p.exe", L" /quiet a b"},
+      {L"C:\\P\\p.exe", L"C:\\P\\p.exe", L""},
+      {L"p.exe  x\ty", L"p.exe", L" x y"},
+      {L"", nullptr, nullptr},
+      {L" \t ", nullptr, nullptr},
+      {L"\"\" /quiet", nullptr, nullptr},
+  };
+  for (const auto& c : cases) {
+    std::wstring file, parameters;
+    ASSERT_EQ(methods::SplitRegApp(c.commandLine, file, parameters), c.file != nullptr) << c.commandLine;
+    if (!c.file) continue;
+    EXPECT_EQ(file, c.file);
+    EXPECT_EQ(parameters, c.parameters);
+  }
+}
+
+TEST_F(LaunchMethodsTest, CollectRegAppsReadsTheRegAppStringsOfThe32BitView) {
+  const std::wstring apps = std::wstring(kTestKey) + L"\\Apps";
+  const DWORD number = 1;
+  ASSERT_TRUE(WriteText(KEY_WOW64_32KEY, apps, L"regApp1", L"\"C:\\P\\one.exe\" /quiet"));
+  ASSERT_TRUE(WriteText(KEY_WOW64_32KEY, apps, L"RegApp3", L"capital.exe"));
+  ASSERT_TRUE(WriteText(KEY_WOW64_32KEY, apps, L"other", L"other.exe"));
+  ASSERT_TRUE(WriteValue(KEY_WOW64_32KEY, apps, L"regAppNumber", REG_DWORD, &number, sizeof(number)));
+  ASSERT_TRUE(WriteText(KEY_WOW64_32KEY, apps, L"regApp2", L"two.exe"));
+  ASSERT_TRUE(WriteText(KEY_WOW64_64KEY, apps, L"regApp64", L"sixty-four.exe"));
+  // The registry ignores the case of value names; the "regApp" prefix does not.
+  std::vector<std::wstring> collected = methods::CollectRegApps(apps);
+  std::sort(collected.begin(), collected.end());
+  EXPECT_EQ(collected, (std::vector<std::wstring>{L"\"C:\\P\\one.exe\" /quiet", L"two.exe"}));
+  EXPECT_TRUE(methods::CollectRegApps(std::wstring(kTestKey) + L"\\Missing").empty());
+}
+
+// The relaunch belongs to the machine's own start list; another program's entry there is not ours.
+TEST_F(LaunchMethodsTest, RunOnceValueIsWrittenAndRemovedInThe64BitViewAlone) {
+  ASSERT_EQ(Call(&ExternalMethods::RunAfterReboot, DISPATCH_METHOD, {L"DOWNLOADING"}, nullptr), S_OK);
+  std::wstring value;
+  ASSERT_TRUE(ReadValue(KEY_WOW64_64KEY, kRunOnce, L"HLVN_77", value));
+  EXPECT_EQ(value, L"\"\" RESUME=DOWNLOADING");
+  EXPECT_FALSE(ReadValue(KEY_WOW64_32KEY, kRunOnce, L"HLVN_77", value));
+  EXPECT_TRUE(Logged("EMRunAfterReboot") && Logged("EMRunAfterReboot DOWNLOADING"));
+
+  ASSERT_TRUE(WriteText(KEY_WOW64_64KEY, kRunOnce, L"HalvernLaunchTestOther", L"other.exe"));
+  ASSERT_TRUE(WriteText(KEY_WOW64_32KEY, kRunOnce, L"HLVN_77", L"thirty-two.exe"));
+  ASSERT_EQ(Call(&ExternalMethods::UndoRunAfterReboot, DISPATCH_METHOD, {}, nullptr), S_OK);
+  EXPECT_FALSE(ReadValue(KEY_WOW64_64KEY, kRunOnce, L"HLVN_77", value));
+  EXPECT_TRUE(ReadValue(KEY_WOW64_64KEY, kRunOnce, L"HalvernLaunchTestOther", value));
+  EXPECT_TRUE(ReadValue(KEY_WOW64_32KEY, kRunOnce, L"HLVN_77", value));
+  EXPECT_EQ(Call(&ExternalMethods::UndoRunAfterReboot, DISPATCH_METHOD, {}, nullptr), S_OK) << "nothing to remove";
+  EXPECT_TRUE(Logged("EMUndoRunAfterReboot"));
+}
+
+// A bare "cmd.exe" would be looked for in the current folder before the system folder.
+TEST_F(LaunchMethodsTest, ExecuteCommandStartsTheSystemShellNotOneInTheWorkingFolder) {
+  testsupport::ScratchFolder folder;
+  ASSERT_TRUE(CopyFileW((testsupport::ProgramFolder() + L"install_probe.exe").c_str(), folder.File(L"cmd.exe").c_str(),
+                        FALSE));
+  wchar_t previous[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(folder.Path().c_str()));
+  const std::wstring planted = folder.File(L"planted.txt"), real = folder.File(L"real.txt");
+  // The planted program records its command line to out=; the system shell runs the echo.
+  VARIANT result = {};
+  HRESULT hr = Call(&ExternalMethods::ExecuteCommand, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                    {L"out=" + planted + L" & echo done> " + real}, &result);
+  SetCurrentDirectoryW(previous);
+  ASSERT_EQ(hr, S_OK);
+  EXPECT_EQ(result.vt, VT_BOOL);
+  EXPECT_EQ(result.boolVal, VARIANT_TRUE);
+  for (int i = 0; i < 300 && !testsupport::PathExists(real) && !testsupport::PathExists(planted); ++i) Sleep(100);
+  EXPECT_TRUE(testsupport::PathExists(real));
+  EXPECT_FALSE(testsupport::PathExists(planted));
+
+  // Only the start of the shell is reported, not what the command did.
+  result = {};
+  ASSERT_EQ(Call(&ExternalMethods::ExecuteCommand, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {L"exit 1"}, &result), S_OK);
+  EXPECT_EQ(result.boolVal, VARIANT_TRUE);
+  EXPECT_TRUE(Logged("EMExecuteCommand: exit 1, result: success"));
+  // The shell may still hold the file it wrote while the scratch folder goes.
+  for (int i = 0; i < 50 && !DeleteFileW(real.c_str()); ++i) Sleep(100);
+}
