@@ -24,6 +24,7 @@
 using namespace stubframework;
 using namespace stubframework::setup;
 using testsupport::ReadFileBytes;
+using testsupport::RecordingCallback;
 using testsupport::ScratchFolder;
 
 namespace {
@@ -69,39 +70,6 @@ class InstallTest : public ::testing::Test {
   core::StubParameters parameters_;
   core::FrameworkCore core_;
   ScratchFolder scratch_;
-};
-
-// A script function as the install worker sees it: records the arguments of every call.
-class RecordingCallback : public IDispatch {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (iid != IID_IUnknown && iid != IID_IDispatch) return *object = nullptr, E_NOINTERFACE;
-    *object = this;
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                                   UINT*) override {
-    std::vector<int> values;
-    for (UINT i = params->cArgs; i > 0; --i) values.push_back(params->rgvarg[i - 1].lVal);
-    calls.push_back(values);
-    return S_OK;
-  }
-  std::vector<int> Final() const {
-    for (const auto& call : calls)
-      if (!call.empty() && call[0] != int(Config_ErrorHandle::Running)) return call;
-    return {};
-  }
-  int Finals() const {
-    int count = 0;
-    for (const auto& call : calls) count += !call.empty() && call[0] != int(Config_ErrorHandle::Running);
-    return count;
-  }
-  std::vector<std::vector<int>> calls;
 };
 
 }  // namespace
@@ -398,11 +366,7 @@ TEST_F(InstallTest, InstallMethodHidesTheWindowUnlessSilentAndCallsBackOnceAtThe
     DISPPARAMS params = {arguments, nullptr, 4, 0};
     ASSERT_EQ(methods.Install(DISPATCH_METHOD, &params, nullptr), S_OK) << c.file;
     EXPECT_EQ(IsWindowVisible(window) == FALSE, c.hidden) << c.parameters;
-    for (int i = 0; i < 3000 && callback.Finals() == 0; ++i) {
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-      Sleep(10);
-    }
+    callback.AwaitFinal(30000);
     ASSERT_TRUE(core_.workers->StopAndJoin(core_.external, core_.log, 60000));
     delete core_.workers;
     core_.workers = new WorkerSet;

@@ -1,8 +1,10 @@
 #pragma once
 // Helpers shared by the test programs.
 #include <windows.h>
+#include <oaidl.h>
 
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -55,5 +57,51 @@ bool ReadStringValue(HKEY root, const std::wstring& subkey, const std::wstring& 
 // change is visible, false when it did not become so.
 bool MakeFolderLink(const std::wstring& target, const std::wstring& link);
 bool RemoveFolderLink(const std::wstring& link);
+
+// A script function as a worker sees it: records the VT_I4 arguments of every call. Calls with
+// the first argument 10 (Running) are progress reports, every other one is a final call.
+class RecordingCallback : public IDispatch {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (iid != IID_IUnknown && iid != IID_IDispatch) return *object = nullptr, E_NOINTERFACE;
+    *object = this;
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    std::vector<int> values;
+    for (UINT i = params->cArgs; i > 0; --i) values.push_back(params->rgvarg[i - 1].lVal);
+    calls.push_back(values);
+    return S_OK;
+  }
+  std::vector<int> Final() const {
+    for (const auto& call : calls)
+      if (!call.empty() && call[0] != kRunning) return call;
+    return {};
+  }
+  int Finals() const {
+    int count = 0;
+    for (const auto& call : calls) count += !call.empty() && call[0] != kRunning;
+    return count;
+  }
+  // Serves the calling thread's messages (where marshalled calls arrive) until a final call came
+  // or timeoutMs passed.
+  void AwaitFinal(DWORD timeoutMs) {
+    for (DWORD waited = 0; waited < timeoutMs && Finals() == 0; waited += 10) {
+      MSG message;
+      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+      Sleep(10);
+    }
+  }
+  std::vector<std::vector<int>> calls;
+
+ private:
+  static constexpr int kRunning = 10;
+};
 
 }  // namespace testsupport

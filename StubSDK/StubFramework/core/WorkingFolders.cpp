@@ -115,11 +115,13 @@ bool IsBelowTempFolder(const std::wstring& path) {
   if (resolved.size() <= temp.size() || _wcsnicmp(resolved.c_str(), temp.c_str(), temp.size()) != 0)
     return false;
   // A linked folder on the way (anyone may make one in the temporary directory) leads anywhere.
-  for (size_t end = resolved.find(L'\\', temp.size()); end != std::wstring::npos;
-       end = resolved.find(L'\\', end + 1)) {
-    if (IsLink(resolved.substr(0, end))) return false;
-  }
-  return true;
+  return !HasLinkBelow(resolved, temp.size());
+}
+
+bool HasLinkBelow(const std::wstring& path, size_t baseLength) {
+  for (size_t end = path.find(L'\\', baseLength); end != std::wstring::npos; end = path.find(L'\\', end + 1))
+    if (end > baseLength && IsLink(path.substr(0, end))) return true;
+  return baseLength < path.size() && path.back() != L'\\' && IsLink(path);
 }
 
 }  // namespace stubframework::utils

@@ -34,4 +34,8 @@ namespace stubframework::utils {
 // anything outside it and anything through a link are refused.
 bool IsBelowTempFolder(const std::wstring& path);
 
+// True when an element of path after its first baseLength characters (the part below a folder
+// the caller trusts) is a linked folder: junction, symbolic link or any other reparse point.
+bool HasLinkBelow(const std::wstring& path, size_t baseLength);
+
 }  // namespace stubframework::utils

@@ -112,13 +112,15 @@ INT CALLBACK MsiProgressHandler(LPVOID context, UINT messageType, LPCWSTR messag
 
 void ResetMsiProgressCounter() { resetMessages = 0; }
 
-std::wstring InstallLogPath(core::FrameworkCore* core) {
+std::wstring TimestampedLogPath(core::FrameworkCore* core, const std::wstring& name, const wchar_t* extension) {
   std::wstring folder;
   if (!utils::GetTempSubfolder(core->parameters->ProductId() + L"_log", folder)) return L"";
   SYSTEMTIME now;
   GetSystemTime(&now);
-  return folder + utils::FormatWide(L"log_%4d%02d%02d%02d%02d%02d.txt", now.wYear, now.wMonth, now.wDay, now.wHour,
-                                    now.wMinute, now.wSecond);
+  return folder + name +
+         utils::FormatWide(L"%4d%02d%02d%02d%02d%02d", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                           now.wSecond) +
+         extension;
 }
 
 Config_ErrorHandle InstallMsi(core::FrameworkCore* core, const std::wstring& file, const std::wstring& parameters) {

@@ -40,9 +40,11 @@ INT CALLBACK MsiProgressHandler(LPVOID context, UINT messageType, LPCWSTR messag
 // Starts the handler's count of reset messages again, before each install.
 void ResetMsiProgressCounter();
 
+// "<temp>\<product id>_log\" + name + "<UTC yyyymmddhhmmss>" + extension: where the installers'
+// logs go. Empty when the folder cannot be made.
+std::wstring TimestampedLogPath(core::FrameworkCore* core, const std::wstring& name, const wchar_t* extension);
 // "<temp>\<product id>_log\log_<UTC yyyymmddhhmmss>.txt": the name an installer's log gets.
-// Empty when the folder cannot be made.
-std::wstring InstallLogPath(core::FrameworkCore* core);
+inline std::wstring InstallLogPath(core::FrameworkCore* core) { return TimestampedLogPath(core, L"log_", L".txt"); }
 
 // Installs file with MsiInstallProductW, logging to InstallLogPath; stores the installer's
 // answer in lastInstallError. UI level and handler are restored before it returns.
