@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "analytics/MachineIdentity.h"
 #include "core/CommandLine.h"
 #include "core/Registry.h"
 #include "core/TextFormat.h"
@@ -92,7 +93,10 @@ std::wstring DetectDefaultBrowser() {
 StubParameters::StubParameters() {
   std::wstring token = CreateRequestToken();
   if (!token.empty()) requestToken = token;
-  // Machine identity arrives with the machine identifier module; the placeholder stays until then.
+  // The placeholder set by the member stays when no identifier can be made.
+  HRESULT com = CoInitialize(nullptr);
+  analytics::GetMachineId(machineId);
+  if (SUCCEEDED(com)) CoUninitialize();
   architecture = DetectArchitecture();
   defaultBrowser = DetectDefaultBrowser();
   osName = DetectOsName();

@@ -23,5 +23,5 @@ checkEqual(host.dispIdOf("getProperty\u0000junk", 0), -1, "a method name followe
 checkEqual(host.dispIdOf("Download\u0000", fdexNameCaseInsensitive), -1, "also without regard to case");
 
 // Names not built yet answer E_NOTIMPL.
-checkThrows(function () { window.external.getMachineId(); }, E_NOTIMPL, "getMachineId");
+checkThrows(function () { window.external.updateInstallerList(); }, E_NOTIMPL, "updateInstallerList");
 finish();
