@@ -18,7 +18,7 @@ import zipfile
 SYSTEM_DLLS = {
     "advapi32.dll", "bcrypt.dll", "comctl32.dll", "comdlg32.dll", "crypt32.dll", "gdi32.dll", "kernel32.dll",
     "msi.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "rpcrt4.dll", "shell32.dll",
-    "shlwapi.dll", "urlmon.dll", "user32.dll", "version.dll", "winhttp.dll", "wininet.dll",
+    "setupapi.dll", "shlwapi.dll", "urlmon.dll", "user32.dll", "version.dll", "winhttp.dll", "wininet.dll",
 }
 VERSION = (77, 0, 16479, 0)
 
