@@ -1,26 +1,58 @@
 #pragma once
-// Client of the installer web service.
+// Client of the installer web service: the start and end reports of the run, the error report
+// that uploads the collected log files, and the count of user-activity reports still being sent.
+#include <windows.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace stubframework::core {
 
 class StubParameters;
+struct FrameworkCore;
 
 class Analytics {
  public:
-  explicit Analytics(StubParameters* parameters) : parameters_(parameters) {}
+  explicit Analytics(StubParameters* parameters);
+  virtual ~Analytics();
+  Analytics(const Analytics&) = delete;
+  Analytics& operator=(const Analytics&) = delete;
 
-  void ReportStart();
-  void ReportEnd();
-  void ReportError();
-  void AddReportAttachment(const std::wstring& path) { attachments_.push_back(path); }
-  void ClearAttachments() { attachments_.clear(); }
-  const std::vector<std::wstring>& Attachments() const { return attachments_; }
+  // Each blocks until its request is sent or has failed; true when it was sent.
+  virtual bool ReportStart();
+  virtual bool ReportEnd();
+  // Zips the attachments into a fresh temporary folder as log.zip, uploads it and removes the
+  // folder. False, creating nothing, without attachments.
+  virtual bool ReportError();
+  // The start (final false) or end report, then the error report when final and the status is
+  // 2. 0 when all of it was sent, 300 otherwise.
+  virtual int32_t ReportFinal(bool final);
+
+  // 202 when the file does not exist, 0 when added. Any thread.
+  int AddReportAttachment(const std::wstring& path);
+  void ClearAttachments();
+  std::vector<std::wstring> Attachments();
+
+  // User-activity reports run on threads of their own that use the core: each is counted from
+  // before its thread starts until it has ended its work.
+  void ActivityStarted();
+  void ActivityEnded();
+  // Waits up to boundMs for every counted activity; true when none is left.
+  bool WaitForActivities(DWORD boundMs);
 
  private:
+  bool SendReport(bool initial);
+
   StubParameters* parameters_;
   std::vector<std::wstring> attachments_;
+  CRITICAL_SECTION lock_;
+  CONDITION_VARIABLE activitiesEnded_;
+  long activities_ = 0;
 };
+
+// Adds path to the core's error-report attachments: 201 for a null path (checked first), 200 for
+// a null core, otherwise Analytics::AddReportAttachment's result.
+int AddReportAttachment(FrameworkCore* core, const wchar_t* path);
 
 }  // namespace stubframework::core

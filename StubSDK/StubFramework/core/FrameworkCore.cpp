@@ -68,12 +68,16 @@ bool StopFrameworkWorkers(FrameworkCore* core) {
 void ReleaseFrameworkCore(FrameworkCore* core) {
   if (!core) return;
   bool workersEnded = StopFrameworkWorkers(core);
+  // User-activity reports cannot be stopped, only awaited; one still sending after the bound is
+  // lost with the process.
+  bool activitiesEnded = core->analytics->WaitForActivities(kActivityWaitBoundMs);
+  if (!activitiesEnded) FrameworkLogError(core, L"User activity reports still running at the end of the run");
   int exitCode = SettleExitCode(*core->parameters);
-  // A worker still running uses the parameters, the external object, the method object and the
-  // log: end the process, with the code the entry point would end with, rather than free them.
-  if (!workersEnded) ExitProcess(exitCode == kSelfUpdateExitCode ? kSelfUpdateExitCode : 0);
+  // A worker or report still running uses the parameters, the external object, the method object
+  // and the log: end the process, with the code the entry point would end with, rather than free
+  // them.
+  if (!workersEnded || !activitiesEnded) ExitProcess(exitCode == kSelfUpdateExitCode ? kSelfUpdateExitCode : 0);
 
-  core->analytics->ClearAttachments();
   delete core->analytics;
   DestroyResourceFolder(core->resources);
   delete core->parameters;

@@ -19,6 +19,8 @@ namespace stubframework::core {
 constexpr const wchar_t kInstanceMutexName[] = L"VelmoraStubFramework";
 constexpr const wchar_t kWindowClassName[] = L"HTMLUI";
 constexpr int kSelfUpdateExitCode = 197800;
+// How long the release of the core waits for user-activity reports still being sent.
+constexpr DWORD kActivityWaitBoundMs = 10 * 1000;
 
 struct FrameworkCore {
   debug::InstallerLog* log = nullptr;
@@ -47,9 +49,9 @@ void RunFrameworkCore(FrameworkCore* core, ExternalMethods* methods);
 // core is released.
 bool StopFrameworkWorkers(FrameworkCore* core);
 
-// Stops and joins the workers, then destroys the core; when a worker could not be joined, ends
-// the process instead, since that worker still uses the core. Ends the process with 197800 when
-// a self-update is pending.
+// Stops and joins the workers and waits for the user-activity reports, then destroys the core;
+// when one of them is still running, ends the process instead, since it still uses the core.
+// Ends the process with 197800 when a self-update is pending.
 void ReleaseFrameworkCore(FrameworkCore* core);
 
 // The exit code to end with: the parameters' exitCode, or else the product key's

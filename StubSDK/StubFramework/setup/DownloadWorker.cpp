@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "analytics/UrlTokenizer.h"
 #include "core/DownloadLogger.h"
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
@@ -29,9 +30,6 @@ namespace {
 
 constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070);
 constexpr HRESULT kDownloadFailure = static_cast<HRESULT>(0x800C0008);
-
-// The web service client replaces this with the token exchange; until then URLs go unchanged.
-std::wstring TokenizeUrl(core::FrameworkCore*, const std::wstring& url) { return url; }
 
 // The CRC of the file as "%u" text; false when it cannot be computed.
 bool FileCrcText(const std::wstring& path, std::wstring& text) {
@@ -271,8 +269,9 @@ Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& u
   std::wstring fileUrl = url;
   std::wstring metaUrl = url + L".meta";
   if (isSecure) {
-    fileUrl = TokenizeUrl(core, fileUrl);
-    metaUrl = TokenizeUrl(core, metaUrl);
+    // A URL whose exchange fails is used as it is.
+    analytics::TokenizeUrl(fileUrl);
+    analytics::TokenizeUrl(metaUrl);
   }
   Config_ErrorHandle result;
   if (isResume) {

@@ -1,0 +1,135 @@
+#include "analytics/UrlTokenizer.h"
+
+#include <urlmon.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "analytics/ServiceRequest.h"
+#include "core/TextFormat.h"
+
+namespace stubframework::analytics {
+namespace {
+
+constexpr DWORD kReadPiece = 65536;
+
+struct TokenRequest {
+  std::wstring endpoint;
+  std::wstring source;
+  std::wstring tokenizedUrl;
+};
+
+// The system browser's user agent; empty when it cannot be had.
+std::string BrowserUserAgent() {
+  std::vector<char> agent(256);
+  for (;;) {
+    DWORD size = static_cast<DWORD>(agent.size());
+    HRESULT hr = ObtainUserAgentString(0, agent.data(), &size);
+    if (SUCCEEDED(hr)) return std::string(agent.data(), strnlen(agent.data(), agent.size()));
+    if (hr != E_OUTOFMEMORY || size <= agent.size()) return std::string();
+    agent.resize(size);
+  }
+}
+
+std::wstring Part(const wchar_t* text, DWORD length) { return text ? std::wstring(text, length) : std::wstring(); }
+
+// Strict UTF-8 decoding: an answer that is not UTF-8 yields nothing.
+bool DecodeUtf8(const std::string& bytes, std::wstring& text) {
+  text.clear();
+  if (bytes.empty()) return true;
+  int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                                   nullptr, 0);
+  if (length <= 0) return false;
+  text.resize(length);
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), &text[0],
+                             length) == length;
+}
+
+}  // namespace
+
+PostRequest::~PostRequest() {
+  for (HINTERNET handle : {request, connection, session})
+    if (handle) InternetCloseHandle(handle);
+}
+
+std::wstring TokenEndpoint() {
+  std::wstring endpoint = std::wstring(L"https://") + ServiceHost();
+  if (ServicePort() != INTERNET_DEFAULT_HTTPS_PORT) endpoint += L":" + std::to_wstring(ServicePort());
+  return endpoint + L"/v1/token";
+}
+
+bool OpenPostRequest(const std::wstring& url, PostRequest& post) {
+  URL_COMPONENTSW parts = {};
+  parts.dwStructSize = sizeof(parts);
+  // Non-zero lengths without buffers ask for pointers into the URL.
+  parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength = parts.dwUrlPathLength =
+      parts.dwExtraInfoLength = 1;
+  if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) return false;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
+  std::wstring host = Part(parts.lpszHostName, parts.dwHostNameLength);
+  std::wstring path = Part(parts.lpszUrlPath, parts.dwUrlPathLength);
+  if (host.empty() || path.empty()) return false;
+  path += Part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  std::wstring user = Part(parts.lpszUserName, parts.dwUserNameLength);
+  std::wstring password = Part(parts.lpszPassword, parts.dwPasswordLength);
+  DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0;
+
+  std::string agent = BrowserUserAgent();
+  post.session = InternetOpenA(agent.empty() ? nullptr : agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                               nullptr, 0);
+  if (!post.session) return false;
+  post.connection = InternetConnectW(post.session, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
+                                     password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
+  if (!post.connection) return false;
+  post.request = HttpOpenRequestW(post.connection, L"POST", path.c_str(), nullptr, nullptr, nullptr, flags, 0);
+  return post.request != nullptr;
+}
+
+bool PostAndRead(const std::wstring& url, const std::string& body, std::string& answer, bool withFormHeader) {
+  answer.clear();
+  PostRequest post;
+  if (!OpenPostRequest(url, post)) return false;
+  const wchar_t* header = withFormHeader ? L"Content-type: application/x-www-form-urlencoded" : nullptr;
+  if (!HttpSendRequestW(post.request, header, header ? static_cast<DWORD>(wcslen(header)) : 0,
+                        const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
+    return false;
+  for (;;) {
+    size_t used = answer.size();
+    answer.resize(used + kReadPiece);
+    DWORD read = 0;
+    if (!InternetReadFile(post.request, &answer[used], kReadPiece, &read) || used + read > kMaxServiceAnswer) {
+      answer.clear();
+      return false;
+    }
+    answer.resize(used + read);
+    if (read == 0) return true;
+  }
+}
+
+std::wstring ExtractTokenizedUrl(const std::wstring& text) {
+  static const wchar_t kKey[] = L"\"tokenizedUrl\":";
+  size_t at = text.find(kKey);
+  if (at == std::wstring::npos) return std::wstring();
+  // Only blanks may stand between the colon and the opening quote: any other value (null, a
+  // number, an object) is no URL, and the next quoted text of the answer belongs to something else.
+  size_t open = text.find_first_not_of(L" \t\r\n", at + wcslen(kKey));
+  if (open == std::wstring::npos || text[open] != L'"') return std::wstring();
+  size_t close = text.find(L'"', open + 1);
+  if (close == std::wstring::npos) return std::wstring();
+  return text.substr(open + 1, close - open - 1);
+}
+
+bool TokenizeUrl(std::wstring& url) {
+  TokenRequest token{TokenEndpoint(), url, std::wstring()};
+  if (token.source.empty()) return false;
+  std::string body = utils::WideToUtf8(token.source);
+  std::string answer;
+  std::wstring text;
+  if (!PostAndRead(token.endpoint, body, answer, false) || !DecodeUtf8(answer, text)) return false;
+  token.tokenizedUrl = ExtractTokenizedUrl(text);
+  if (token.tokenizedUrl.empty()) return false;
+  url = token.tokenizedUrl;
+  return true;
+}
+
+}  // namespace stubframework::analytics

@@ -1,0 +1,41 @@
+#pragma once
+// The token exchange of download URLs: the URL is posted to the service's "/v1/token" over
+// WinINet and the answer's "tokenizedUrl" replaces it.
+#include <windows.h>
+#include <wininet.h>
+
+#include <string>
+
+namespace stubframework::analytics {
+
+// "https://<service host>[:port]/v1/token".
+std::wstring TokenEndpoint();
+
+// The session, connection and request of one POST; closed request first.
+struct PostRequest {
+  PostRequest() = default;
+  ~PostRequest();
+  PostRequest(const PostRequest&) = delete;
+  PostRequest& operator=(const PostRequest&) = delete;
+  HINTERNET session = nullptr;
+  HINTERNET connection = nullptr;
+  HINTERNET request = nullptr;
+};
+
+// Opens a POST to an http or https URL with a host and a path, with the system browser's user
+// agent and the preconfigured proxy.
+bool OpenPostRequest(const std::wstring& url, PostRequest& post);
+
+// Posts body to url and reads the whole answer; false on any failure and when the answer exceeds
+// 1 MiB (the answer is then empty).
+bool PostAndRead(const std::wstring& url, const std::string& body, std::string& answer, bool withFormHeader);
+
+// The text between the quotes of the answer's "tokenizedUrl" value, taken literally (escapes are
+// kept as they are); empty when the member is missing or its value is not a quoted text.
+std::wstring ExtractTokenizedUrl(const std::wstring& text);
+
+// Replaces url by its tokenized form; false, with url unchanged, when the exchange fails or
+// yields nothing.
+bool TokenizeUrl(std::wstring& url);
+
+}  // namespace stubframework::analytics
