@@ -2,6 +2,12 @@
 """Appends the zipped UI package to a linked executable image, in place.
 
 usage: package-ui.py EXECUTABLE PACKAGE_FOLDER
+       package-ui.py --libraries PACKAGE_FOLDER
+
+Both first copy the libraries the pages use from the npm modules (installed by `npm ci` at the
+repository root, versions pinned in package-lock.json) into the package's "common/js/": jQuery,
+and of jQuery UI only the widget factory and the progress bar, which keeps the package small.
+The second form stops there (the page tests load the pages from the source folder).
 
 The archive's offsets count from its own first byte, so it reads the same wherever it sits in the
 file; a signature added later goes after it. Entries are deflated at level 9, in name order, with
@@ -22,6 +28,32 @@ STAMP = (1980, 1, 1, 0, 0, 0)
 # Characters Windows does not allow in a file name, and names it maps to devices.
 FORBIDDEN = re.compile(r'[<>:"|?*\\]')
 DEVICE = re.compile(r"(CON|PRN|AUX|NUL|CONIN\$|CONOUT\$|COM[1-9]|LPT[1-9]) *(\..*)?", re.IGNORECASE)
+
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+MODULES = os.path.join(ROOT, "node_modules")
+# Package file below common/js/: the module files it is made of, in order.
+LIBRARIES = {
+    "jquery.min.js": ["jquery/dist/jquery.min.js"],
+    "jquery-ui.js": ["jquery-ui/ui/version.js", "jquery-ui/ui/widget.js", "jquery-ui/ui/widgets/progressbar.js"],
+}
+
+
+def copy_libraries(folder):
+    target = os.path.join(folder, "common", "js")
+    os.makedirs(target, exist_ok=True)
+    for name, parts in LIBRARIES.items():
+        data = b""
+        for part in parts:
+            path = os.path.join(MODULES, part)
+            if not os.path.isfile(path):
+                raise RuntimeError(f"{path} is missing: run `npm ci` in {ROOT}")
+            with open(path, "rb") as source:
+                data += source.read().rstrip(b"\n") + b"\n"
+        output = os.path.join(target, name)
+        if not os.path.isfile(output) or open(output, "rb").read() != data:
+            with open(output, "wb") as copy:
+                copy.write(data)
 
 
 def check_name(relative):
@@ -65,8 +97,16 @@ def build_archive(folder):
 
 
 def main():
+    if sys.argv[1] == "--libraries":
+        try:
+            copy_libraries(sys.argv[2])
+        except Exception as error:
+            print(f"package-ui: {error}", file=sys.stderr)
+            return 1
+        return 0
     executable, folder = sys.argv[1], sys.argv[2]
     try:
+        copy_libraries(folder)
         if not os.path.isfile(os.path.join(folder, "Load.html")):
             raise RuntimeError(f"{folder} has no Load.html")
         archive = build_archive(folder)

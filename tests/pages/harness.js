@@ -1,0 +1,168 @@
+// Runs the UI package in headless Chromium with a window.external of the tests' own: every call
+// is recorded with its arguments (in sessionStorage, so the record survives the page changes)
+// and answered from the test's script: returned values, properties, and the callbacks of
+// download and install as progress and final codes.
+'use strict';
+const http = require('node:http');
+const fs = require('node:fs');
+const path = require('node:path');
+const { execFileSync } = require('node:child_process');
+const { chromium } = require('playwright-core');
+
+const repo = path.resolve(__dirname, '../..');
+const packageFolder = path.join(repo, 'ui-package');
+const flags = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.svg': 'image/svg+xml' };
+
+// The package as the build ships it, libraries included, over loopback.
+async function serve() {
+  execFileSync('python3', [path.join(repo, 'scripts/package-ui.py'), '--libraries', packageFolder]);
+  const server = http.createServer((request, response) => {
+    const file = path.join(packageFolder, decodeURIComponent(new URL(request.url, 'http://x').pathname));
+    if (!file.startsWith(packageFolder) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
+    response.end(fs.readFileSync(file));
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return { server, base: `http://127.0.0.1:${server.address().port}/` };
+}
+
+// Runs in the page before its scripts. script: see defaults in start().
+function fakeExternal(script) {
+  const codes = ['', 'en', 'fr', 'de', 'es', 'it', 'ja'];
+  const load = () => JSON.parse(sessionStorage.getItem('fake') || 'null') ||
+    { calls: [], properties: Object.assign({}, script.properties), downloads: 0, installs: 0 };
+  const save = (state) => sessionStorage.setItem('fake', JSON.stringify(state));
+  Object.defineProperty(screen, 'availWidth', { get: () => script.screen[0] });
+  Object.defineProperty(screen, 'availHeight', { get: () => script.screen[1] });
+  // Calls back with each step, one timer turn apart; a script without a final step leaves the
+  // operation running, and the test finishes it through window.finishOperation(code).
+  function later(callback, steps) {
+    window.finishOperation = (code) => callback(code, 0, 0);
+    let chain = Promise.resolve();
+    for (const step of steps) chain = chain.then(() => new Promise((resolve) => setTimeout(resolve, 1))).then(() => callback(...step));
+  }
+  const answers = {
+    getProperty: (state, name) => state.properties[name] === undefined ? '' : state.properties[name],
+    setProperty: (state, name, value) => { state.properties[name] = value; },
+    setLang: (state, number) => { state.properties.lang = codes[number] || 'xx'; },
+    getOSLang: () => script.osLang,
+    getParsedInstallLanguage: (state, code) => Math.max(codes.indexOf(code), 0),
+    getDataFromReg: (state, key, value) => script.registry[key + '|' + value] || '',
+    getBaseRegKey: () => 'HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77',
+    getTempPath: () => 'C:\\Users\\u\\AppData\\Local\\Temp\\HLVN\\',
+    initDownloadSize: (state) => { state.properties.downloadTotal = String(script.size); },
+    download: (state, url, file, crc, secure, resume, callback) => later(callback, script.downloads[state.downloads++] || [[0, 0, 0]]),
+    install: (state, file, parameters, time, callback) => later(callback, script.installs[state.installs++] || [[0, 0, 0]]),
+    closeWindow: (state) => { state.closed = true; },
+  };
+  const external = {};
+  for (const name of script.methods) {
+    external[name] = function (...args) {
+      const state = load();
+      state.calls.push({ name, args: args.map((a) => typeof a === 'function' ? '<function>' : a), time: Date.now() });
+      const answer = answers[name] ? answers[name](state, ...args) : script.returns[name];
+      save(state);
+      return answer;
+    };
+  }
+  Object.defineProperty(window, 'external', { value: external, configurable: true });
+}
+
+const methods = Object.keys(require('./method-table').MethodTable);
+
+class Run {
+  static async start(browser, base, script = {}, options = {}) {
+    const full = Object.assign({
+      methods, screen: [1920, 1040], osLang: 1, size: 52428800,
+      properties: { osbits: '64' },
+      registry: {
+        'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Internet Explorer|Version': '11.0.19041.1',
+        'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full|Release': '528372',
+      },
+      downloads: [], installs: [],
+    }, script);
+    full.returns = Object.assign({
+      getOSVersionAndBuildNumber: '10.0.19045', downloadAndInstallWV2RT: true, isSilentLaunchStub: false,
+      getResumeMode: 0, prepareInstall: 0, getLastInstallError: 0, openPage: true, isFileExists: true, createDirectory: true,
+    }, script.returns || {});
+    const context = await browser.newContext({ viewport: options.viewport || { width: 647, height: 505 },
+      deviceScaleFactor: options.scale || 1 });
+    const page = await context.newPage();
+    await page.clock.install();
+    await page.addInitScript(fakeExternal, full);
+    const run = new Run(page, context);
+    page.on('pageerror', (error) => run.errors.push(String(error)));
+    await page.goto(base + (options.entry || 'Load.html'));
+    return run;
+  }
+
+  constructor(page, context) {
+    this.page = page;
+    this.context = context;
+    this.errors = [];
+  }
+
+  async state() {
+    for (;;) {
+      try {
+        return await this.page.evaluate(() => JSON.parse(sessionStorage.getItem('fake') || '{"calls":[]}'));
+      } catch (error) {
+        if (!/context was destroyed|navigation/i.test(String(error))) throw error;
+      }
+    }
+  }
+
+  // Waits (polling, no time limit of its own) until test(state, title) holds.
+  async until(test) {
+    for (;;) {
+      const state = await this.state();
+      const title = await this.page.title().catch(() => '');
+      if (test(state, title)) return state;
+      await new Promise((resolve) => setTimeout(resolve, 20));
+    }
+  }
+
+  // Polls from here: the page's own timers and animation frames belong to the test's clock.
+  async check(predicate, argument) {
+    for (;;) {
+      const held = await this.page.evaluate(predicate, argument).catch(() => false);
+      if (held) return;
+      await new Promise((resolve) => setTimeout(resolve, 20));
+    }
+  }
+
+  async onPage(title) {
+    await this.check((t) => document.title === t && document.readyState === 'complete' && !!window.jQuery && jQuery.isReady, title);
+  }
+
+  async click(title, selector) {
+    await this.onPage(title);
+    await this.page.click(selector);
+  }
+
+  closed() {
+    return this.until((state) => state.closed);
+  }
+
+  async end() {
+    await this.context.close();
+  }
+}
+
+// The calls of name, or of all when name is omitted, as "name(args)" texts.
+function calls(state, name) {
+  return state.calls.filter((c) => !name || c.name === name).map((c) => `${c.name}(${c.args.map((a) => JSON.stringify(a)).join(', ')})`);
+}
+
+async function launch() {
+  const { server, base } = await serve();
+  const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: flags, headless: true });
+  return { base, browser, async close() { await browser.close(); server.close(); } };
+}
+
+module.exports = { launch, Run, calls, packageFolder, repo };

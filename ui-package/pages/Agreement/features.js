@@ -1,0 +1,2 @@
+// The Agreement page's switches. ECMAScript 5.
+var pageFeatures = {};

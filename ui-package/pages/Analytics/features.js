@@ -1,0 +1,2 @@
+// The Analytics page's switches. ECMAScript 5.
+var pageFeatures = {optInKey: "HALVERN\\SUBS"};

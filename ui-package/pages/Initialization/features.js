@@ -1,0 +1,2 @@
+// The Initialization page's switches. ECMAScript 5.
+var pageFeatures = {isISO: false, delayMs: 0};

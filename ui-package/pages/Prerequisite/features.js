@@ -1,0 +1,2 @@
+// The Prerequisite page's switches. ECMAScript 5.
+var pageFeatures = {};

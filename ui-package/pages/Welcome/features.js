@@ -1,0 +1,2 @@
+// The Welcome page's switches. ECMAScript 5.
+var pageFeatures = {languageChoice: true};
