@@ -16,6 +16,7 @@ SETUP_PACKAGES=(
   wine wine64
   xvfb xauth
   nginx-light curl wixl osslsigncode openssl zip unzip
+  nodejs npm chromium
 )
 SETUP_UPDATE_TRIES=${SETUP_UPDATE_TRIES:-3}
 SETUP_RETRY_PAUSE=${SETUP_RETRY_PAUSE:-5}
@@ -128,9 +129,20 @@ install_wine32() {
   echo "setup: 32-bit Wine could not be installed; the tests run the x86_64 build"
 }
 
+# The page libraries and browser-test modules, as package-lock.json pins them; skipped when
+# node_modules was installed from the same lock file.
+install_node_modules() {
+  local here
+  here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+  local stamp="$here/node_modules/.installed-from-lock"
+  if [ -f "$stamp" ] && cmp -s "$stamp" "$here/package-lock.json"; then return 0; fi
+  (cd "$here" && npm ci --no-audit --no-fund && cp package-lock.json "$stamp")
+}
+
 setup_main() {
   install_required
   install_wine32
+  install_node_modules
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then

@@ -18,6 +18,9 @@ arch=$(bash scripts/test-arch.sh)
 echo "test: $(bash scripts/test-arch.sh --reason)"
 [ "$arch" = i686 ] || bash scripts/build.sh "$arch"
 
+# The installer pages in headless Chromium (a minute or so).
+node --test tests/pages/
+
 export HALVERN_TEST_ARCH="$arch"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
   ctest --test-dir "${HALVERN_BUILD_ROOT:-$here/build}/$arch" --output-on-failure "$@"

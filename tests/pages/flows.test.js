@@ -72,3 +72,55 @@ test('the happy path goes from the start page through download and install to th
   assert.deepStrictEqual(run.errors, []);
   await run.end();
 });
+
+// Short flows: each starts with its script, drives the pages with its steps and is checked by
+// what the stub received.
+const flows = [
+  { name: 'a Windows 10 build below 17134 shows the OS box and ends with status 4', script: { returns: { getOSVersionAndBuildNumber: '10.0.17133' } },
+    box: 'Halvern needs Windows 10 version 1803 or later.', status: [4], reason: 'install.completed=NOK|install.fail-reason=EnviromentNotMeet', absent: 'setWindowSize' },
+  { name: 'a 32-bit Windows stops at the architecture check', script: { properties: { osbits: '86' } },
+    box: 'Halvern needs a 64-bit version of Windows.', status: [4], reason: 'install.completed=NOK|install.fail-reason=EnviromentNotMeet', absent: 'downloadAndInstallWV2RT' },
+  { name: 'a download that ends with NoNetwork ends with status 2, a box and that fail reason', script: { downloads: [[[10, 100, 5], [8, 0, 0]]] }, steps: clickThrough,
+    box: 'The download failed. Check your internet connection and try again.', status: [0, 2], reason: 'install.completed=NOK|install.fail-reason=NoNetwork', absent: 'install' },
+  { name: 'a package prepareInstall finds installed is not installed and the run ends on Finish with status 1',
+    script: { returns: { prepareInstall: 1 } }, steps: async (run) => { await clickThrough(run); await run.click('Finish', '#btnFinish'); },
+    status: [0, 1], reason: 'install.completed=OK', absent: 'install' },
+  { name: 'closing the Agreement page declines the license and ends with status 3', steps: async (run) => { await run.click('Welcome', '#btnNext'); await run.click('Agreement', '#btnClose'); },
+    status: [0, 3], reason: 'install.completed=CNX|install.fail-reason=UserCanceled', present: ['trackUserActivity("Agreement_Close")', 'trackingByAnalyticsSDK("install.license", "install.license=no")', 'setTrackingProperty(4, "no")'] },
+  { name: 'a resumed download opens the Downloading page with the recorded choices, silently without a click',
+    script: { returns: { getResumeMode: 1, isSilentLaunchStub: true }, registry: {
+      'HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord|_Directory_': 'D:\\Saved\\',
+      'HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord|_Lang_': 'de',
+      'HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord|_DownloadUrl_': 'https://download.halvern.com/setup/de/Halvern_64.msi',
+      'HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord|_Components_': 'MainContent64',
+      'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Internet Explorer|Version': '11.0', 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v3.5|Version': '3.5.30729' } },
+    steps: async (run) => { await run.until((s) => s.installs === 1); await run.page.clock.runFor(3000); },
+    status: [0, 1], reason: 'install.completed=OK', absent: 'messageBox',
+    present: ['hideWindow()', 'setProperty("downloadPath", "D:\\\\Saved\\\\")', 'setLang(3)',
+      'download("https://download.halvern.com/setup/de/Halvern_64.msi", "D:\\\\Saved\\\\Halvern_64.msi", "", false, true, "<function>")'] },
+];
+
+for (const flow of flows) {
+  test(flow.name, async () => {
+    const run = await Run.start(env.browser, env.base, flow.script || {});
+    if (flow.steps) await flow.steps(run);
+    const state = await run.closed();
+    const all = calls(state);
+    assert.deepStrictEqual(calls(state, 'messageBox'), flow.box ? [`messageBox(${JSON.stringify(flow.box)}, "Halvern")`] : []);
+    assert.deepStrictEqual(statuses(state), flow.status);
+    assert.deepStrictEqual(completed(state), [`trackingByAnalyticsSDK("install.completed", ${JSON.stringify(flow.reason)})`]);
+    if (flow.absent) assert.deepStrictEqual(calls(state, flow.absent), []);
+    for (const call of flow.present || []) assert.ok(all.includes(call), `${call} in\n${all.join('\n')}`);
+    assert.deepStrictEqual(run.errors, []);
+    await run.end();
+  });
+}
+
+test('the window is 647 x 505 scaled by 4/5 until it fits the screen less 100 pixels', async () => {
+  for (const [screen, size] of [[[1920, 1040], [646, 504]], [[800, 560], [517, 404]], [[640, 480], [414, 323]], [[0, 0], [212, 165]]]) {
+    const run = await Run.start(env.browser, env.base, { screen });
+    const state = await run.until((s) => s.calls.some((c) => c.name === 'setWindowSize'));
+    assert.deepStrictEqual(calls(state, 'setWindowSize'), [`setWindowSize(${size.join(', ')})`], screen.join(' x '));
+    await run.end();
+  }
+});
