@@ -5,7 +5,9 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 arch="${1:-i686}"
 root="${HALVERN_BUILD_ROOT:-$here/build}"
+# The project's builds talk to the local installer web service of the tests and the demo, on a
+# port below the ephemeral range (32768 and up), so that no outgoing connection can hold it.
 cmake -S "$here" -B "$root/$arch" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/toolchain-mingw.cmake" \
   -DHALVERN_ARCH="$arch" -DCMAKE_BUILD_TYPE=Release \
-  -DHALVERN_SERVICE_HOST=localhost -DHALVERN_SERVICE_PORT="${HALVERN_SERVICE_PORT:-47443}" >/dev/null
+  -DHALVERN_SERVICE_HOST=localhost -DHALVERN_SERVICE_PORT="${HALVERN_SERVICE_PORT:-28443}" >/dev/null
 cmake --build "$root/$arch" -j"$(nproc)"
