@@ -2,7 +2,8 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert');
-const { launch, Run, calls } = require('./harness');
+const path = require('node:path');
+const { launch, Run, calls, wizardPages, showPage } = require('./harness');
 
 let env;
 test.before(async () => { env = await launch(); });
@@ -121,6 +122,61 @@ test('the window is 647 x 505 scaled by 4/5 until it fits the screen less 100 pi
     const run = await Run.start(env.browser, env.base, { screen });
     const state = await run.until((s) => s.calls.some((c) => c.name === 'setWindowSize'));
     assert.deepStrictEqual(calls(state, 'setWindowSize'), [`setWindowSize(${size.join(', ')})`], screen.join(' x '));
+    await run.end();
+  }
+});
+
+test('download progress shows sizes in the language\'s number form and install progress shows none, each with its time left', async () => {
+  for (const [page, lang, size, remaining] of [['Downloading', 'en', '18.5 MB of 50.0 MB', /^About \d+ s left$/],
+    ['Downloading', 'de', '18,5 MB von 50,0 MB', /^Noch etwa \d+ Sek\.$/], ['Installing', 'de', '', /^Noch etwa \d+ Sek\.$/]]) {
+    const run = await showPage(env, page, lang, 1);
+    assert.deepStrictEqual(await run.page.evaluate(() => ['percent', 'size'].map((id) => document.getElementById(id).textContent)), ['37 %', size], `${page} ${lang}`);
+    assert.match(await run.page.textContent('#remaining'), remaining);
+    await run.end();
+  }
+});
+
+// What the page shows that does not fit: a box outside the window, or content larger than its
+// box (clipped or spilling out), except in the boxes meant to scroll.
+function overflows() {
+  const problems = [];
+  const name = (e) => e.tagName.toLowerCase() + (e.id ? '#' + e.id : '') + (e.className && typeof e.className === 'string' ? '.' + e.className.trim().split(/\s+/).join('.') : '');
+  for (const element of document.querySelectorAll('body *')) {
+    const style = getComputedStyle(element);
+    if (element.closest('.visually-hidden, script') || !element.getClientRects().length || style.visibility === 'hidden') continue;
+    const box = element.getBoundingClientRect();
+    if (box.left < 0 || box.top < 0 || box.right > innerWidth || box.bottom > innerHeight) {
+      problems.push(`${name(element)} at ${box.left},${box.top}-${box.right},${box.bottom}`);
+    }
+    const scrolls = (overflow) => overflow === 'auto' || overflow === 'scroll';
+    if ((element.scrollWidth > element.clientWidth && !scrolls(style.overflowX)) ||
+        (element.scrollHeight > element.clientHeight && !scrolls(style.overflowY))) {
+      problems.push(`${name(element)} holds ${element.scrollWidth} x ${element.scrollHeight} in ${element.clientWidth} x ${element.clientHeight}`);
+    }
+  }
+  return problems;
+}
+
+const shown = [];
+for (const lang of ['en', 'de']) for (const scale of [1, 1.5]) for (const page of wizardPages) shown.push({ page, lang, scale });
+
+test('every page in English and German at 100 % and 150 % fits the 647 x 505 window without cut or spilling text', async () => {
+  for (const { page, lang, scale } of shown) {
+    const run = await showPage(env, page, lang, scale);
+    assert.deepStrictEqual(await run.page.evaluate(overflows), [], `${page} ${lang} ${scale * 100} %`);
+    assert.deepStrictEqual(run.errors, []);
+    await run.end();
+  }
+});
+
+test('no page in English or German has an accessibility violation of serious or critical impact', async () => {
+  for (const { page, lang } of shown.filter((s) => s.scale === 1)) {
+    const run = await showPage(env, page, lang, 1);
+    await run.page.addScriptTag({ path: path.join(require.resolve('axe-core'), '../axe.min.js') });
+    const found = await run.page.evaluate(async () => (await axe.run(document, { resultTypes: ['violations'] })).violations
+      .filter((v) => v.impact === 'serious' || v.impact === 'critical')
+      .map((v) => `${v.id} (${v.impact}): ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`));
+    assert.deepStrictEqual(found, [], `${page} ${lang}`);
     await run.end();
   }
 });

@@ -40,8 +40,10 @@ function fakeExternal(script) {
   Object.defineProperty(screen, 'availWidth', { get: () => script.screen[0] });
   Object.defineProperty(screen, 'availHeight', { get: () => script.screen[1] });
   // Calls back with each step, one timer turn apart; a script without a final step leaves the
-  // operation running, and the test finishes it through window.finishOperation(code).
+  // operation running, and the test goes on with window.stepOperation(result, total, current)
+  // or finishes it through window.finishOperation(code).
   function later(callback, steps) {
+    window.stepOperation = (...step) => callback(...step);
     window.finishOperation = (code) => callback(code, 0, 0);
     let chain = Promise.resolve();
     for (const step of steps) chain = chain.then(() => new Promise((resolve) => setTimeout(resolve, 1))).then(() => callback(...step));
@@ -93,6 +95,8 @@ class Run {
     const context = await browser.newContext({ viewport: options.viewport || { width: 647, height: 505 },
       deviceScaleFactor: options.scale || 1 });
     const page = await context.newPage();
+    // A held page stays in place: its navigations to the other pages get an empty answer (204).
+    if (options.hold) await page.route('**/pages/*/page.html', (route) => route.request().url().endsWith(`/${options.entry}`) ? route.continue() : route.fulfill({ status: 204 }));
     await page.clock.install();
     await page.addInitScript(fakeExternal, full);
     const run = new Run(page, context);
@@ -165,4 +169,28 @@ async function launch() {
   return { base, browser, async close() { await browser.close(); server.close(); } };
 }
 
-module.exports = { launch, Run, calls, packageFolder, repo };
+const wizardPages = ['Initialization', 'Welcome', 'Agreement', 'Optional', 'Analytics', 'Downloading', 'Installing', 'Prerequisite', 'Finish'];
+
+// Opens page in the language lang at the given scale and brings it to what the user sees longest:
+// a download or install with its progress, size and remaining time; the Finish page of a
+// completed run with a program to start.
+async function showPage(env, page, lang, scale) {
+  const MB = 1048576;
+  const run = await Run.start(env.browser, env.base, {
+    properties: { osbits: '64', lang, Config_Status: '1', startProgram: 'C:\\Program Files\\Halvern\\Halvern.exe' },
+    downloads: [[[10, 50 * MB, 0]]], installs: [[[10, 100, 0]]],
+  }, { entry: `pages/${page}/page.html`, hold: true, scale });
+  await run.onPage(page);
+  if (page === 'Downloading' || page === 'Installing') {
+    const [kind, total] = page === 'Downloading' ? ['downloads', 50 * MB] : ['installs', 100];
+    await run.until((s) => s[kind] === 1);
+    await run.check(() => !!window.stepOperation);
+    await run.page.clock.runFor(10);
+    await run.page.clock.runFor(4000);
+    await run.page.evaluate((t) => window.stepOperation(10, t, Math.floor(t * 0.37)), total);
+  }
+  await run.page.evaluate(() => document.activeElement && document.activeElement.blur());
+  return run;
+}
+
+module.exports = { launch, Run, calls, packageFolder, repo, wizardPages, showPage };

@@ -173,12 +173,14 @@ var Common = (function () {
       value /= 1024;
       unit++;
     }
-    return (unit === 0 ? String(value) : value.toFixed(1)) + " " + units[unit];
+    return (unit === 0 ? String(value) : value.toFixed(1).replace(".", text("decimal"))) + " " + units[unit];
   }
 
-  // The progress bar of a page: percentage, size and remaining time of the running job.
+  // The progress bar of a page: percentage, size and remaining time of the running job. An
+  // installation counts steps, not bytes, so it shows no size.
   function Progress() {
     this.started = null;
+    this.bytes = true;
     $("#progress").progressbar({value: 0});
   }
 
@@ -190,7 +192,7 @@ var Common = (function () {
     if (this.started === null || current === 0) this.started = {time: now, current: current};
     $("#progress").progressbar("value", percent);
     $("#percent").text(text("percent", {n: percent}));
-    $("#size").text(total > 0 ? text("sizeOf", {current: formatSize(current), total: formatSize(total)}) : "");
+    $("#size").text(total > 0 && this.bytes ? text("sizeOf", {current: formatSize(current), total: formatSize(total)}) : "");
     var elapsed = (now - this.started.time) / 1000, done = current - this.started.current;
     var remaining = "";
     if (elapsed >= 1 && done > 0 && current < total) {
@@ -200,8 +202,9 @@ var Common = (function () {
     $("#remaining").text(remaining);
   };
 
-  Progress.prototype.restart = function () {
+  Progress.prototype.restart = function (bytes) {
     this.started = null;
+    this.bytes = bytes;
     this.show(0, 0);
   };
 
@@ -330,7 +333,7 @@ var Common = (function () {
     if (index >= list.length) return done();
     var job = list[index], folder = folderOf(job.path);
     if (!appExternal.isFileExists(folder) && !appExternal.createDirectory(folder)) return fail(Config_ErrorHandle.VolumeReadOnly);
-    progress.restart();
+    progress.restart(true);
     appExternal.download(job.url, job.path, "", false, true, function (result, total, current) {
       if (result === Config_ErrorHandle.Running) return progress.show(total, current);
       if (result === Config_ErrorHandle.Abort) return setStatus(Config_Status.CANCEL);
@@ -357,7 +360,7 @@ var Common = (function () {
       }
       if (prepared !== 0) return fail(Config_ErrorHandle.Failure);
     }
-    progress.restart();
+    progress.restart(false);
     appExternal.install(job.path, job.param, 180, function (result, total, current) {
       if (result === Config_ErrorHandle.Running) return progress.show(total, current);
       updateComponents(job.component);
