@@ -1,6 +1,8 @@
 // The launcher protocol with real processes under Wine: the built stub as launcher, its copy and
 // the replacer; for the self-update cycle the script host (the same core with a page script) is
-// the launcher and its user-interface copy, which calls selfUpdate.
+// the launcher and its user-interface copy, which calls selfUpdate. The update stub's signature
+// check uses the bootstrapper stand-ins, signed by two publishers of an authority the fixture
+// trusts.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,6 +10,7 @@
 #include <regex>
 #include <vector>
 
+#include "core/CommandLine.h"
 #include "core/Digest.h"
 #include "core/Registry.h"
 #include "core/WorkingFolders.h"
@@ -159,4 +162,47 @@ TEST_F(RelaunchTest, ASelfUpdateCyclePutsTheNewStubAtTheLaunchLocation) {
   std::wstring value;
   EXPECT_FALSE(testsupport::ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"update_stub_name", value)) << value;
   EXPECT_FALSE(testsupport::ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"selfupdate_code", value)) << value;
+}
+
+// Wine accepts a self-signed signature once any test authority is trusted, so the self-signed and
+// the other publisher's candidates are refused for their signer alone.
+TEST(UpdateStubTest, RunsOnlyWhenSignedByTheRunningStubsSigner) {
+  std::wstring folder = testsupport::EnvironmentFolder(L"HALVERN_METHOD_FIXTURES");
+  if (folder.empty()) GTEST_SKIP() << "HALVERN_METHOD_FIXTURES is not set";
+  auto stub = [&](const wchar_t* kind, const wchar_t* bits = L"64") {
+    return folder + L"bootstrapper-" + kind + L"-" + bits + L".exe";
+  };
+  const struct {
+    std::wstring running, candidate;
+    bool allowed;
+  } cases[] = {
+      {stub(L"unsigned"), stub(L"signed"), true},
+      {stub(L"unsigned"), stub(L"other"), true},
+      {stub(L"unsigned"), stub(L"unsigned", L"32"), true},
+      {stub(L"unsigned"), stub(L"changed"), true},
+      {stub(L"signed"), stub(L"signed", L"32"), true},
+      {stub(L"other"), stub(L"other", L"32"), true},
+      {stub(L"signed"), stub(L"other"), false},
+      {stub(L"other"), stub(L"signed"), false},
+      {stub(L"signed"), stub(L"selfsigned"), false},
+      {stub(L"signed"), stub(L"unsigned"), false},
+      {stub(L"signed"), stub(L"changed", L"32"), false},
+      {stub(L"signed"), stub(L"missing"), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.running + L" runs " + c.candidate));
+    HANDLE held = nullptr;
+    EXPECT_EQ(stubframework::core::MayRunUpdateStub(c.running, c.candidate, &held), c.allowed);
+    if (!testsupport::PathExists(c.candidate)) {
+      EXPECT_EQ(held, INVALID_HANDLE_VALUE);
+      continue;
+    }
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // The checked file stays what it was until the handle is closed.
+    HANDLE writer = CreateFileW(c.candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    CloseHandle(held);
+  }
 }

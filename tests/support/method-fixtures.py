@@ -16,8 +16,9 @@ FOLDER receives:
                            installations carrying halvern64.exe and en-US/halvern64.exe.mui (a
                            resource-only library with the product's strings), and a package
   bootstrapper-*.exe       a stand-in for the WebView2 bootstrapper (32-bit and 64-bit): signed
-                           by a throwaway certificate authority (bootstrapper-ca.der, for the
-                           test to trust), unsigned, self-signed, and signed with a changed byte
+                           by a publisher of a throwaway certificate authority (bootstrapper-ca.der,
+                           for the test to trust), signed by a second publisher of that authority
+                           ("other"), unsigned, self-signed, and signed with a changed byte
 """
 import os
 import shutil
@@ -158,21 +159,28 @@ def make_product_packages(folder, wxs_folder, work):
 
 
 def make_bootstrappers(folder, work):
-    ca_key, ca, key, csr, cert = (os.path.join(work, n) for n in ("ca.key", "ca.pem", "pub.key", "pub.csr", "pub.pem"))
+    ca_key, ca = os.path.join(work, "ca.key"), os.path.join(work, "ca.pem")
     openssl = lambda *args: subprocess.run(["openssl", *args], check=True, capture_output=True)
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca, "-days", "2",
             "-subj", "/CN=Halvern Test Root Authority", "-addext", "basicConstraints=critical,CA:TRUE",
             "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr, "-subj", "/CN=Halvern Test Publisher")
+    openssl("x509", "-in", ca, "-outform", "DER", "-out", os.path.join(folder, "bootstrapper-ca.der"))
     extensions = os.path.join(work, "pub.ext")
     with open(extensions, "w") as out:
         out.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
-    openssl("x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial", "-out", cert, "-days", "2",
-            "-extfile", extensions)
-    openssl("x509", "-in", ca, "-outform", "DER", "-out", os.path.join(folder, "bootstrapper-ca.der"))
-    chain = os.path.join(work, "chain.pem")
-    with open(chain, "w") as out:
-        out.write(open(cert).read() + open(ca).read())
+
+    def publisher(name, subject):
+        """A code-signing key of the authority: the key and the certificate chain to sign with."""
+        key, csr, cert, chain = (os.path.join(work, name + n) for n in (".key", ".csr", ".pem", "-chain.pem"))
+        openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr, "-subj", subject)
+        openssl("x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial", "-out", cert,
+                "-days", "2", "-extfile", extensions)
+        with open(chain, "w") as out:
+            out.write(open(cert).read() + open(ca).read())
+        return key, chain
+
+    signers = {"signed": publisher("pub", "/CN=Halvern Test Publisher"),
+               "other": publisher("other", "/CN=Halvern Test Other Publisher")}
     source = os.path.join(work, "bootstrapper.c")
     with open(source, "w") as out:
         out.write(BOOTSTRAPPER)
@@ -180,10 +188,10 @@ def make_bootstrappers(folder, work):
         program = os.path.join(folder, f"bootstrapper-unsigned-{bits}.exe")
         subprocess.run([compiler, "-O2", "-s", "-municode", "-mwindows", "-o", program, source], check=True,
                        capture_output=True)
-        target = os.path.join(folder, f"bootstrapper-signed-{bits}.exe")
-        subprocess.run(["osslsigncode", "sign", "-certs", chain, "-key", key, "-in", program, "-out", target],
-                       check=True, capture_output=True)
-        with open(target, "rb") as f:
+        for kind, (key, chain) in signers.items():
+            subprocess.run(["osslsigncode", "sign", "-certs", chain, "-key", key, "-in", program, "-out",
+                            os.path.join(folder, f"bootstrapper-{kind}-{bits}.exe")], check=True, capture_output=True)
+        with open(os.path.join(folder, f"bootstrapper-signed-{bits}.exe"), "rb") as f:
             changed = bytearray(f.read())
         changed[0x50] ^= 0x20  # in the DOS stub's text: still a program, no longer the signed one
         write(folder, f"bootstrapper-changed-{bits}.exe", bytes(changed))
