@@ -26,7 +26,8 @@ The answers file (JSON, read again for every request, so a test changes answers 
     isEmbargo      true/false, or a text sent as it stands ("True", " true ")
     tokenizedUrl   text, "{url}" standing for the posted URL ("{url}"); null sends a JSON null;
                    absent sends an object without the member
-    embargoAnswer, tokenAnswer   a raw answer text instead of the built one
+    embargoAnswer, tokenAnswer   a raw answer text instead of the built one; null closes the
+                   connection without any answer, as a service that cannot be reached
 
 Beside the database: bodies/<id>.xml|.zip|.txt (each request's body; uploaded log.zip files are
 the .zip ones) and requests.log, which gets the report line of a request once it is recorded, so
@@ -110,9 +111,18 @@ def check_url(request):
     return "url=" + url
 
 
+# An answer function's reply that closes the connection unanswered.
+UNANSWERED = ("", None)
+
+
+def raw_answer(answers, member, content_type):
+    value = answers[member]
+    return UNANSWERED if value is None else (str(value), content_type)
+
+
 def answer_embargo(request, answers):
     if "embargoAnswer" in answers:
-        return str(answers["embargoAnswer"]), "application/xml"
+        return raw_answer(answers, "embargoAnswer", "application/xml")
     embargo = answers.get("isEmbargo", False)
     if isinstance(embargo, bool):
         embargo = "true" if embargo else "false"
@@ -123,7 +133,7 @@ def answer_embargo(request, answers):
 
 def answer_token(request, answers):
     if "tokenAnswer" in answers:
-        return str(answers["tokenAnswer"]), "application/json"
+        return raw_answer(answers, "tokenAnswer", "application/json")
     document = {}
     if "tokenizedUrl" in answers:
         value = answers["tokenizedUrl"]
@@ -258,6 +268,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.respond(400, "refused: %s" % refusal, body_type)
         except (ValueError, OSError) as error:
             return self.respond(500, "answers file: %s" % error, body_type)
+        if reply is UNANSWERED:
+            self.server.record(self, 0, summary + " -> closed unanswered", body_type)
+            self.close_connection = True
+            return
         if reply:
             summary += " -> " + reply[0]
         self.respond(200, summary, body_type, reply)

@@ -204,7 +204,7 @@ class HostObject : public NamedDispatch {
   explicit HostObject(stubframework::core::HtmlExternal* external)
       : NamedDispatch({L"exit", L"log", L"startWorker", L"dispIdOf", L"methodNames", L"sleep", L"answerDialog",
                        L"logText", L"getMember", L"putMember", L"testServers", L"endRun", L"copyFile", L"readText",
-                       L"setTimeLimit", L"restartCalls"}),
+                       L"setTimeLimit", L"restartCalls", L"installerService", L"writeText"}),
         external_(external) {}
 
   stubframework::core::FrameworkCore* core = nullptr;
@@ -249,9 +249,11 @@ class HostObject : public NamedDispatch {
       }
       return S_OK;
     }
-    // The "key=value" lines of the download servers' servers.txt, empty without them.
-    if (name == L"testServers") {
-      const wchar_t* variable = _wgetenv(L"HALVERN_TEST_SERVERS");
+    // The "key=value" lines of the download servers' servers.txt or the installer service's
+    // service.txt, empty without them.
+    if (name == L"testServers" || name == L"installerService") {
+      const wchar_t* variable =
+          _wgetenv(name == L"testServers" ? L"HALVERN_TEST_SERVERS" : L"HALVERN_INSTALLER_SERVICE");
       std::wstring file = variable ? variable : L"";
       // CTest gives the Linux path: Wine shows it on drive Z:.
       if (!file.empty() && file[0] == L'/') {
@@ -292,6 +294,16 @@ class HostObject : public NamedDispatch {
       if (result) {
         result->vt = VT_BSTR;
         result->bstrVal = SysAllocString(text.c_str());
+      }
+      return S_OK;
+    }
+    // writeText(path, text) writes the text as UTF-8, replacing the file.
+    if (name == L"writeText") {
+      bool written = testsupport::WriteFileBytes(TextArgument(params, 0),
+                                                 stubframework::utils::WideToUtf8(TextArgument(params, 1)));
+      if (result) {
+        result->vt = VT_BOOL;
+        result->boolVal = written ? VARIANT_TRUE : VARIANT_FALSE;
       }
       return S_OK;
     }

@@ -39,21 +39,40 @@ function finish() {
   host.exit(failures === 0 ? 0 : 1);
 }
 
-// The download test servers (host.testServers(), from servers.txt): base URLs of nginx and the
-// fault server, and the docroot and the fault server's request log as Windows paths.
-function testServers() {
-  var values = {}, lines = host.testServers().split("\n");
+// The values of "key=value" lines.
+function keyValues(text) {
+  var values = {}, lines = text.split("\n");
   for (var i = 0; i < lines.length; i++) {
     var at = lines[i].indexOf("=");
     if (at > 0) values[lines[i].substring(0, at)] = lines[i].substring(at + 1).replace(/\r$/, "");
   }
+  return values;
+}
+
+// A Linux path as Wine shows it on drive Z:.
+function windowsPath(path) { return "Z:" + path.replace(/\//g, "\\"); }
+
+// The download test servers (host.testServers(), from servers.txt): base URLs of nginx and the
+// fault server, and the docroot and the fault server's request log as Windows paths.
+function testServers() {
+  var values = keyValues(host.testServers());
   if (!values.nginx_port || !values.fault_port) {
     fail("no test servers: HALVERN_TEST_SERVERS is not set");
     finish();
   }
-  function windowsPath(path) { return "Z:" + path.replace(/\//g, "\\"); }
   return {nginx: "http://127.0.0.1:" + values.nginx_port + "/", fault: "http://127.0.0.1:" + values.fault_port + "/",
           docroot: windowsPath(values.docroot) + "\\", requestsLog: windowsPath(values.requests_log)};
+}
+
+// The installer service (host.installerService(), from service.txt): its answers file and request
+// log as Windows paths.
+function installerService() {
+  var values = keyValues(host.installerService());
+  if (!values.answers || !values.requests_log) {
+    fail("no installer service: HALVERN_INSTALLER_SERVICE is not set");
+    finish();
+  }
+  return {answers: windowsPath(values.answers), requestsLog: windowsPath(values.requests_log)};
 }
 
 // A fresh, empty folder of this run below the temporary folder, ending with a backslash.

@@ -50,7 +50,11 @@ set_tests_properties(installer_service_winhttp PROPERTIES
 add_test(NAME installer_service_endpoints
   COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/scripts/installer-service.py ${HALVERN_INSTALLER_SERVICE_SCRIPT})
 
-if(TEST analytics_tests)
-  set_property(TEST analytics_tests APPEND PROPERTY FIXTURES_REQUIRED installer_service)
-  set_property(TEST analytics_tests APPEND PROPERTY ENVIRONMENT "${HALVERN_INSTALLER_SERVICE_ENV}")
-endif()
+# Its clients; they rewrite the answers file, so they take turns.
+foreach(client analytics_tests script_setup_download_tokenized)
+  if(TEST ${client})
+    set_property(TEST ${client} APPEND PROPERTY FIXTURES_REQUIRED installer_service)
+    set_property(TEST ${client} APPEND PROPERTY ENVIRONMENT "${HALVERN_INSTALLER_SERVICE_ENV}")
+    set_property(TEST ${client} APPEND PROPERTY RESOURCE_LOCK installer_service_answers)
+  endif()
+endforeach()
