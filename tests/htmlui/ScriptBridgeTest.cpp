@@ -19,14 +19,21 @@ struct Arguments {
     for (const VARIANT& value : scriptOrder) values[--i] = value;
     params = {values.data(), nullptr, static_cast<UINT>(values.size()), 0};
   }
+  ~Arguments() {
+    for (VARIANT& value : values)
+      if (value.vt == VT_BSTR) SysFreeString(value.bstrVal);
+  }
+  Arguments(const Arguments&) = delete;
+  Arguments& operator=(const Arguments&) = delete;
   std::vector<VARIANT> values;
   DISPPARAMS params;
 };
 
+// A real BSTR: the methods read its length prefix, which a plain literal does not have.
 VARIANT Text(const wchar_t* text) {
   VARIANT v;
   v.vt = VT_BSTR;
-  v.bstrVal = const_cast<BSTR>(text);  // never freed by the callee
+  v.bstrVal = SysAllocString(text);
   return v;
 }
 
