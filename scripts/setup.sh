@@ -71,9 +71,14 @@ wine32_works() {
 }
 
 # Prints the packages of the list that are not installed, one per line.
+# npm counts as present when the installed Node.js brings its own (the NodeSource build does, and
+# Debian's npm package conflicts with it).
 missing_packages() {
   local p
-  for p in "$@"; do package_installed "$p" || echo "$p"; done
+  for p in "$@"; do
+    if [ "$p" = npm ] && package_installed nodejs && command -v npm >/dev/null; then continue; fi
+    package_installed "$p" || echo "$p"
+  done
 }
 
 # Refreshes the package indexes, retrying a failed download a few times; goes on with the indexes

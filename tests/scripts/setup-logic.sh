@@ -64,6 +64,14 @@ installed=$(grep -v -x -e wixl <<<"$all") installable="" update_failures=0 insta
 run_case "a package still missing after an install that said yes fails set-up" install_required 1 \
   'could not install wixl' 'apt-get install'
 
+npm() { :; }
+installed=$(grep -v -x -e npm <<<"$all") installable="" install_status=0
+run_case "a Node.js that brings its own npm needs no npm package" install_required 0 '^setup: all packages present$' '^$'
+unset -f npm
+installed=$(grep -v -x -e npm -e nodejs <<<"$all") installable=$'nodejs\nnpm'
+run_case "without Node.js both packages are installed" install_required 0 'all packages present' \
+  'apt-get install -y -q --no-install-recommends nodejs npm;$'
+
 installed=$all kernel=no
 run_case "32-bit Wine is not tried where the kernel cannot run it" install_wine32 0 '^$' '^$'
 
