@@ -196,6 +196,4 @@ void ExternalMethods::SetResultInt(VARIANT* result, int value) {
   result->lVal = value;
 }
 
-HRESULT ExternalMethods::NotBuilt(WORD, DISPPARAMS*, VARIANT*) { return E_NOTIMPL; }
-
 }  // namespace stubframework

@@ -138,9 +138,6 @@ class ExternalMethods {
   static void SetResultBool(VARIANT* result, bool value);
   static void SetResultInt(VARIANT* result, int value);
 
-  // Answer of the names whose methods are not built yet.
-  HRESULT NotBuilt(WORD flags, DISPPARAMS* params, VARIANT* result);
-
  private:
   void RestoreExtractFolders();
 
