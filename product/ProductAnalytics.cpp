@@ -10,6 +10,7 @@
 
 #include "analytics/HardwareIdentity.h"
 #include "core/FileHandle.h"
+#include "core/CommandLine.h"
 #include "core/FrameworkCore.h"
 #include "core/InstallerLog.h"
 #include "core/TextFormat.h"
@@ -270,10 +271,8 @@ void ApplySettings(const std::string& bytes, AnalyticsSettings& settings) {
 }
 
 std::wstring SettingsFilePath() {
-  wchar_t module[MAX_PATH] = {};
-  DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) {
-    std::wstring path(module, length);
+  std::wstring path = stubframework::core::ModulePath();
+  if (!path.empty()) {
     path = path.substr(0, path.find_last_of(L'\\') + 1) + L"productanalytics.ini";
     FileHandle file(
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

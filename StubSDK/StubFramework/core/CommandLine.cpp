@@ -27,12 +27,6 @@ std::wstring QuotedValue(const std::wstring& commandLine, const std::wstring& ke
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::wstring ModulePath() {
-  wchar_t path[MAX_PATH] = {};
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
-}
-
 std::wstring FileNamePart(const std::wstring& path) {
   size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
@@ -288,6 +282,12 @@ void WaitForProcessExit(DWORD processId) {
   if (!process) return;
   WaitForSingleObject(process, kParentWaitBoundMs);
   CloseHandle(process);
+}
+
+std::wstring ModulePath() {
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
 }
 
 bool GetShortcutPath(const std::wstring& commandLine, std::wstring& path) {

@@ -74,4 +74,7 @@ void WaitForProcessExit(DWORD processId);
 // (case-sensitive): the stub file the user started when this process is its relaunched copy.
 bool GetShortcutPath(const std::wstring& commandLine, std::wstring& path);
 
+// Full path of the running executable; empty when it does not fit MAX_PATH (it may have been cut).
+std::wstring ModulePath();
+
 }  // namespace stubframework::core

@@ -38,12 +38,6 @@ struct UpdateRequest {
   IStream* callbackStream = nullptr;
 };
 
-std::wstring RunningStubPath() {
-  wchar_t path[MAX_PATH] = {};
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return length > 0 && length < MAX_PATH ? std::wstring(path, length) : std::wstring();
-}
-
 std::wstring ProductKey(core::FrameworkCore* core) {
   core::StubParameters& parameters = *core->parameters;
   return utils::ProductRegistryKey(parameters.ProductId(), utils::MajorVersion(parameters.ProductVersion()));
@@ -85,7 +79,7 @@ void FinalCallback(core::FrameworkCore* core, htmlui::ScriptCallback& callback, 
 // else leaves neither a file nor a value the launcher would act on.
 Config_ErrorHandle UpdateSelf(core::FrameworkCore* core, htmlui::ScriptCallback& callback, const UpdateRequest& request,
                               ProgressRecord& record) {
-  std::wstring exe = RunningStubPath();
+  std::wstring exe = core::ModulePath();
   size_t slash = exe.find_last_of(L'\\');
   std::wstring name = core::UpdateStubName(request.url, exe.substr(slash + 1));
   if (exe.empty() || slash == std::wstring::npos || name.empty()) {
@@ -191,7 +185,7 @@ HRESULT ExternalMethods::IsSkipSelfUpdate(WORD flags, DISPPARAMS* params, VARIAN
 HRESULT ExternalMethods::IsNeedSelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result) {
   HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR});
   if (FAILED(hr)) return hr;
-  bool need = !utils::VerifyFileWithMeta(setup::RunningStubPath(), ArgumentText(params, 0) + L".meta");
+  bool need = !utils::VerifyFileWithMeta(core::ModulePath(), ArgumentText(params, 0) + L".meta");
   core::FrameworkLogDebug(core_, L"EMIsNeedSelfUpdate Result: %s", need ? L"need update" : L"not need update");
   SetResultBool(result, need);
   return S_OK;

@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "core/CommandLine.h"
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
 #include "core/WorkingFolders.h"
@@ -36,10 +37,8 @@ std::wstring StubCopyFolder(const std::wstring& productId) {
 // Copies the running executable into folder under its own name. A file already there is removed
 // first rather than written through, since it may be a link to another file.
 bool CopyStub(const std::wstring& folder, std::wstring& copy) {
-  wchar_t self[MAX_PATH] = {};
-  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
-  std::wstring path(self, length);
+  std::wstring path = core::ModulePath();
+  if (path.empty()) return false;
   copy = folder + path.substr(path.rfind(L'\\') + 1);
   if (_wcsicmp(copy.c_str(), path.c_str()) == 0) return true;  // running as the copy itself
   DeleteFileW(copy.c_str());
