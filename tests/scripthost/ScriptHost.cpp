@@ -21,7 +21,7 @@
 #include "htmlui/HtmlExternal.h"
 #include "htmlui/ScriptCallback.h"
 #include "methods/LaunchMethods.h"
-#include "product/MyExternalMethods.h"
+#include "product/ProductRun.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -572,24 +572,21 @@ int wmain() {
   }
   stubframework::methods::SetRestartWindowsFunction(RecordRestart);
   CoInitialize(nullptr);
-  using namespace stubframework::core;
-  FrameworkCore* core = CreateFrameworkCore();
-  if (!core) {
+  // The stub's own start, without the product analytics, whose tracker page never loads here and
+  // would hold every scenario's end.
+  myexternalmethods::ProductRun run;
+  if (!run.Start(false)) {
     CoUninitialize();
     // Without run=1 this process was the launcher, which ends with 0 once its copy has run.
-    if (!HasArgument(GetCommandLineW(), L"run=1")) return 0;
+    if (!stubframework::core::HasArgument(GetCommandLineW(), L"run=1")) return 0;
     fwprintf(stderr, L"script host: the framework core was not created (another instance?)\n");
     return kSetUpFailure;
   }
-  core->parameters->externalProperties[L"propertyName1"] = L"propertyValue1";
-  auto* methods = new myexternalmethods::MyExternalMethods(core);
-  methods->RegisterProductMethods();
-  PrepareFrameworkRun(core, methods);
+  stubframework::core::PrepareFrameworkRun(run.core, run.methods);
 
-  int code = RunScripts(core, files);
+  int code = RunScripts(run.core, files);
 
-  ReleaseFrameworkCore(core);
-  delete methods;
+  run.Finish();
   CoUninitialize();
   fflush(stdout);
   return code;

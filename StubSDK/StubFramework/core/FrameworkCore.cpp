@@ -43,10 +43,10 @@ void PrepareFrameworkRun(FrameworkCore* core, ExternalMethods* methods) {
   }
 }
 
-void RunFrameworkCore(FrameworkCore* core, ExternalMethods* methods) {
+void RunFrameworkCore(FrameworkCore* core, ExternalMethods* methods, PageView* view) {
   if (!core) return;
   PrepareFrameworkRun(core, methods);
-  RunUserInterface(core, core->external);
+  RunUserInterface(core, core->external, view);
 }
 
 int SettleExitCode(StubParameters& parameters) {

@@ -16,6 +16,8 @@ class ExternalMethods;
 
 namespace stubframework::core {
 
+class PageView;
+
 constexpr const wchar_t kInstanceMutexName[] = L"VelmoraStubFramework";
 constexpr const wchar_t kWindowClassName[] = L"HTMLUI";
 constexpr int kSelfUpdateExitCode = 197800;
@@ -40,9 +42,9 @@ FrameworkCore* CreateFrameworkCore();
 // "resourceLocation": everything the page may rely on when it starts.
 void PrepareFrameworkRun(FrameworkCore* core, ExternalMethods* methods);
 
-// Prepares the run, then runs the user interface and the end-of-run work. Does nothing for a
-// null core.
-void RunFrameworkCore(FrameworkCore* core, ExternalMethods* methods);
+// Prepares the run, then runs the user interface in view (the page's HTML document when null) and
+// the end-of-run work. Does nothing for a null core.
+void RunFrameworkCore(FrameworkCore* core, ExternalMethods* methods, PageView* view = nullptr);
 
 // Stops every worker of the run and waits for them (setup::kWorkerJoinBoundMs at most), pumping
 // messages. True when none is left running. Called where the page goes away and again when the

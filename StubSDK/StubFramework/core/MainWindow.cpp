@@ -19,14 +19,47 @@ namespace {
 
 ATOM g_windowClass = 0;
 
+// The page's HTML document, hosted by its site.
+class DocumentView final : public PageView {
+ public:
+  bool Open(HWND window, const wchar_t* pagePath, HtmlExternal* external) override {
+    site_ = new htmlui::MSHTMLClient(window, external);
+    return site_->CreateDocument() && site_->LoadPage(pagePath);
+  }
+  void Resize() override {
+    if (site_) site_->ResizeDocument();
+  }
+  // Offers a message to the document's accelerators first.
+  bool TranslateAccelerator(MSG& message) override {
+    if (!site_ || !site_->Document()) return false;
+    IOleInPlaceActiveObject* active = nullptr;
+    if (FAILED(site_->Document()->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active))))
+      return false;
+    HRESULT hr = active->TranslateAccelerator(&message);
+    active->Release();
+    return hr == S_OK;
+  }
+  void Close() override {
+    if (!site_) return;
+    site_->CloseDocument();
+    site_->Detach();
+    site_->Release();
+    site_ = nullptr;
+  }
+
+ private:
+  htmlui::MSHTMLClient* site_ = nullptr;
+};
+
 struct CreationParameters {
   const wchar_t* pagePath;
   HtmlExternal* external;
   bool* closeFlag;
+  PageView* view;
 };
 
 struct WindowData {
-  htmlui::MSHTMLClient* site;
+  PageView* view;
   HtmlExternal* external;
   HWND focus;  // the control that had the focus when the window was last deactivated
   bool* closeFlag;
@@ -40,9 +73,7 @@ WindowData* DataOf(HWND window) {
 void OnDestroy(HWND window) {
   WindowData* data = DataOf(window);
   if (!data) return;
-  data->site->CloseDocument();
-  data->site->Detach();
-  data->site->Release();
+  data->view->Close();
   data->external->SetWindow(nullptr);
   SetWindowLongPtrW(window, 0, 0);
   delete data;
@@ -51,11 +82,10 @@ void OnDestroy(HWND window) {
 LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
   auto* parameters = static_cast<const CreationParameters*>(create->lpCreateParams);
   if (!parameters || !parameters->pagePath) return -1;
-  auto* site = new htmlui::MSHTMLClient(window, parameters->external);
-  auto* data = new WindowData{site, parameters->external, nullptr, parameters->closeFlag};
+  auto* data = new WindowData{parameters->view, parameters->external, nullptr, parameters->closeFlag};
   SetWindowLongPtrW(window, 0, reinterpret_cast<LONG_PTR>(data));
   parameters->external->SetWindow(window);
-  if (site->CreateDocument() && site->LoadPage(parameters->pagePath)) return 0;
+  if (parameters->view->Open(window, parameters->pagePath, parameters->external)) return 0;
   OnDestroy(window);
   return -1;
 }
@@ -68,7 +98,7 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       OnDestroy(window);
       return 0;
     case WM_SIZE:
-      if (WindowData* data = DataOf(window)) data->site->ResizeDocument();
+      if (WindowData* data = DataOf(window)) data->view->Resize();
       return 0;
     case WM_ACTIVATE:
       if (LOWORD(wParam) == WA_INACTIVE) {
@@ -111,19 +141,6 @@ bool RegisterWindowClass() {
   return g_windowClass != 0;
 }
 
-// Offers a message to the document's accelerators first.
-bool TranslatedByDocument(HWND window, MSG& message) {
-  WindowData* data = DataOf(window);
-  if (!data || !data->site->Document()) return false;
-  IOleInPlaceActiveObject* active = nullptr;
-  if (FAILED(data->site->Document()->QueryInterface(IID_IOleInPlaceActiveObject,
-                                                    reinterpret_cast<void**>(&active))))
-    return false;
-  HRESULT hr = active->TranslateAccelerator(&message);
-  active->Release();
-  return hr == S_OK;
-}
-
 void PreserveLog(FrameworkCore* core) {
   const std::wstring& logPath = core->log->FilePath();
   if (logPath.empty()) return;
@@ -144,12 +161,13 @@ void RemoveExtractionFolders(FrameworkCore* core) {
 
 }  // namespace
 
-void RunMessageLoop(const std::wstring& folder, HtmlExternal* external) {
+void RunMessageLoop(const std::wstring& folder, HtmlExternal* external, PageView* view) {
   wchar_t page[MAX_PATH] = {};
   if (!PathCombineW(page, folder.c_str(), L"Load.html")) return;
   if (!RegisterWindowClass()) return;
   bool closeFlag = false;
-  CreationParameters parameters = {page, external, &closeFlag};
+  DocumentView document;
+  CreationParameters parameters = {page, external, &closeFlag, view ? view : &document};
   HWND window = CreateWindowExW(WS_EX_APPWINDOW, MAKEINTATOM(g_windowClass), nullptr,
                                 WS_POPUP | WS_VISIBLE, 0, 0, 0, 0, nullptr, nullptr,
                                 GetModuleHandleW(nullptr), &parameters);
@@ -165,7 +183,7 @@ void RunMessageLoop(const std::wstring& folder, HtmlExternal* external) {
       PostQuitMessage(static_cast<int>(message.wParam));  // keep it visible to outer loops
       break;
     }
-    if (!TranslatedByDocument(window, message)) {
+    if (!parameters.view->TranslateAccelerator(message)) {
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
@@ -263,13 +281,13 @@ int SettleFinalStatus(int status, const std::wstring& uninstallOption) {
   return settled;
 }
 
-void RunUserInterface(FrameworkCore* core, HtmlExternal* external) {
+void RunUserInterface(FrameworkCore* core, HtmlExternal* external, PageView* view) {
   StubParameters& parameters = *core->parameters;
   core->analytics->ReportStart();
 
   if (core->resources->loaded) {
     CoInitialize(nullptr);
-    RunMessageLoop(core->resources->folder, external);
+    RunMessageLoop(core->resources->folder, external, view);
     CoUninitialize();
   } else {
     methods::SetInstallStatus(parameters, 2);

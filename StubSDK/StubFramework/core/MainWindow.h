@@ -11,10 +11,28 @@ namespace stubframework::core {
 class HtmlExternal;
 struct FrameworkCore;
 
-void RunUserInterface(FrameworkCore* core, HtmlExternal* external);
+// What fills the main window: the page's HTML document, or another view of the same pages (a
+// page author's bridge to a browser). The window and its loop stay the same, so everything the
+// script does to the window acts alike in either. Called on the user-interface thread only.
+class PageView {
+ public:
+  virtual ~PageView() = default;
+  // Shows pagePath in window, whose external object is external; false refuses the window.
+  virtual bool Open(HWND window, const wchar_t* pagePath, HtmlExternal* external) = 0;
+  // The window's client area changed.
+  virtual void Resize() {}
+  // True when the view consumed the message (its accelerators).
+  virtual bool TranslateAccelerator(MSG& message) { return false; }
+  // The window is going away; Open may not have succeeded.
+  virtual void Close() = 0;
+};
+
+// The run's user interface in view (the page's HTML document when null), then the end-of-run
+// work.
+void RunUserInterface(FrameworkCore* core, HtmlExternal* external, PageView* view = nullptr);
 
 // Creates the window for folder + "Load.html" and pumps messages until it is closed.
-void RunMessageLoop(const std::wstring& folder, HtmlExternal* external);
+void RunMessageLoop(const std::wstring& folder, HtmlExternal* external, PageView* view = nullptr);
 
 // Asks the main window to close, as WM_CLOSE does; false when window is not the main window.
 bool RequestClose(HWND window);
