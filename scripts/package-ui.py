@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Appends the zipped UI package to a linked executable image, in place.
 
-usage: package-ui.py EXECUTABLE PACKAGE_FOLDER
+usage: package-ui.py EXECUTABLE PACKAGE_FOLDER [--download-url=URL] [--thankyou-url=URL]
        package-ui.py --libraries PACKAGE_FOLDER
 
 Both first copy the libraries the pages use from the npm modules (installed by `npm ci` at the
@@ -14,10 +14,16 @@ file; a signature added later goes after it. Entries are deflated at level 9, in
 a fixed time stamp, so the same pages always give the same bytes. On failure the executable is
 deleted, so that the next build links it again instead of shipping an image without its pages.
 
+--download-url and --thankyou-url set DOWNLOAD_URL and TYP_URL of config/installparams.js in the
+archive only (the folder keeps its own); an empty value keeps the package's. Their "${name}"
+placeholders are left to the pages.
+
 The stub reads entry names in the Windows ANSI code page, which differs between machines, so only
 names in printable ASCII that Windows can create are packed; any other name fails the build.
 """
+import argparse
 import io
+import json
 import os
 import re
 import shutil
@@ -65,6 +71,17 @@ def check_name(relative):
                                f"allows, since the stub reads them in the ANSI code page; rename it")
 
 
+def set_install_params(text, values):
+    """text (installparams.js) with each named member's string replaced by values[member], written
+    as a JSON string: a valid ECMAScript 5 literal whatever it holds, non-ASCII escaped."""
+    for member, value in values.items():
+        pattern = re.compile(r'^(\s*%s\s*:\s*)"(?:[^"\\\n]|\\.)*"' % member, re.MULTILINE)
+        text, count = pattern.subn(lambda match: match.group(1) + json.dumps(value), text)
+        if count != 1:
+            raise RuntimeError(f"config/installparams.js has no single string member {member} to set")
+    return text
+
+
 def package_items(folder):
     """(name in the archive, file path or None for a folder entry), in archive order."""
     for root, dirs, files in os.walk(folder):
@@ -77,7 +94,8 @@ def package_items(folder):
             yield prefix + name, os.path.join(root, name)
 
 
-def build_archive(folder):
+def build_archive(folder, install_params):
+    """install_params: {member of installparams.js: value} to set in the archive's copy."""
     items = list(package_items(folder))
     # Files first, so that a bad folder name is reported with a file in it.
     for name, path in sorted(items, key=lambda item: item[1] is None):
@@ -92,7 +110,10 @@ def build_archive(folder):
                 continue
             info.compress_type = zipfile.ZIP_DEFLATED
             with open(path, "rb") as source:
-                archive.writestr(info, source.read(), compresslevel=9)
+                data = source.read()
+            if name == "config/installparams.js" and install_params:
+                data = set_install_params(data.decode("utf-8"), install_params).encode("utf-8")
+            archive.writestr(info, data, compresslevel=9)
     return buffer.getvalue()
 
 
@@ -104,12 +125,20 @@ def main():
             print(f"package-ui: {error}", file=sys.stderr)
             return 1
         return 0
-    executable, folder = sys.argv[1], sys.argv[2]
+    parser = argparse.ArgumentParser(description="Appends the zipped UI package to an executable.")
+    parser.add_argument("executable")
+    parser.add_argument("folder")
+    parser.add_argument("--download-url", default="")
+    parser.add_argument("--thankyou-url", default="")
+    args = parser.parse_args()
+    executable, folder = args.executable, args.folder
+    install_params = {member: value for member, value in (("DOWNLOAD_URL", args.download_url),
+                                                          ("TYP_URL", args.thankyou_url)) if value}
     try:
         copy_libraries(folder)
         if not os.path.isfile(os.path.join(folder, "Load.html")):
             raise RuntimeError(f"{folder} has no Load.html")
-        archive = build_archive(folder)
+        archive = build_archive(folder, install_params)
         with open(executable, "rb") as image:
             data = image.read()
         temporary = executable + ".packaging"

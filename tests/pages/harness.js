@@ -15,17 +15,22 @@ const flags = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', 
   '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.svg': 'image/svg+xml' };
 
-// The package as the build ships it, libraries included, over loopback.
-async function serve() {
+// The package as the build ships it, libraries included, over loopback. A bridge stands in for
+// the page bridge: the package lies below bridge.prefix, bridge.answer(request, response) answers
+// first (true when it did) and every page gets bridge.script before its own scripts.
+async function serve(bridge) {
   execFileSync('python3', [path.join(repo, 'scripts/package-ui.py'), '--libraries', packageFolder]);
   const server = http.createServer((request, response) => {
-    const file = path.join(packageFolder, decodeURIComponent(new URL(request.url, 'http://x').pathname));
+    if (bridge && bridge.answer(request, response)) return;
+    const name = decodeURIComponent(new URL(request.url, 'http://x').pathname).slice(bridge ? bridge.prefix.length : 0);
+    const file = path.join(packageFolder, name);
     if (!file.startsWith(packageFolder) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
       response.writeHead(404).end();
       return;
     }
     response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream' });
-    response.end(fs.readFileSync(file));
+    const body = fs.readFileSync(file);
+    response.end(bridge && file.endsWith('.html') ? String(body).replace('<script', `${bridge.script}<script`) : body);
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
   return { server, base: `http://127.0.0.1:${server.address().port}/` };
@@ -77,21 +82,27 @@ function fakeExternal(script) {
 
 const methods = Object.keys(require('./method-table').MethodTable);
 
+// The test's script for fakeExternal with the answers of a fresh 64-bit Windows 10 filled in.
+function fakeScript(script) {
+  const full = Object.assign({
+    methods, screen: [1920, 1040], osLang: 1, size: 52428800,
+    properties: { osbits: '64' },
+    registry: {
+      'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Internet Explorer|Version': '11.0.19041.1',
+      'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full|Release': '528372',
+    },
+    downloads: [], installs: [],
+  }, script);
+  full.returns = Object.assign({
+    getOSVersionAndBuildNumber: '10.0.19045', downloadAndInstallWV2RT: true, isSilentLaunchStub: false,
+    getResumeMode: 0, prepareInstall: 0, getLastInstallError: 0, openPage: true, isFileExists: true, createDirectory: true,
+  }, script.returns || {});
+  return full;
+}
+
 class Run {
   static async start(browser, base, script = {}, options = {}) {
-    const full = Object.assign({
-      methods, screen: [1920, 1040], osLang: 1, size: 52428800,
-      properties: { osbits: '64' },
-      registry: {
-        'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Internet Explorer|Version': '11.0.19041.1',
-        'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full|Release': '528372',
-      },
-      downloads: [], installs: [],
-    }, script);
-    full.returns = Object.assign({
-      getOSVersionAndBuildNumber: '10.0.19045', downloadAndInstallWV2RT: true, isSilentLaunchStub: false,
-      getResumeMode: 0, prepareInstall: 0, getLastInstallError: 0, openPage: true, isFileExists: true, createDirectory: true,
-    }, script.returns || {});
+    const full = fakeScript(script);
     const context = await browser.newContext({ viewport: options.viewport || { width: 647, height: 505 },
       deviceScaleFactor: options.scale || 1 });
     const page = await context.newPage();
@@ -193,4 +204,4 @@ async function showPage(env, page, lang, scale) {
   return run;
 }
 
-module.exports = { launch, Run, calls, packageFolder, repo, wizardPages, showPage };
+module.exports = { launch, serve, fakeExternal, fakeScript, Run, calls, packageFolder, repo, wizardPages, showPage };

@@ -6,8 +6,10 @@ usage: zip-fixtures.py make FOLDER STUB   writes the test archives into FOLDER a
                                            the built stub (osslsigncode, throwaway certificate)
        zip-fixtures.py check FOLDER       reads FOLDER/written/*.zip back with Python's zipfile
        zip-fixtures.py package-ui SCRIPT  checks which page file names SCRIPT (package-ui.py) packs
+                                           and the install parameters it sets in the archive
 """
 import io
+import json
 import os
 import shutil
 import struct
@@ -221,12 +223,65 @@ def check_package_ui(script):
     return 1 if failures else 0
 
 
+def check_package_settings(script):
+    """--download-url and --thankyou-url reach the pages as the exact strings given, in the
+    archive's installparams.js only; the folder and the other members keep theirs."""
+    source = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(script))),
+                          "ui-package", "config", "installparams.js")
+    original = open(source, "rb").read()
+
+    def install_params(script_text):
+        """installParams as the script defines it, run by node: the judge of the literals."""
+        run = subprocess.run(["node", "-e", "process.stdout.write(JSON.stringify(require('vm').runInNewContext("
+                              "require('fs').readFileSync(0, 'utf8') + ';installParams')))"],
+                             input=script_text, capture_output=True)
+        return json.loads(run.stdout) if run.returncode == 0 else run.stderr.decode(errors="replace")
+
+    own = install_params(original)
+    if not isinstance(own, dict):
+        print(f"package-ui settings: FAILED, {source} does not run: {own}")
+        return 1
+    placeholders = "http://127.0.0.1:28080/setup/${lang}/Halvern_${osbits}.msi"
+    # Quotes, backslashes, a line break and U+2028 (a line end inside an ECMAScript 5 string).
+    awkward = 'http://h/t?q="a"&b=\\x\\\n\u00e9\u2028\'end'
+    failures = []
+    for options, changes in (([], {}),
+                             (["--download-url=" + placeholders], {"DOWNLOAD_URL": placeholders}),
+                             (["--thankyou-url=" + awkward, "--download-url="], {"TYP_URL": awkward})):
+        with tempfile.TemporaryDirectory() as work:
+            pages, executable = os.path.join(work, "pages"), os.path.join(work, "stub.exe")
+            os.makedirs(os.path.join(pages, "config"))
+            open(os.path.join(pages, "Load.html"), "w").close()
+            shutil.copy(source, os.path.join(pages, "config"))
+            with open(executable, "wb") as out:
+                out.write(fake_image(4096))
+            run = subprocess.run([sys.executable, script, executable, pages, *options], capture_output=True, text=True)
+            if run.returncode != 0:
+                failures.append(f"{options}: exit {run.returncode}, {run.stderr.strip()}")
+                continue
+            with zipfile.ZipFile(executable) as archive:
+                packed = archive.read("config/installparams.js")
+            got, wanted = install_params(packed), dict(own, **changes)
+            if got != wanted:
+                failures.append(f"{options}: installParams {got!r}, wanted {wanted!r}")
+            if original.isascii() and not packed.isascii():
+                failures.append(f"{options}: the archive's installparams.js is no longer ASCII")
+            if not changes and packed != original:
+                failures.append("without settings the archive's installparams.js differs from the folder's")
+            if open(os.path.join(pages, "config", "installparams.js"), "rb").read() != original:
+                failures.append(f"{options}: the folder's installparams.js was changed")
+    for failure in failures:
+        print(failure)
+    print("package-ui settings: " + ("FAILED" if failures else "checked"))
+    return 1 if failures else 0
+
+
 def main():
     command, folder = sys.argv[1], sys.argv[2]
     if command == "check":
         return check_written(folder)
     if command == "package-ui":
-        return check_package_ui(folder)
+        return check_package_ui(folder) | check_package_settings(folder)
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(os.path.join(folder, "written"))
     make_archives(folder)
