@@ -10,10 +10,15 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$here"
 
 bash scripts/setup.sh
-# The shipped stub is the 32-bit build; this machine's Wine may run only the 64-bit one.
-bash scripts/build.sh i686 HalvernSetup
+# The shipped stub is the 32-bit build; this machine's Wine may run only the 64-bit one. The two
+# builds go side by side.
 arch=$(bash scripts/test-arch.sh)
+shipped_log=$(mktemp)
+bash scripts/build.sh i686 HalvernSetup >"$shipped_log" 2>&1 &
+shipped=$!
 bash scripts/build.sh "$arch" HalvernSetup page_bridge halvern halvern_mui trust_ca
+wait "$shipped" || { cat "$shipped_log" >&2; exit 1; }
+rm -f "$shipped_log"
 
 build="${HALVERN_BUILD_ROOT:-$here/build}/$arch"
 out="$build/run"
