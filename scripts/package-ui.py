@@ -2,12 +2,15 @@
 """Appends the zipped UI package to a linked executable image, in place.
 
 usage: package-ui.py EXECUTABLE PACKAGE_FOLDER [--download-url=URL] [--thankyou-url=URL]
+       package-ui.py --unpacked OUTPUT_FOLDER PACKAGE_FOLDER [--download-url=URL] [--thankyou-url=URL]
        package-ui.py --libraries PACKAGE_FOLDER
 
-Both first copy the libraries the pages use from the npm modules (installed by `npm ci` at the
+All first copy the libraries the pages use from the npm modules (installed by `npm ci` at the
 repository root, versions pinned in package-lock.json) into the package's "common/js/": jQuery,
 and of jQuery UI only the widget factory and the progress bar, which keeps the package small.
-The second form stops there (the page tests load the pages from the source folder).
+The last form stops there (the page tests load the pages from the source folder). The second
+writes the package's files, as the archive holds them, into a folder instead of appending it: the
+pages that a run serves from a folder (the page bridge) are then the packaged ones.
 
 The archive's offsets count from its own first byte, so it reads the same wherever it sits in the
 file; a signature added later goes after it. Entries are deflated at level 9, in name order, with
@@ -126,6 +129,7 @@ def main():
             return 1
         return 0
     parser = argparse.ArgumentParser(description="Appends the zipped UI package to an executable.")
+    parser.add_argument("--unpacked", action="store_true")
     parser.add_argument("executable")
     parser.add_argument("folder")
     parser.add_argument("--download-url", default="")
@@ -139,6 +143,10 @@ def main():
         if not os.path.isfile(os.path.join(folder, "Load.html")):
             raise RuntimeError(f"{folder} has no Load.html")
         archive = build_archive(folder, install_params)
+        if args.unpacked:
+            shutil.rmtree(executable, ignore_errors=True)
+            zipfile.ZipFile(io.BytesIO(archive)).extractall(executable)
+            return 0
         with open(executable, "rb") as image:
             data = image.read()
         temporary = executable + ".packaging"
@@ -148,7 +156,7 @@ def main():
         os.replace(temporary, executable)
     except Exception as error:
         print(f"package-ui: {error}", file=sys.stderr)
-        if os.path.exists(executable):
+        if os.path.isfile(executable) and not args.unpacked:
             os.remove(executable)
         return 1
     return 0

@@ -14,7 +14,8 @@
 # header; it sends at ${HALVERN_SAMPLE_RATE:-8m} bytes a second per connection, and the package
 # carries ${HALVERN_SAMPLE_DATA_MIB:-24} MiB of data, so that the download is seen as it goes. The
 # installer service (scripts/installer-service.py) keeps its files in OUT_DIR/installer-service,
-# on port ${HALVERN_SERVICE_PORT:-28443}. sample.txt holds key=value lines describing all of it.
+# on port ${HALVERN_SERVICE_PORT:-28443}, unless HALVERN_INSTALLER_SERVICE names the service.txt of
+# one already running. sample.txt holds key=value lines describing all of it.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 port="${HALVERN_SAMPLE_PORT:-28080}"
@@ -182,10 +183,16 @@ start() {
   url="$base/setup/$first/Halvern_64.msi"
   meta_url="$url.meta"
   start_nginx "$out"
-  if ! python3 "$here/scripts/installer-service.py" start "$out/installer-service" --port "$service_port" \
-      --lifetime "$lifetime" >/dev/null; then
-    stop_servers "$out"
-    exit 1
+  # A service already running (the tests' own, named by HALVERN_INSTALLER_SERVICE) is used as it
+  # is: the stub is built for one port.
+  local service_txt="${HALVERN_INSTALLER_SERVICE:-}"
+  if [ -z "$service_txt" ]; then
+    service_txt="$out/installer-service/service.txt"
+    if ! python3 "$here/scripts/installer-service.py" start "$out/installer-service" --port "$service_port" \
+        --lifetime "$lifetime" >/dev/null; then
+      stop_servers "$out"
+      exit 1
+    fi
   fi
 
   local folder="C:\\Program Files\\Halvern\\" uninstall="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
@@ -216,7 +223,7 @@ start() {
     echo "nginx_port=$port"
     echo "nginx_log=$out/nginx/access.log"
     echo "nginx_error_log=$out/nginx/error.log"
-    echo "service_txt=$out/installer-service/service.txt"
+    echo "service_txt=$service_txt"
     echo "service_port=$service_port"
     echo "trust_ca=$build/bin/trust-ca.exe"
     echo "ends_at=$(date -d "+$lifetime seconds" '+%Y-%m-%d %H:%M:%S')"

@@ -3,6 +3,11 @@
 // package with the stub's real window.external:
 //   node scripts/wizard-driver.js --url http://127.0.0.1:PORT/TOKEN/Load.html
 //        [--screenshots DIR] [--lang CODE] [--manual] [--timeout SECONDS]
+//        [--until PAGE] [--expect-box] [--close-at PERCENT]
+// --until: the page after which the run closes (default Finish; a run resumed on the Installing
+// page closes after it); --expect-box: the run shows a message box (an error) and may close
+// before that page; --close-at: the person closes the wizard when the download has reached
+// PERCENT %.
 // It follows the native window (size, shown, hidden, minimised) from the bridge's status, prints
 // each page and the job's progress, and ends with exit 0 once the run closed after the Finish
 // page; 1 on the time limit, an unexpected page or an unexpected message box.
@@ -175,7 +180,7 @@ class Driver {
       throw new Failure(`unexpected page "${title}" after ${this.title || 'the start'}`);
     }
     this.title = title;
-    this.finished = this.finished || title === 'Finish';
+    this.finished = this.finished || title === this.options.until;
     out.line(`page: ${title}`);
     const action = actions[title];
     if (action) await this.page.locator(`${action.ready}:enabled`).waitFor({ state: 'visible', timeout: this.remaining() });
@@ -194,14 +199,22 @@ class Driver {
     if (!status) return this.end('the bridge stopped answering');
     await this.follow(status.window);
     for (const box of status.boxes.slice(this.boxes)) {
-      if (!this.options.manual) throw new Failure(`unexpected message box: ${box}`);
+      if (!this.options.manual && !this.options['expect-box']) throw new Failure(`unexpected message box: ${box}`);
       out.line(`box: ${box}`);
     }
     this.boxes = status.boxes.length;
     if (status.closed) return this.end('the run closed');
     if (!progressPages.includes(this.title) || this.documents > this.captured) return;
     const heading = await this.page.evaluate(() => document.getElementById('heading').getAttribute('data-text'));
-    this.progress.show(heading === 'installingTitle' ? 'install' : 'download', status.properties, Date.now());
+    const kind = heading === 'installingTitle' ? 'install' : 'download';
+    this.progress.show(kind, status.properties, Date.now());
+    const closeAt = this.options['close-at'];
+    const percent = Number(status.properties.downloadCurrent) * 100 / Number(status.properties.downloadTotal);
+    if (closeAt !== undefined && kind === 'download' && !this.closedByUser && percent >= Number(closeAt)) {
+      this.closedByUser = true;
+      out.line(`driver: closing the wizard at ${Math.floor(percent)} %`);
+      await this.page.click('#btnClose');
+    }
   }
 
   // The status, or null once the bridge stopped answering after it had answered: its process
@@ -222,7 +235,10 @@ class Driver {
   }
 
   end(how) {
-    if (!this.options.manual && !this.finished) throw new Failure(`${how} on page ${this.title || '(none)'} before the Finish page`);
+    const early = this.closedByUser || (this.options['expect-box'] && this.boxes > 0);
+    if (!this.options.manual && !this.finished && !early)
+      throw new Failure(`${how} on page ${this.title || '(none)'} before the ${this.options.until} page`);
+    if (this.options['expect-box'] && this.boxes === 0) throw new Failure(`${how} without the expected message box`);
     this.ended = true;
   }
 
@@ -246,6 +262,8 @@ function parseOptions() {
     options: {
       url: { type: 'string' }, screenshots: { type: 'string' }, lang: { type: 'string', default: 'en' },
       manual: { type: 'boolean', default: false }, timeout: { type: 'string', default: '300' },
+      until: { type: 'string', default: 'Finish' }, 'expect-box': { type: 'boolean', default: false },
+      'close-at': { type: 'string' },
     },
   });
   const timeout = Number(values.timeout);
@@ -259,7 +277,8 @@ async function main() {
   try {
     options = parseOptions();
   } catch (error) {
-    out.line(`driver: ${error.message}\nusage: wizard-driver.js --url URL [--screenshots DIR] [--lang CODE] [--manual] [--timeout SECONDS]`, process.stderr);
+    out.line(`driver: ${error.message}\nusage: wizard-driver.js --url URL [--screenshots DIR] [--lang CODE] [--manual] [--timeout SECONDS] [--until PAGE] [--expect-box] [--close-at PERCENT]`,
+      process.stderr);
     return 2;
   }
   const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: flags,

@@ -9,6 +9,9 @@ Without faults a file is served like a static web server does: ETag, Content-Len
 range ("bytes=a-b" or "bytes=a-") with If-Range, 416 beyond the end, 404 for a missing file,
 HTTP/1.1 keep-alive.
 
+The faults may instead stand in the path, /faults/<query>/<file>, for clients that append to a
+URL: the file's ".meta" (<URL>.meta) is then served without faults and counted under no tag.
+
 Requests with the same tag are numbered from 0. A fault "name=value" applies to every request of
 its tag; "name.k=value" only to request number k, so one URL can break the first request and
 serve the continuation properly.
@@ -103,7 +106,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         target = urllib.parse.urlsplit(self.path)
-        query = urllib.parse.parse_qsl(target.query, keep_blank_values=True)
+        path, query_text = target.path, target.query
+        # "/faults/<query>/<file>" carries the faults in the path, so that a client that appends to
+        # the URL (the ".meta" beside a file) keeps its own path; that ".meta" is served plainly.
+        if path.startswith("/faults/"):
+            query_text, _, rest = path[len("/faults/"):].partition("/")
+            path = "/" + rest
+            query_text = "" if path.endswith(".meta") else urllib.parse.unquote(query_text)
+        query = urllib.parse.parse_qsl(query_text, keep_blank_values=True)
         tag = dict(query).get("tag", "-")
         number = self.server.next_number(tag)
         self.server.log_request_line("\t".join([
@@ -114,7 +124,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             base, _, index = name.partition(".")
             if not index or index == str(number):
                 faults[base] = value
-        self.answer(urllib.parse.unquote(target.path), faults)
+        self.answer(urllib.parse.unquote(path), faults)
 
     def answer(self, path, faults):
         if "delay" in faults:
