@@ -35,8 +35,8 @@ function wineEnv(prefix) {
   return { ...process.env, WINEPREFIX: prefix, WINEDEBUG: '-all', WINEDLLOVERRIDES: 'mscoree,mshtml=' };
 }
 
-function sh(command, args, env = process.env) {
-  execFileSync(command, args, { env, stdio: ['ignore', 'ignore', 'inherit'] });
+function sh(command, args, options = {}) {
+  execFileSync(command, args, { stdio: ['ignore', 'ignore', 'inherit'], ...options });
 }
 
 // A fresh machine that meets the wizard's checks: a copy of a prefix made once.
@@ -237,4 +237,38 @@ test('closing the wizard during the download keeps the partial file, and a later
   assert.ok(starts.length > 0 && starts[0] > 0 && starts[0] % MIB === 0, `the later run's ranges start at ${starts}`);
   t.diagnostic(`the later run downloaded from ${starts[0]} of ${sample.msi_bytes} bytes`);
   assert.deepStrictEqual([second.status, second.installed], ['1', sample.version]);
+});
+
+test('a package that needs a restart registers the run for after it, and a run started with RESUME=INSTALLING completes on the Installing page', async (t) => {
+  const folder = path.join(build, 'bin/sample'), name = 'setup/en/Halvern_64-reboot.msi';
+  // The sample's package with a restart scheduled at its end: it ends with 3010.
+  const wxs = path.join(work, 'halvern-reboot.wxs'), platform = sample.platform;
+  fs.writeFileSync(wxs, fs.readFileSync(path.join(source, 'sample/halvern.wxs'), 'utf8')
+    .replace('</InstallExecuteSequence>', '  <ScheduleReboot After="InstallFinalize" />\n    </InstallExecuteSequence>'));
+  sh('wixl', ['-a', platform, '-D', `Arch=${platform}`, '-D', `Version=${sample.version}`, '-D', `ProductID=${sample.pid}`,
+    '-D', `VID=${sample.vid}`, '-o', path.join(sample.docroot, name), wxs], { cwd: folder });  // files from where it runs
+  sh('python3', [script('halvern-meta.py'), 'make', path.join(sample.docroot, name)]);
+  let registered;
+  const runOnce = (prefix) => {
+    const result = spawnSync('/usr/lib/wine/wine64', ['reg', 'query', 'HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce'],
+      { env: wineEnv(prefix), encoding: 'utf8' });
+    return (result.stdout || '').split('\n').find((line) => /RESUME=/.test(line));
+  };
+  const url = sample.url.replace('setup/en/Halvern_64.msi', name);
+  const first = await wholeRun('reboot', url, {
+    during: async (address, prefix) => { registered = await until('the RunOnce entry', () => runOnce(prefix), 180); },
+  });
+  assert.strictEqual(first.driven.code, 0, first.driven.output);
+  assert.match(registered, /page_bridge\.exe" RESUME=Downloading/i);
+  assert.match(first.log, /TransferInstallError.*3010|3010/);
+  assert.deepStrictEqual([first.status, first.installed], ['1', sample.version]);
+
+  // The package the first run kept is found installed: the resumed run ends at once with success.
+  const resumed = await wholeRun('reboot', url, { prefix: first.prefix, stubArgs: ['RESUME=INSTALLING'],
+    driverArgs: ['--until', 'Installing'] });
+  assert.strictEqual(resumed.driven.code, 0, resumed.driven.output);
+  assert.match(resumed.driven.output, /page: Installing/);
+  assert.doesNotMatch(resumed.driven.output, /page: (Welcome|Downloading)/);
+  assert.match(completedEvent(resumed.log), /^install\.completed=OK\|/);
+  t.diagnostic(`RunOnce: ${registered.trim()}; resumed run's status ${resumed.status}`);
 });
