@@ -27,25 +27,11 @@ import subprocess
 import sys
 import tempfile
 
+# The release command puts the text after the first certificate the same way.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+from release import certificate_directory, with_tail
+
 BIG_SIZE = 5 * 1024 * 1024 * 1024
-
-
-def certificate_directory(data):
-    """File position of the certificate-table entry of the optional header's data directory."""
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    magic = struct.unpack_from("<H", data, pe + 24)[0]
-    return pe + 24 + (96 if magic == 0x10B else 112) + 4 * 8
-
-
-def with_tail(signed, tail):
-    """The signed file with tail bytes after its certificate table, counted in the table's size."""
-    data = bytearray(signed)
-    entry = certificate_directory(data)
-    offset, size = struct.unpack_from("<II", data, entry)
-    if offset + size != len(data):
-        raise SystemExit("the certificate table is not at the end of the signed file")
-    struct.pack_into("<I", data, entry + 4, size + len(tail))
-    return bytes(data) + tail
 
 
 def patched(signed, table_offset=None, first_length=None):
