@@ -8,6 +8,7 @@ const os = require('node:os');
 const path = require('node:path');
 const { spawn } = require('node:child_process');
 const { chromium } = require('playwright-core');
+const until = require('../support/until');
 
 const source = process.env.HALVERN_SOURCE_DIR || path.resolve(__dirname, '../..');
 const bridgeExe = process.env.HALVERN_BRIDGE_EXE;
@@ -18,14 +19,6 @@ const DISP_E_UNKNOWNNAME = -2147352570;
 const DISP_E_TYPEMISMATCH = -2147352571;
 const FREED_SCRIPT = -2146827843;
 
-async function waitFor(what, condition, seconds) {
-  for (let i = 0; i < seconds * 10; i++) {
-    const value = await condition();
-    if (value) return value;
-    await new Promise((resolve) => setTimeout(resolve, 100));
-  }
-  throw new Error(`timed out waiting for ${what}`);
-}
 
 test('the bridge refuses foreign requests, answers calls as the engine would and ends the run', async () => {
   assert.ok(bridgeExe, 'HALVERN_BRIDGE_EXE names the built page_bridge.exe');
@@ -40,7 +33,7 @@ test('the bridge refuses foreign requests, answers calls as the engine would and
   const exited = new Promise((resolve) => bridge.on('exit', resolve));
   let browser;
   try {
-    const url = (await waitFor('the bridge address', () => fs.existsSync(urlFile) && fs.readFileSync(urlFile, 'utf8').trim(), 60));
+    const url = (await until('the bridge address', () => fs.existsSync(urlFile) && fs.readFileSync(urlFile, 'utf8').trim(), 60));
     const origin = new URL(url).origin;
     const base = url.slice(0, -'/Load.html'.length);
 
@@ -72,7 +65,7 @@ test('the bridge refuses foreign requests, answers calls as the engine would and
     // The browser's page took over: the earlier one is gone.
     assert.strictEqual((await call('getProperty', 3, ['k'])).hresult, FREED_SCRIPT);
 
-    const status = await waitFor('the closed window', async () => {
+    const status = await until('the closed window', async () => {
       const answer = await (await fetch(`${base}/__bridge__/status`)).json();
       return answer.closed && answer;
     }, 30);

@@ -9,6 +9,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const net = require('node:net');
 const { spawn, spawnSync, execFileSync } = require('node:child_process');
+const until = require('../support/until');
 
 const source = process.env.HALVERN_SOURCE_DIR || path.resolve(__dirname, '../..');
 const bridgeExe = process.env.HALVERN_BRIDGE_EXE;
@@ -76,14 +77,6 @@ function startBridge(prefix, folder, args = []) {
   return run;
 }
 
-async function until(what, condition, seconds) {
-  for (let i = 0; i < seconds * 10; i++) {
-    const value = await condition();
-    if (value) return value;
-    await new Promise((resolve) => setTimeout(resolve, 100));
-  }
-  throw new Error(`timed out waiting for ${what}`);
-}
 
 function driver(url, args) {
   return new Promise((resolve) => {
