@@ -1,5 +1,7 @@
 // The page bridge's pure parts: which request paths name a file of the served folder, where the
 // bridge's script goes in a page, and the JSON texts that cross between page and native side.
+#include <winsock2.h>  // before gtest's windows.h, which would bring the old sockets header
+
 #include <gtest/gtest.h>
 
 #include "bridge/BridgeView.h"
@@ -37,7 +39,9 @@ TEST(PagePathTest, OnlyPlainPathsBelowTheFolderAreServed) {
     std::wstring relative;
     bool resolved = ResolvePagePath(c.request, relative);
     EXPECT_EQ(resolved, c.relative != nullptr) << c.request;
-    if (resolved && c.relative) EXPECT_EQ(relative, c.relative) << c.request;
+    if (resolved && c.relative) {
+      EXPECT_EQ(relative, c.relative) << c.request;
+    }
   }
 }
 

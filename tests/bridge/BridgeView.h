@@ -6,6 +6,7 @@
 // InvokeEx with the call site's flags); a page function handed to a method becomes a callback
 // object whose calls reach the page and return once the page's function has run, while the
 // thread keeps serving the calls the page makes meanwhile.
+#include <winsock2.h>  // before windows.h, which would bring the old sockets header
 #include <windows.h>
 
 #include <condition_variable>

@@ -8,6 +8,7 @@
 //   --bridge-answer-boxes    answer message boxes with OK after a second (unattended runs)
 // The environment variable HALVERN_BRIDGE_URL_FILE names a file that gets the entry page's
 // address (the launcher's copy inherits it), for programs that start the bridge.
+#include <winsock2.h>  // before windows.h, which would bring the old sockets header
 #include <windows.h>
 
 #include <cstdio>
