@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <vector>
+
 #include "bridge/BridgeView.h"
 #include "bridge/Json.h"
 
@@ -85,6 +88,12 @@ TEST(JsonTest, ValuesCrossWhole) {
                              "\"a\nb\""})
     EXPECT_FALSE(ParseJson(broken, value)) << broken;
   EXPECT_TRUE(ParseJson(std::string(64, '[') + std::string(64, ']'), value));
+
+  // Numbers that become ints: whole and within 32 bits, or the fallback (-1 here).
+  ASSERT_TRUE(ParseJson("[7, -2147483648, 2147483647, 2147483648, -2147483649, 1e300, -1e300, 1.5, \"7\", null]", value));
+  std::vector<int> ints;
+  for (const JsonValue& item : value.items) ints.push_back(JsonInt(item, -1));
+  EXPECT_EQ(ints, (std::vector<int>{7, INT_MIN, INT_MAX, -1, -1, -1, -1, -1, -1, -1}));
   EXPECT_FALSE(ParseJson(std::string(66, '[') + std::string(66, ']'), value));
 }
 

@@ -375,10 +375,10 @@ HttpResponse BridgeView::Hello(const JsonValue& body) {
 }
 
 HttpResponse BridgeView::Poll(const JsonValue& body) {
-  int generation = static_cast<int>(body[L"generation"].number);
+  int generation = JsonInt(body[L"generation"], -1);
   std::unique_lock<std::mutex> hold(lock_);
-  if (body[L"done"].type == JsonValue::kNumber) {
-    auto found = inFlight_.find(static_cast<int>(body[L"done"].number));
+  if (JsonInt(body[L"done"], -1) >= 0) {
+    auto found = inFlight_.find(JsonInt(body[L"done"], -1));
     if (found != inFlight_.end()) {
       found->second->finished = true;
       found->second->result = body[L"failed"].boolean ? DISP_E_EXCEPTION : S_OK;
@@ -434,7 +434,7 @@ void BridgeView::Perform(PendingCall* call) {
 }
 
 std::string BridgeView::Invoke(const JsonValue& request) {
-  int generation = static_cast<int>(request[L"generation"].number);
+  int generation = JsonInt(request[L"generation"], -1);
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (!open_ || generation != generation_) return ErrorJson(kFreedScript, L"");
@@ -467,7 +467,7 @@ std::string BridgeView::Invoke(const JsonValue& request) {
     arguments.emplace_back();
     ToVariant(request[L"value"], generation, arguments.back());
   }
-  WORD flags = op == L"call"  ? static_cast<WORD>(request[L"flags"].number)
+  WORD flags = op == L"call"  ? static_cast<WORD>(JsonInt(request[L"flags"], 0))
                : op == L"put" ? static_cast<WORD>(DISPATCH_PROPERTYPUT)
                               : static_cast<WORD>(DISPATCH_PROPERTYGET);
   DISPID putId = DISPID_PROPERTYPUT;
@@ -525,10 +525,9 @@ bool BridgeView::ToVariant(const JsonValue& value, int generation, VARIANT& out)
       return true;
     case JsonValue::kNumber:
       // Script numbers that are whole and fit 32 bits travel as VT_I4, as the engines pass them.
-      if (value.number == static_cast<double>(static_cast<int>(value.number)) && value.number >= -2147483648.0 &&
-          value.number <= 2147483647.0) {
+      if (JsonInt(value, 0) == value.number) {
         out.vt = VT_I4;
-        out.lVal = static_cast<int>(value.number);
+        out.lVal = JsonInt(value, 0);
       } else {
         out.vt = VT_R8;
         out.dblVal = value.number;
@@ -539,9 +538,9 @@ bool BridgeView::ToVariant(const JsonValue& value, int generation, VARIANT& out)
       out.bstrVal = SysAllocStringLen(value.text.data(), static_cast<UINT>(value.text.size()));
       return true;
     case JsonValue::kObject:
-      if (value[L"$fn"].type == JsonValue::kNumber) {
+      if (JsonInt(value[L"$fn"], -1) >= 0) {
         out.vt = VT_DISPATCH;
-        out.pdispVal = new PageObject(this, generation, static_cast<int>(value[L"$fn"].number));
+        out.pdispVal = new PageObject(this, generation, JsonInt(value[L"$fn"], -1));
         return true;
       }
       return value.Has(L"$undefined");

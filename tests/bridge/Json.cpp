@@ -164,6 +164,13 @@ bool ParseJson(const std::string& utf8, JsonValue& value) {
   return Reader(utf8).Whole(value);
 }
 
+int JsonInt(const JsonValue& value, int fallback) {
+  if (value.type != JsonValue::kNumber || !(value.number >= -2147483648.0 && value.number <= 2147483647.0))
+    return fallback;
+  int whole = static_cast<int>(value.number);
+  return whole == value.number ? whole : fallback;
+}
+
 std::string JsonString(const std::wstring& text) {
   // Every unit that is not printable ASCII is escaped, so lone surrogates and NULs survive.
   std::string out = "\"";

@@ -25,6 +25,11 @@ struct JsonValue {
 // False for anything that is not one whole JSON value of at most 64 levels.
 bool ParseJson(const std::string& utf8, JsonValue& value);
 
+// A whole number of 32 bits as int; anything else (a fraction, out of range, not a number) gives
+// fallback. Converting a double out of int's range is undefined, so every number read from a
+// request goes through this.
+int JsonInt(const JsonValue& value, int fallback);
+
 // A JSON string literal of text, quotes included (UTF-8).
 std::string JsonString(const std::wstring& text);
 // A JSON number: integers exactly, others with 17 significant digits; NaN and infinities as null.
