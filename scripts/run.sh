@@ -10,15 +10,20 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$here"
 
 bash scripts/setup.sh
-# The shipped stub is the 32-bit build; this machine's Wine may run only the 64-bit one. The two
-# builds go side by side.
+# The shipped stub is the 32-bit build; this machine's Wine may run only the 64-bit one, and then
+# the two builds go side by side (never two builds in one tree).
 arch=$(bash scripts/test-arch.sh)
-shipped_log=$(mktemp)
-bash scripts/build.sh i686 HalvernSetup >"$shipped_log" 2>&1 &
-shipped=$!
-bash scripts/build.sh "$arch" HalvernSetup page_bridge halvern halvern_mui trust_ca
-wait "$shipped" || { cat "$shipped_log" >&2; exit 1; }
-rm -f "$shipped_log"
+parts=(HalvernSetup page_bridge halvern halvern_mui trust_ca)
+if [ "$arch" = i686 ]; then
+  bash scripts/build.sh i686 "${parts[@]}"
+else
+  shipped_log=$(mktemp)
+  bash scripts/build.sh i686 HalvernSetup >"$shipped_log" 2>&1 &
+  shipped=$!
+  bash scripts/build.sh "$arch" "${parts[@]}"
+  wait "$shipped" || { cat "$shipped_log" >&2; exit 1; }
+  rm -f "$shipped_log"
+fi
 
 build="${HALVERN_BUILD_ROOT:-$here/build}/$arch"
 out="$build/run"

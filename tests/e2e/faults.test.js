@@ -88,9 +88,16 @@ function driver(url, args) {
   });
 }
 
+// What Wine's reg prints for key in either registry view: a 32-bit stub's package registers in the
+// 32-bit one.
+function regQuery(prefix, key, ...args) {
+  const loader = fs.existsSync('/usr/lib/wine/wine64') ? '/usr/lib/wine/wine64' : 'wine';
+  return ['/reg:64', '/reg:32'].map((view) => spawnSync(loader, ['reg', 'query', key, ...args, view],
+    { env: wineEnv(prefix), encoding: 'utf8' }).stdout || '').join('\n');
+}
+
 function registry(prefix, key, value) {
-  const result = spawnSync('/usr/lib/wine/wine64', ['reg', 'query', key, '/v', value], { env: wineEnv(prefix), encoding: 'utf8' });
-  const match = new RegExp(`${value}\\s+REG_\\w+\\s+(.*)`).exec(result.stdout || '');
+  const match = new RegExp(`${value}\\s+REG_\\w+\\s+(.*)`).exec(regQuery(prefix, key, '/v', value));
   return match ? match[1].trim() : null;
 }
 
@@ -243,9 +250,8 @@ test('a package that needs a restart registers the run for after it, and a run s
   sh('python3', [script('halvern-meta.py'), 'make', path.join(sample.docroot, name)]);
   let registered;
   const runOnce = (prefix) => {
-    const result = spawnSync('/usr/lib/wine/wine64', ['reg', 'query', 'HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce'],
-      { env: wineEnv(prefix), encoding: 'utf8' });
-    return (result.stdout || '').split('\n').find((line) => /RESUME=/.test(line));
+    return regQuery(prefix, 'HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce').split('\n')
+      .find((line) => /RESUME=/.test(line));
   };
   const url = sample.url.replace('setup/en/Halvern_64.msi', name);
   const first = await wholeRun('reboot', url, {
