@@ -269,5 +269,6 @@ test('a package that needs a restart registers the run for after it, and a run s
   assert.match(resumed.driven.output, /page: Installing/);
   assert.doesNotMatch(resumed.driven.output, /page: (Welcome|Downloading)/);
   assert.match(completedEvent(resumed.log), /^install\.completed=OK\|/);
+  assert.strictEqual(resumed.status, '1');
   t.diagnostic(`RunOnce: ${registered.trim()}; resumed run's status ${resumed.status}`);
 });

@@ -109,17 +109,29 @@ var Common = (function () {
     close();
   }
 
+  // The run's status as the wizard leaves it: "Config_Status" as a number, 3 when there is none.
+  function settleStatus() {
+    var status = parseInt(prop("Config_Status"), 10);
+    if (isNaN(status)) status = Config_Status.CANCEL;
+    appExternal.setInstallStatus(status);
+    return status;
+  }
+
   function go(page) {
     var prefix = pageName() === "Load" ? "pages/" : "../";
     window.location.href = prefix + page + "/page.html";
   }
 
   // Steps by (+1 or -1) through the sequence; a page outside it, or a step past either end,
-  // closes the wizard.
+  // closes the wizard. A page outside it (Installing, after a restart) ends the run as Finish
+  // would, so a finished install does not count as cancelled.
   function step(by) {
     var at = -1;
     for (var i = 0; i < Config_SequencePages.length; i++) if (Config_SequencePages[i] === pageName()) at = i;
-    if (at < 0) return close();
+    if (at < 0) {
+      settleStatus();
+      return close();
+    }
     for (var to = at + by; to >= 0 && to < Config_SequencePages.length; to += by) {
       if (Config_SequencePages[to] === "Prerequisite" && prop("skip_prerequisite_page") === "true") continue;
       return go(Config_SequencePages[to]);
@@ -404,7 +416,8 @@ var Common = (function () {
 
   return {
     prop: prop, setProp: setProp, pageName: pageName, isSilent: isSilent, lang: lang, text: text,
-    applyTexts: applyTexts, selectLanguage: selectLanguage, setStatus: setStatus, track: track, event: event,
+    applyTexts: applyTexts, selectLanguage: selectLanguage, setStatus: setStatus, settleStatus: settleStatus,
+    track: track, event: event,
     trackProperty: trackProperty, completionText: completionText, close: close, cancel: cancel, go: go,
     next: function () { step(1); }, previous: function () { step(-1); }, fail: fail, initChrome: initChrome,
     Progress: Progress, formatSize: formatSize, expand: expand, fileName: fileName,

@@ -1,9 +1,7 @@
 // The end of the wizard: the run's status, the product's start, the thank-you page, the partner
 // application. ECMAScript 5.
 $(function () {
-  var status = parseInt(Common.prop("Config_Status"), 10);
-  if (isNaN(status)) status = Config_Status.CANCEL;
-  appExternal.setInstallStatus(status);
+  var status = Common.settleStatus();
   // The run is over: closing reports it as it stands rather than as cancelled.
   Common.initChrome(function () { Common.close(); });
   if (Common.isSilent()) return Common.close();
