@@ -110,6 +110,26 @@ TEST(GetTempSubfolder, CreatesOrReturnsTheNamedFolder) {
   EXPECT_TRUE(DeleteFolderTree(path));
 }
 
+// The logs' folder is a fixed name in the temporary directory, which any program of the user can
+// take first: a link there would lead the elevated stub's logs anywhere.
+TEST_F(LinkedFolders, GetTempSubfolderRefusesALinkOrAFileInTheFoldersPlace) {
+  std::wstring temp;
+  ASSERT_TRUE(GetLongTempPath(temp));
+  ASSERT_TRUE(testsupport::WriteFileBytes(tree_.File(L"file"), "file"));
+  const std::wstring below = tree_.Path().substr(temp.size());
+  const struct {
+    std::wstring name;
+    bool folder;
+  } cases[] = {{below + L"nested\\own", true}, {below + L"toplink", false},
+               {below + L"nested\\link", false}, {below + L"file", false}};
+  for (const auto& c : cases) {
+    std::wstring path = L"unchanged";
+    EXPECT_EQ(GetTempSubfolder(c.name, path), c.folder) << c.name;
+    EXPECT_EQ(path, c.folder ? temp + c.name + L"\\" : L"unchanged") << c.name;
+  }
+  EXPECT_TRUE(OutsideIsWhole());
+}
+
 TEST(DeleteFolderTree, RemovesNestedFoldersAndFiles) {
   std::wstring root;
   ASSERT_TRUE(CreateUniqueTempFolder(root));

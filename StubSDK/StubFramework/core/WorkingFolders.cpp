@@ -4,6 +4,8 @@
 
 #include <cwchar>
 
+#include "core/TrustedFolder.h"
+
 namespace stubframework::utils {
 
 bool GetLongTempPath(std::wstring& path) {
@@ -57,6 +59,9 @@ bool GetTempSubfolder(const std::wstring& name, std::wstring& path) {
   std::wstring result = combined;
   if (result.empty() || result.back() != L'\\') result += L'\\';
   CreateDirectoryW(result.c_str(), nullptr);
+  // The name is fixed, so another program of the user may have put a link or a file there first:
+  // the elevated stub's logs would follow a link anywhere.
+  if (!IsTrustedTempFolder(result)) return false;
   path = result;
   return true;
 }

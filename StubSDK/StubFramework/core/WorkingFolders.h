@@ -15,7 +15,8 @@ bool CreateUniqueTempFolder(std::wstring& path);
 // caller created first is skipped.
 bool CreateUniqueFolderIn(const std::wstring& base, DWORD firstNumber, std::wstring& path);
 
-// The named folder directly under the temporary directory, created if missing.
+// The named folder directly under the temporary directory, created if missing; false when a link
+// or a file is in its place.
 bool GetTempSubfolder(const std::wstring& name, std::wstring& path);
 
 // Deletes the folder with everything in it; true when the folder itself was removed. Linked
