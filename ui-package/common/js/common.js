@@ -123,8 +123,8 @@ var Common = (function () {
   }
 
   // Steps by (+1 or -1) through the sequence; a page outside it, or a step past either end,
-  // closes the wizard. A page outside it (Installing, after a restart) ends the run as Finish
-  // would, so a finished install does not count as cancelled.
+  // closes the wizard. A page outside it (Installing, after a restart) first stores the run's
+  // status as Finish does, so a finished install does not count as cancelled.
   function step(by) {
     var at = -1;
     for (var i = 0; i < Config_SequencePages.length; i++) if (Config_SequencePages[i] === pageName()) at = i;
