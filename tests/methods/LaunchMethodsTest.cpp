@@ -229,3 +229,33 @@ TEST_F(LaunchMethodsTest, ExecuteCommandStartsTheSystemShellNotOneInTheWorkingFo
   // The shell may still hold the file it wrote while the scratch folder goes.
   for (int i = 0; i < 50 && !DeleteFileW(real.c_str()); ++i) Sleep(100);
 }
+
+// The handler of an address is whatever the user's own classes name: with no desktop shell to ask,
+// openPage and startProgram open nothing rather than run that handler as administrator.
+TEST_F(LaunchMethodsTest, WithoutTheDesktopShellNothingIsOpenedByTheUsersHandler) {
+  testsupport::ScratchFolder folder;
+  const std::wstring marker = folder.File(L"handler-ran.txt");
+  const std::wstring scheme = L"Software\\Classes\\halvern-planted";
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (scheme + L"\\shell\\open\\command").c_str(), 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const std::wstring handler = testsupport::ProgramFolder() + L"install_probe.exe out=" + marker;
+  RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(handler.c_str()),
+                 static_cast<DWORD>((handler.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, scheme.c_str(), L"URL Protocol", REG_SZ, L"", sizeof(wchar_t)),
+            ERROR_SUCCESS);
+
+  VARIANT result = {};
+  ASSERT_EQ(Call(&ExternalMethods::OpenPage, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {L"halvern-planted:page"}, &result),
+            S_OK);
+  EXPECT_EQ(result.boolVal, VARIANT_FALSE);
+  EXPECT_TRUE(Logged("ZSOpenPage: halvern-planted:page, result: fail"));
+  ASSERT_EQ(Call(&ExternalMethods::StartProgram, DISPATCH_METHOD, {L"halvern-planted:program", L""}, nullptr), S_OK);
+  EXPECT_NE(testsupport::ReadFileBytes(core_.log->FilePath()).find("EMStartProgram halvern-planted:program: the desktop"),
+            std::string::npos);
+  Sleep(3000);  // a handler started by the system would have written its marker by now
+  EXPECT_FALSE(testsupport::PathExists(marker));
+  testsupport::DeleteKeyTree(HKEY_CURRENT_USER, scheme.c_str());
+}

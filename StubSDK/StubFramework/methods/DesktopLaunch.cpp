@@ -1,7 +1,6 @@
 #include "methods/DesktopLaunch.h"
 
 #include <exdisp.h>
-#include <shellapi.h>
 #include <shldisp.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -77,16 +76,11 @@ HRESULT ExecuteThroughView(IShellView* view, const std::wstring& file, const std
 }  // namespace
 
 HRESULT LaunchAsDesktopUser(const std::wstring& file, const std::wstring& parameters) {
-  HRESULT hr;
-  {
-    ComPointer<IShellView> view;
-    hr = FindDesktopView(view);
-    if (SUCCEEDED(hr)) return ExecuteThroughView(view.get(), file, parameters);
-  }
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  HINSTANCE started = ShellExecuteW(nullptr, L"open", file.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
-  CoUninitialize();
-  return reinterpret_cast<INT_PTR>(started) > 32 ? S_OK : hr;
+  // Nothing is opened from this elevated process itself: the handler would be the one the user's
+  // own classes name, and it would run as administrator.
+  ComPointer<IShellView> view;
+  HRESULT hr = FindDesktopView(view);
+  return SUCCEEDED(hr) ? ExecuteThroughView(view.get(), file, parameters) : hr;
 }
 
 }  // namespace stubframework

@@ -7,8 +7,8 @@
 
 namespace stubframework {
 
-// Starts file with parameters through the desktop shell, falling back to ShellExecuteW when no
-// shell window is reachable. Negative on failure.
+// Starts file with parameters through the desktop shell, as the signed-in user. Negative when no
+// shell window is reachable or the shell refused: nothing is opened then.
 HRESULT LaunchAsDesktopUser(const std::wstring& file, const std::wstring& parameters);
 
 }  // namespace stubframework

@@ -129,7 +129,10 @@ RestartWindowsFunction SetRestartWindowsFunction(RestartWindowsFunction function
 HRESULT ExternalMethods::StartProgram(WORD flags, DISPPARAMS* params, VARIANT*) {
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR});
   if (FAILED(hr)) return hr;
-  LaunchAsDesktopUser(ArgumentText(params, 0), ArgumentText(params, 1));
+  HRESULT started = LaunchAsDesktopUser(ArgumentText(params, 0), ArgumentText(params, 1));
+  if (FAILED(started))
+    core::FrameworkLogError(core_, L"EMStartProgram %s: the desktop shell did not start it: %x",
+                            ArgumentText(params, 0).c_str(), static_cast<unsigned>(started));
   return S_OK;
 }
 
