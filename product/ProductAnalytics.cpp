@@ -11,9 +11,12 @@
 #include "analytics/HardwareIdentity.h"
 #include "core/FileHandle.h"
 #include "core/CommandLine.h"
+#include "core/CommonFolders.h"
+#include "core/FolderSecurity.h"
 #include "core/FrameworkCore.h"
 #include "core/InstallerLog.h"
 #include "core/TextFormat.h"
+#include "core/WorkingFolders.h"
 #include "product/MyExternalMethods.h"
 #include "product/TrackingThread.h"
 
@@ -270,18 +273,25 @@ void ApplySettings(const std::string& bytes, AnalyticsSettings& settings) {
   if (TakeSetting(pairs, L"ONLINE_CONTAINER", value) && IsAcceptedContainer(value)) settings.onlineContainer = value;
 }
 
-std::wstring SettingsFilePath() {
-  std::wstring path = stubframework::core::ModulePath();
-  if (!path.empty()) {
-    path = path.substr(0, path.find_last_of(L'\\') + 1) + L"productanalytics.ini";
-    FileHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.Valid()) return path;
+std::wstring SettingsFilePath(std::wstring& refused) {
+  refused.clear();
+  std::wstring candidates[2];
+  std::wstring exe = stubframework::core::ModulePath();
+  if (!exe.empty()) candidates[0] = exe.substr(0, exe.find_last_of(L'\\') + 1);
+  std::wstring publisher = stubframework::utils::PublisherFolderPath();
+  if (!publisher.empty()) candidates[1] = publisher + L"ProductAnalytics\\";
+  for (const std::wstring& folder : candidates) {
+    if (folder.empty()) continue;
+    std::wstring path = folder + L"productanalytics.ini";
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+    // The settings choose the page the tracker loads: a folder a program of the user could write,
+    // or replace through its parent, would hand it that choice.
+    bool trusted = stubframework::utils::IsAdministratorsFolder(folder) &&
+                   (folder != candidates[1] || stubframework::utils::IsAdministratorsFolder(publisher));
+    if (trusted) return path;
+    refused += (refused.empty() ? L"" : L", ") + path;
   }
-  wchar_t common[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)))
-    return std::wstring();
-  return std::wstring(common) + L"\\Velmora\\ProductAnalytics\\productanalytics.ini";
+  return std::wstring();
 }
 
 bool ReadSettingsFile(const std::wstring& path, std::string& bytes) {
@@ -387,12 +397,11 @@ std::wstring CoreDataText(const AnalyticsSettings& settings, const CoreData& dat
 }
 
 std::wstring AnalyticsLogPath() {
-  wchar_t temp[MAX_PATH + 1] = {};
-  DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-  if (length == 0 || length > MAX_PATH) return std::wstring();
+  std::wstring folder;
+  if (!stubframework::utils::GetRunLogFolder(folder)) return std::wstring();
   SYSTEMTIME now;
   GetSystemTime(&now);
-  return temp + FormatWide(L"productanalytics_%02d%02d%4d.log", now.wDay, now.wMonth, now.wYear);
+  return folder + FormatWide(L"productanalytics_%02d%02d%4d.log", now.wDay, now.wMonth, now.wYear);
 }
 
 #define STUB_ANALYTICS_LOG_AT(level)     \
@@ -442,7 +451,8 @@ int32_t initialize(const CoreData* record) {
     SetSystemFields(*g_coreData);
   }
   std::string bytes;
-  if (ReadSettingsFile(SettingsFilePath(), bytes) && !bytes.empty()) ApplySettings(bytes, settings);
+  if (ReadSettingsFile(SettingsFilePath(settings.refusedSettings), bytes) && !bytes.empty())
+    ApplySettings(bytes, settings);
   settings.logEnabled = settings.loggingEnabled;
   settings.logThreshold = stubframework::debug::kLogError;
   AnalyticsLogTrace(L"Call initialize");

@@ -48,6 +48,7 @@ struct AnalyticsSettings {
   std::wstring onlineContainer = kDefaultOnlineContainer;
   bool logEnabled = false;
   int32_t logThreshold = 0;
+  std::wstring refusedSettings;  // settings files not read, for the installer log
 };
 
 // The process-wide settings.
@@ -62,8 +63,10 @@ bool TakeSetting(SettingPairs& pairs, const wchar_t* name, std::wstring& value);
 void ApplySettings(const std::string& bytes, AnalyticsSettings& settings);
 // Whether a page address may be loaded into a control that script can drive the stub through.
 bool IsAcceptedContainer(const std::wstring& url);
-// "productanalytics.ini" beside the executable when it opens, else the all-users one.
-std::wstring SettingsFilePath();
+// "productanalytics.ini" beside the executable, else the all-users one in the publisher folder's
+// "ProductAnalytics"; each only when its folder passes IsAdministratorsFolder. refused lists the
+// files that exist in a folder that does not.
+std::wstring SettingsFilePath(std::wstring& refused);
 // At most 4095 bytes of the file; false when it cannot be read or is not a plain file of one name.
 bool ReadSettingsFile(const std::wstring& path, std::string& bytes);
 
@@ -77,7 +80,7 @@ std::wstring BuildEventJson(const AnalyticsSettings& settings, const CoreData& d
                             const std::wstring& eventData);
 std::wstring CoreDataText(const AnalyticsSettings& settings, const CoreData& data);
 
-// The analytics log of today in the temporary folder.
+// The analytics log of today among the run's logs.
 std::wstring AnalyticsLogPath();
 void AnalyticsLogTrace(const wchar_t* format, ...);
 void AnalyticsLogError(const wchar_t* format, ...);

@@ -17,6 +17,10 @@ bool ProductRun::Start(bool productAnalytics) {
   if (productAnalytics) {
     methods->analyticsState = new (std::nothrow) ProductAnalyticsState;
     StartProductAnalytics(methods->analyticsState, methods->trackingProperties);
+    const std::wstring& refused = Settings().refusedSettings;
+    if (!refused.empty())
+      FrameworkLogError(core, L"productanalytics.ini ignored: its folder may be written by others than administrators: %s",
+                        refused.c_str());
     analyticsPending_ = true;
   }
   methods->RegisterProductMethods();

@@ -313,9 +313,10 @@ TEST_F(ServiceTest, EndReportsCarryTheWordOfTheSettledStatus) {
   }
   // The final entry: the start report alone, then the end report with the upload for an error.
   Parameters().status = 2;
-  testsupport::ScratchFolder folder;
-  ASSERT_TRUE(testsupport::WriteFileBytes(folder.File(L"setup.log"), "installer log"));
-  ASSERT_EQ(core::AddReportAttachment(core_, folder.File(L"setup.log").c_str()), 0);
+  std::wstring folder;
+  ASSERT_TRUE(utils::CreateUniqueTempFolder(folder));
+  ASSERT_TRUE(testsupport::WriteFileBytes(folder + L"setup.log", "installer log"));
+  ASSERT_EQ(core::AddReportAttachment(core_, (folder + L"setup.log").c_str()), 0);
   size_t first = service_.Count();
   EXPECT_EQ(core_->analytics->ReportFinal(false), 0);
   EXPECT_EQ(core_->analytics->ReportFinal(true), 0);
@@ -346,16 +347,21 @@ TEST_F(ServiceTest, ValuesWithMarkupCharactersAreSentEscaped) {
   EXPECT_EQ(analytics::XmlText(L"\"quoted\" 'text' & <tag>"), L"\"quoted\" 'text' &amp; &lt;tag&gt;");
 }
 
+// The error report zips and sends away, as administrator, only files of the run's working root.
 TEST_F(ServiceTest, AttachmentsAreCheckedAndAnEmptyListSendsNothing) {
   testsupport::ScratchFolder folder;
-  std::wstring existing = folder.File(L"setup.log");
+  std::wstring runFolder;
+  ASSERT_TRUE(utils::CreateUniqueTempFolder(runFolder));
+  std::wstring existing = runFolder + L"setup.log", elsewhere = folder.File(L"setup.log");
+  std::wstring climbing = runFolder + L"..\\..\\..\\..\\" + elsewhere.substr(3);
   ASSERT_TRUE(testsupport::WriteFileBytes(existing, "log"));
+  ASSERT_TRUE(testsupport::WriteFileBytes(elsewhere, "someone else's"));
   struct Case {
     core::FrameworkCore* core;
     const wchar_t* path;
     int expected;
-  } cases[] = {{nullptr, nullptr, 201}, {core_, nullptr, 201}, {nullptr, existing.c_str(), 200},
-               {core_, L"C:\\no\\such.log", 202}};
+  } cases[] = {{nullptr, nullptr, 201},          {core_, nullptr, 201}, {nullptr, existing.c_str(), 200},
+               {core_, L"C:\\no\\such.log", 202}, {core_, elsewhere.c_str(), 202}, {core_, climbing.c_str(), 202}};
   for (const Case& c : cases) EXPECT_EQ(core::AddReportAttachment(c.core, c.path), c.expected) << c.expected;
   EXPECT_TRUE(core_->analytics->Attachments().empty());
 

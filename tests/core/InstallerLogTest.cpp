@@ -9,6 +9,8 @@
 
 #include "core/DownloadLogger.h"
 #include "core/InstallerLog.h"
+#include "core/TextFormat.h"
+#include "core/WorkingFolders.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework::debug;
@@ -144,6 +146,11 @@ TEST(InstallerLog, DISABLED_CrashingChild) {
   g_crashLog = new InstallerLog;  // never deleted: the crash ends the process
   SetUnhandledExceptionFilter(LogCrash);
   LogDebug(g_crashLog, L"before the crash");
+  // The log lies in the child's own working root: its path goes to the parent's scratch folder.
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  testsupport::WriteFileBytes(std::wstring(temp) + L"crash-log-path.txt",
+                              stubframework::utils::WideToUtf8(g_crashLog->FilePath()));
   // Both volatile, so that the compiler neither drops the store nor turns it into a trap.
   volatile int* volatile nowhere = nullptr;
   *nowhere = 1;
@@ -151,7 +158,7 @@ TEST(InstallerLog, DISABLED_CrashingChild) {
 
 TEST(InstallerLog, AnUnhandledCrashLeavesOneErrorLineWithItsCodeAndAddress) {
   testsupport::ScratchFolder temp;
-  // The child's log folder goes into this scratch folder.
+  // The child names its log in this scratch folder.
   wchar_t oldTmp[MAX_PATH] = {}, oldTemp[MAX_PATH] = {};
   GetEnvironmentVariableW(L"TMP", oldTmp, MAX_PATH);
   GetEnvironmentVariableW(L"TEMP", oldTemp, MAX_PATH);
@@ -168,20 +175,11 @@ TEST(InstallerLog, AnUnhandledCrashLeavesOneErrorLineWithItsCodeAndAddress) {
   ASSERT_TRUE(result.finished);
   EXPECT_EQ(result.exitCode, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
 
-  std::string bytes;
-  WIN32_FIND_DATAW folder;
-  HANDLE find = FindFirstFileW(temp.File(L"*").c_str(), &folder);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  do {
-    if (folder.cFileName[0] == L'.') continue;
-    WIN32_FIND_DATAW file;
-    std::wstring logs = temp.File(folder.cFileName) + L"\\";
-    HANDLE inner = FindFirstFileW((logs + L"installer_log_*.txt").c_str(), &file);
-    if (inner == INVALID_HANDLE_VALUE) continue;
-    bytes = ReadFileBytes(logs + file.cFileName);
-    FindClose(inner);
-  } while (FindNextFileW(find, &folder));
-  FindClose(find);
+  const std::wstring logPath = testsupport::Wide(testsupport::ReadFileBytes(temp.File(L"crash-log-path.txt")));
+  ASSERT_FALSE(logPath.empty());
+  std::string bytes = ReadFileBytes(logPath);
+  // The crash left the child's root behind.
+  stubframework::utils::DeleteFolderTree(logPath.substr(0, logPath.find(L'\\', logPath.find(L"\\stub-") + 1) + 1));
 
   std::regex crash(R"(\] before the crash\r\n\[[^\]]* ERROR\] Unhandled exception 0xC0000005 at 0x[0-9A-F]{8,16}\r\n$)");
   EXPECT_TRUE(std::regex_search(bytes, crash)) << bytes;

@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/FolderSecurity.h"
 #include "core/WorkingFolders.h"
 #include "support/TestSupport.h"
 
@@ -44,17 +45,43 @@ class LinkedFolders : public ::testing::Test {
 
 }  // namespace
 
-TEST(CreateUniqueTempFolder, CreatesAFreshFolderUnderTheTemporaryDirectory) {
-  std::wstring temp, first, second;
-  ASSERT_TRUE(GetLongTempPath(temp));
+// Every folder of a run lies in one root that only administrators may write, in the system's
+// temporary folder under a name nobody can guess; the user's temporary directory holds none.
+TEST(WorkingRoot, IsAFreshAdministratorsOnlyFolderInTheSystemTemporaryFolderHoldingTheRunsFolders) {
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_GT(GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+  const std::wstring systemTemp = std::wstring(windows) + L"\\Temp\\";
+  std::wstring root, first, second, logs, again;
+  ASSERT_TRUE(GetWorkingRoot(root));
+  ASSERT_EQ(root.size(), systemTemp.size() + 5 + 32 + 1) << root;
+  EXPECT_EQ(_wcsnicmp(root.c_str(), systemTemp.c_str(), systemTemp.size()), 0) << root;
+  EXPECT_EQ(root.substr(systemTemp.size(), 5), L"stub-");
+  EXPECT_EQ(root.find_first_not_of(L"0123456789abcdef", systemTemp.size() + 5), root.size() - 1) << root;
+  EXPECT_EQ(AppliedFolderSecurity(root), L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+
   ASSERT_TRUE(CreateUniqueTempFolder(first));
   ASSERT_TRUE(CreateUniqueTempFolder(second));
+  ASSERT_TRUE(GetRunLogFolder(logs));
   EXPECT_NE(first, second);
-  EXPECT_EQ(first.compare(0, temp.size(), temp), 0);
-  EXPECT_EQ(first.back(), L'\\');
-  EXPECT_TRUE(PathExists(first));
-  EXPECT_TRUE(DeleteFolderTree(first));
-  EXPECT_TRUE(DeleteFolderTree(second));
+  for (const std::wstring& folder : {first, second}) {
+    EXPECT_EQ(folder.compare(0, root.size(), root), 0) << folder;
+    EXPECT_EQ(folder.back(), L'\\');
+    EXPECT_TRUE(IsRunFolder(folder)) << folder;
+    EXPECT_TRUE(IsRunFolder(folder.substr(0, folder.size() - 1))) << folder;
+  }
+  EXPECT_EQ(logs, root + L"logs\\");
+  // Only the folders this run made, in their own spelling, count as the run's.
+  ScratchFolder elsewhere;
+  for (const std::wstring& other : {root, elsewhere.Path(), first + L"..\\" + second.substr(root.size()),
+                                    first + L"sub\\", std::wstring()})
+    EXPECT_FALSE(IsRunFolder(other)) << other;
+
+  // The end of the run takes the root with it; the next run draws another name.
+  ReleaseWorkingRoot();
+  EXPECT_FALSE(PathExists(root));
+  EXPECT_FALSE(IsRunFolder(first));
+  ASSERT_TRUE(GetWorkingRoot(again));
+  EXPECT_NE(again, root);
 }
 
 TEST(CreateUniqueTempFolder, SkipsNamesThatAlreadyExist) {
@@ -214,23 +241,17 @@ TEST_F(LinkedFolders, DeleteFolderTreeUnlinksALinkedFolderAndNeverEntersIt) {
   EXPECT_FALSE(PathExists(tree_.File(L"nested\\own")));
 }
 
-TEST_F(LinkedFolders, IsBelowTempFolderRefusesAPathThroughALink) {
-  EXPECT_TRUE(IsBelowTempFolder(tree_.File(L"nested\\own")));
-  EXPECT_TRUE(IsBelowTempFolder(tree_.File(L"nested\\missing\\")));
-  EXPECT_FALSE(IsBelowTempFolder(tree_.File(L"toplink")));
-  EXPECT_FALSE(IsBelowTempFolder(tree_.File(L"toplink\\sub\\")));
-  EXPECT_FALSE(IsBelowTempFolder(tree_.File(L"nested\\link\\sub")));
-}
-
-TEST(IsBelowTempFolder, AcceptsOnlyFoldersStrictlyInsideTheTemporaryDirectory) {
-  std::wstring temp;
-  ASSERT_TRUE(GetLongTempPath(temp));
-  EXPECT_TRUE(IsBelowTempFolder(temp + L"abc\\"));
-  EXPECT_TRUE(IsBelowTempFolder(temp + L"abc"));
-  EXPECT_FALSE(IsBelowTempFolder(temp));
-  EXPECT_FALSE(IsBelowTempFolder(temp + L"abc\\..\\..\\"));
-  EXPECT_FALSE(IsBelowTempFolder(temp + L".."));
-  EXPECT_FALSE(IsBelowTempFolder(L"C:\\"));
-  EXPECT_FALSE(IsBelowTempFolder(L"C:\\windows"));
-  EXPECT_FALSE(IsBelowTempFolder(L""));
+// The log copies go where the user's programs write: only as new files, never over a file or
+// through a link that is already there.
+TEST_F(LinkedFolders, CopyAsNewFileWritesOnlyNewFilesInPlainFolders) {
+  ASSERT_TRUE(testsupport::WriteFileBytes(tree_.File(L"installer_log.txt"), "log"));
+  ASSERT_TRUE(testsupport::WriteFileBytes(tree_.File(L"nested\\own\\installer_log.txt"), "older"));
+  const std::wstring source = tree_.File(L"installer_log.txt");
+  EXPECT_FALSE(CopyAsNewFile(source, tree_.File(L"nested\\own\\")));
+  EXPECT_EQ(testsupport::ReadFileBytes(tree_.File(L"nested\\own\\installer_log.txt")), "older");
+  EXPECT_FALSE(CopyAsNewFile(source, tree_.File(L"toplink\\")));
+  EXPECT_FALSE(PathExists(outside_.File(L"installer_log.txt")));
+  EXPECT_TRUE(CopyAsNewFile(source, tree_.File(L"nested\\")));
+  EXPECT_EQ(testsupport::ReadFileBytes(tree_.File(L"nested\\installer_log.txt")), "log");
+  EXPECT_TRUE(OutsideIsWhole());
 }

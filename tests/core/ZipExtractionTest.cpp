@@ -184,9 +184,7 @@ class UnzipPackageTest : public ::testing::Test {
 
 TEST_F(UnzipPackageTest, ExtractsIntoAFreshTemporaryFolderAndFindsSetup) {
   ASSERT_EQ(Unzip(ZipFixture(L"Package.ZIP")), kUnzipNoError);  // upper case is accepted
-  std::wstring temp;
-  ASSERT_TRUE(stubframework::utils::GetLongTempPath(temp));
-  EXPECT_EQ(extraction_.compare(0, temp.size(), temp), 0);
+  EXPECT_TRUE(stubframework::utils::IsRunFolder(extraction_)) << extraction_;
   EXPECT_EQ(setup_, extraction_);
   EXPECT_EQ(core_.external->GetInstallTotal(), 2);
 
@@ -234,13 +232,11 @@ TEST_F(UnzipPackageTest, DeclaredSizesBeyondTheFreeSpaceGiveDiskFullBeforeAnythi
 
 TEST_F(UnzipPackageTest, RunningOutOfDiskSpaceGivesDiskFull) {
   if (!PathExists(L"K:\\halvern-small-volume.txt")) GTEST_SKIP() << "no small volume K: (mounting needs root)";
-  wchar_t savedTemp[MAX_PATH] = {};
-  ASSERT_TRUE(GetEnvironmentVariableW(L"TMP", savedTemp, MAX_PATH));
-  SetEnvironmentVariableW(L"TMP", L"K:\\temp");
-  int result = Unzip(ZipFixture(L"big-zeros.zip"));
-  SetEnvironmentVariableW(L"TMP", savedTemp);
+  std::wstring folder;
+  ASSERT_TRUE(stubframework::utils::CreateUniqueFolderIn(L"K:\\temp\\", GetTickCount(), folder));
+  extraction_ = folder;
+  int result = UnzipPackageInto(&core_, ZipFixture(L"big-zeros.zip"), folder, setup_);
   EXPECT_EQ(result, kUnzipDiskFull);
-  EXPECT_EQ(extraction_.compare(0, 8, L"K:\\temp\\"), 0);
   EXPECT_EQ(core_.external->lastZipError, static_cast<DWORD>(ERROR_DISK_FULL));
   EXPECT_FALSE(PathExists(extraction_ + L"payload.bin"));  // the half-written file is deleted
 }

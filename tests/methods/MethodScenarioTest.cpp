@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/CommonFolders.h"
 #include "core/TextFormat.h"
 #include "support/TestSupport.h"
 
@@ -88,23 +89,21 @@ TEST_F(MethodScenarioTest, RegistryDwordsReadAsSignedDecimals) {
   testsupport::DeleteKeyTree(HKEY_CURRENT_USER, subkey);
 }
 
-// With the temporary directory given in its short form, getTempPath still answers the long one.
-TEST_F(MethodScenarioTest, TempPathInLongForm) {
-  std::wstring longTemp = scratch_.File(L"Halvern Long Temporary Folder\\");
-  ASSERT_TRUE(CreateDirectoryW(longTemp.c_str(), nullptr));
-  wchar_t shortTemp[MAX_PATH] = {};
-  ASSERT_GT(GetShortPathNameW(longTemp.c_str(), shortTemp, MAX_PATH), 0u);
-  ASSERT_NE(std::wstring(shortTemp), longTemp) << "no short names on this volume";
+// The pages download into getTempPath: the user's environment names the temporary directory, so the
+// answer is the stub's own download folder, which only administrators may write, wherever TMP
+// points.
+TEST_F(MethodScenarioTest, TempPathIsTheProtectedDownloadFolderWhateverTheEnvironmentSays) {
   wchar_t savedTmp[MAX_PATH] = {}, savedTemp[MAX_PATH] = {};
   GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH);
   GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH);
-  SetEnvironmentVariableW(L"TMP", shortTemp);
-  SetEnvironmentVariableW(L"TEMP", shortTemp);
-
-  EXPECT_EQ(Run(L"temp_path", {{"expected", longTemp + L"HLVN\\"}}), 0u);
+  SetEnvironmentVariableW(L"TMP", scratch_.Path().c_str());
+  SetEnvironmentVariableW(L"TEMP", scratch_.Path().c_str());
+  const std::wstring expected = stubframework::utils::PublisherFolderPath() + L"Downloads\\HLVN\\";
+  EXPECT_EQ(Run(L"temp_path", {{"expected", expected}}), 0u);
   SetEnvironmentVariableW(L"TMP", savedTmp);
   SetEnvironmentVariableW(L"TEMP", savedTemp);
-  EXPECT_TRUE(testsupport::PathExists(longTemp + L"HLVN\\"));
+  EXPECT_TRUE(testsupport::PathExists(expected));
+  EXPECT_FALSE(testsupport::PathExists(scratch_.File(L"HLVN")));
 }
 
 // getEmbeddedDataFromCurrentExe reads the running executable: each case runs a signed copy of the

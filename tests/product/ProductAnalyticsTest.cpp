@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
 
+#include "core/CommonFolders.h"
 #include "product/MyExternalMethods.h"
 #include "product/ProductAnalytics.h"
 #include "support/TestSupport.h"
@@ -86,6 +88,22 @@ TEST(AnalyticsSettingsFile, OnlyAPlainFileOfOneNameIsReadAndOnly4095BytesOfIt) {
   ASSERT_TRUE(CreateHardLinkW(link.c_str(), file.c_str(), nullptr));
   EXPECT_FALSE(ReadSettingsFile(file, bytes));
   EXPECT_FALSE(ReadSettingsFile(folder.File(L"missing.ini"), bytes));
+}
+
+// The settings choose the page the tracker loads: a settings file in a folder that programs of the
+// user may write, as every folder is under Wine, is refused and named for the log.
+TEST(AnalyticsSettingsFile, IsIgnoredInAFolderThatOthersThanAdministratorsMayWrite) {
+  const std::wstring common = stubframework::utils::PublisherFolderPath() + L"ProductAnalytics\\";
+  ASSERT_EQ(common.find(L"\\Velmora\\ProductAnalytics\\"), common.size() - 26) << common;
+  SHCreateDirectoryExW(nullptr, common.c_str(), nullptr);
+  const std::wstring files[] = {testsupport::ProgramFolder() + L"productanalytics.ini", common + L"productanalytics.ini"};
+  for (const std::wstring& file : files) ASSERT_TRUE(testsupport::WriteFileBytes(file, "ONLINE_CONTAINER=x\n"));
+  std::wstring refused = L"unchanged";
+  EXPECT_EQ(SettingsFilePath(refused), L"");
+  EXPECT_EQ(refused, files[0] + L", " + files[1]);
+  for (const std::wstring& file : files) DeleteFileW(file.c_str());
+  EXPECT_EQ(SettingsFilePath(refused), L"");
+  EXPECT_EQ(refused, L"");
 }
 
 TEST(AnalyticsEventData, PiecesMustSplitIntoExactlyTwoParts) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <regex>
+#include <set>
 #include <vector>
 
 #include "core/CommandLine.h"
@@ -31,38 +32,48 @@ class RelaunchTest : public ::testing::Test {
     ASSERT_TRUE(stubframework::utils::GetLongTempPath(temp_));
     launcher_ = scratch_.File(L"Launch Me.exe");
     ASSERT_TRUE(CopyFileW((testsupport::ProgramFolder() + L"HalvernSetup.exe").c_str(), launcher_.c_str(), FALSE));
+    for (const std::wstring& entry : testsupport::FolderEntries(temp_, L"*")) before_.insert(entry);
   }
   void TearDown() override { testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kProductSubkey); }
 
-  // The command line the user-interface process logged, from the one log copy of the run.
-  std::string LoggedCommandLine() {
+  // The one log copy of the run.
+  std::string LogCopy() {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((logFolder_ + L"installer_log_*.txt").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return "(no log)";
     FindClose(find);
-    std::string log = testsupport::ReadFileBytes(logFolder_ + data.cFileName);
+    return testsupport::ReadFileBytes(logFolder_ + data.cFileName);
+  }
+
+  // The command line the user-interface process logged.
+  std::string LoggedCommandLine() {
+    std::string log = LogCopy();
     std::smatch line;
     return std::regex_search(log, line, std::regex("DEBUG\\] command line : (.*)\r\n")) ? line[1].str() : "(none)";
   }
 
-  // Copies of the launcher left in folders of the temporary directory other than the scratch one.
+  // Copies of the launcher left in working roots of the system's temporary folder, and what the
+  // run left in the user's temporary directory besides the scratch folder and the log copies.
   int LeftCopies(const wchar_t* name = L"Launch Me.exe") {
+    wchar_t windows[MAX_PATH] = {};
+    GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring systemTemp = std::wstring(windows) + L"\\Temp\\";
     int count = 0;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((temp_ + L"*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return 0;
-    do {
-      std::wstring folder = temp_ + data.cFileName + L"\\";
-      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && folder != scratch_.File(L"") &&
-          testsupport::PathExists(folder + name))
-        ++count;
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    for (const std::wstring& root : testsupport::FolderEntries(systemTemp, L"stub-*"))
+      if (testsupport::PathExists(systemTemp + root + L"\\" + name)) ++count;
     return count;
+  }
+  std::vector<std::wstring> LeftInUserTemp() {
+    std::vector<std::wstring> left;
+    for (const std::wstring& entry : testsupport::FolderEntries(temp_, L"*"))
+      if (entry != L"HLVN_log" && temp_ + entry + L"\\" != scratch_.Path() && before_.count(entry) == 0)
+        left.push_back(entry);
+    return left;
   }
 
   testsupport::ScratchFolder scratch_;
   std::wstring logFolder_, temp_, launcher_;
+  std::set<std::wstring> before_;
 };
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -94,8 +105,18 @@ TEST_F(RelaunchTest, TheLauncherRunsACopyWithTheRawTailAndItsPathWaitsAndRemoves
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(LoggedCommandLine(), c.received.empty() ? Narrow(c.commandLine) : c.received);
+    // The launcher's copy and every folder of its child lie in one working root, gone at the end.
+    std::string log = LogCopy();
+    std::smatch root, resources;
+    ASSERT_TRUE(std::regex_search(log, root, std::regex(R"(DEBUG\] working root : (.*\\stub-[0-9a-f]{32}\\) \((.*)\)\r\n)")))
+        << log;
+    EXPECT_EQ(root[2], c.received.empty() ? "made by this process" : "the launcher's");
+    ASSERT_TRUE(std::regex_search(log, resources, std::regex(R"(DEBUG\] resourceLocation : (.*)\r\n)"))) << log;
+    EXPECT_EQ(resources[1].str().rfind(root[1].str(), 0), 0u) << resources[1];
+    EXPECT_FALSE(testsupport::PathExists(testsupport::Wide(root[1])));
     EXPECT_EQ(LeftCopies(), 0);
     EXPECT_EQ(LeftCopies(L"Plain.exe"), 0);
+    EXPECT_EQ(LeftInUserTemp(), std::vector<std::wstring>());
   }
 }
 

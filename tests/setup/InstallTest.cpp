@@ -36,6 +36,11 @@ std::wstring Fixture(const std::wstring& name) {
   return std::wstring(folder, length) + name;
 }
 
+bool IsBelowWorkingRoot(const std::wstring& path) {
+  std::wstring root;
+  return utils::GetWorkingRoot(root) && path.size() > root.size() && _wcsnicmp(path.c_str(), root.c_str(), root.size()) == 0;
+}
+
 std::wstring ReadWideFile(const std::wstring& path) {
   std::string bytes = ReadFileBytes(path);
   return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
@@ -208,7 +213,7 @@ TEST_F(InstallTest, InstallExePassesParametersAndMapsTheExitCode) {
     EXPECT_TRUE(Logged(L"Install \"" + file + L"\" " + parameters + L", return " + c.exit));
   }
   EXPECT_EQ(InstallExe(&core_, scratch_.File(L"missing.exe"), L"A=1", 0), Config_ErrorHandle::Failure);
-  EXPECT_TRUE(Logged(L"Install \"" + scratch_.File(L"missing.exe") + L"\" A=1, CreateProcessW failed"));
+  EXPECT_TRUE(Logged(L"Install " + scratch_.File(L"missing.exe") + L", the program cannot be locked: 2"));
 }
 
 TEST_F(InstallTest, InstallExeProgressStopsOneShortOfTheEstimateUntilTheProgramEnds) {
@@ -241,7 +246,7 @@ TEST_F(InstallTest, InstallZipRunsSetupFromAFreshExtractionAndDeletesIt) {
     ASSERT_GT(line.size(), 1u) << package;
     std::wstring setup = line.substr(1, line.find(L'"', 1) - 1);
     EXPECT_EQ(setup.substr(setup.size() - 10), L"\\setup.exe");
-    EXPECT_TRUE(utils::IsBelowTempFolder(setup)) << setup;
+    EXPECT_TRUE(IsBelowWorkingRoot(setup)) << setup;
     EXPECT_FALSE(testsupport::PathExists(setup)) << "the extraction is deleted afterwards";
     EXPECT_EQ(Total(), total) << package;
     EXPECT_EQ(Current(), total) << package;
@@ -250,8 +255,8 @@ TEST_F(InstallTest, InstallZipRunsSetupFromAFreshExtractionAndDeletesIt) {
   EXPECT_EQ(InstallZip(&core_, Fixture(L"notes.txt"), L"", 0), Config_ErrorHandle::Failure);
 }
 
-// The folders of an extraction during the download come from properties, and after a restart
-// from the user's registry: only folders the stub could have made itself are used.
+// The folders of an extraction during the download come from properties, which the page can set:
+// only an extraction this run made is used, never another folder in the user's temporary tree.
 TEST_F(InstallTest, InstallZipUsesOnlyTrustedRestoredFolders) {
   const std::wstring package = Fixture(L"setup-top.zip");
   const std::wstring out = scratch_.File(L"args.txt");
@@ -263,6 +268,8 @@ TEST_F(InstallTest, InstallZipUsesOnlyTrustedRestoredFolders) {
   ASSERT_TRUE(CopyFileW(Fixture(L"installer.exe").c_str(), (foreign + L"setup.exe").c_str(), FALSE));
   wchar_t system[MAX_PATH] = {};
   GetSystemDirectoryW(system, MAX_PATH);
+  // A plain folder in the user's temporary directory, as an earlier run or another program left it.
+  ASSERT_TRUE(CopyFileW(Fixture(L"installer.exe").c_str(), scratch_.File(L"setup.exe").c_str(), FALSE));
   const struct {
     std::wstring extraction, setup;
     bool used;
@@ -270,6 +277,8 @@ TEST_F(InstallTest, InstallZipUsesOnlyTrustedRestoredFolders) {
       {foreign, foreign, false},
       {extraction + L"..\\..\\", setup, false},
       {extraction, foreign, false},
+      {scratch_.Path(), scratch_.Path(), false},
+      {extraction, extraction + L"..\\..\\", false},
       {L"", L"", false},
       {std::wstring(system) + L"\\", std::wstring(system) + L"\\", false},
       {extraction, setup, true},
@@ -283,7 +292,7 @@ TEST_F(InstallTest, InstallZipUsesOnlyTrustedRestoredFolders) {
     std::wstring line = ReadWideFile(out);
     std::wstring ran = line.substr(1, line.find(L'"', 1) - 1);
     EXPECT_EQ(ran == setup + L"setup.exe", c.used) << c.extraction << " ran " << ran;
-    EXPECT_TRUE(utils::IsBelowTempFolder(ran)) << ran;
+    EXPECT_TRUE(IsBelowWorkingRoot(ran)) << ran;
   }
   EXPECT_TRUE(testsupport::PathExists(foreign + L"setup.exe")) << "a foreign folder is never deleted";
   EXPECT_FALSE(testsupport::PathExists(extraction)) << "the trusted extraction is deleted after its setup ran";

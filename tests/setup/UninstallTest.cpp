@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/FolderSecurity.h"
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
 #include "core/WorkingFolders.h"
@@ -128,9 +129,9 @@ class UninstallTest : public ::testing::Test {
     return text.find(std::string(part.begin(), part.end())) != std::string::npos;
   }
   std::wstring LogFolder() {
-    std::wstring temp;
-    EXPECT_TRUE(utils::GetLongTempPath(temp));
-    return temp + L"HLVN_log\\";
+    std::wstring logs;
+    EXPECT_TRUE(utils::GetRunLogFolder(logs));
+    return logs;
   }
 
   core::StubParameters parameters_;
@@ -323,9 +324,16 @@ TEST_F(UninstallTest, UninstallEntryQuotesTheStubCopyInTheChosenViewAndRefusesAL
   for (bool view64 : {true, false}) {
     testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
     DeleteFileW(copy.c_str());
+    // What a user wrote beside the copy while the folder let users write (as it does here, where
+    // Wine keeps no access lists) goes when the folder is taken back.
+    const std::wstring folder = copy.substr(0, copy.rfind(L'\\') + 1);
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    ASSERT_TRUE(testsupport::WriteFileBytes(folder + L"version.dll", "planted"));
     ASSERT_EQ(Call(&ExternalMethods::SetUninstallRegistryFromStub, {std::wstring(kProbeProduct).substr(1, 36), view64}),
               S_OK);
     EXPECT_EQ(ReadFileBytes(copy), ReadFileBytes(self)) << "the stub copy";
+    EXPECT_FALSE(testsupport::PathExists(folder + L"version.dll"));
+    EXPECT_EQ(utils::AppliedFolderSecurity(folder), utils::FolderSecurityText(utils::FolderAccess::kUsersReadAndExecute));
     const struct {
       const wchar_t* name;
       DWORD type;

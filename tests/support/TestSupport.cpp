@@ -8,10 +8,35 @@
 
 namespace testsupport {
 
-ScratchFolder::ScratchFolder() { stubframework::utils::CreateUniqueTempFolder(path_); }
+// Scratch space of the tests themselves, in the user's temporary directory: the run's working root
+// is the code under test's, and a core released in a test removes it.
+ScratchFolder::ScratchFolder() {
+  std::wstring temp;
+  if (stubframework::utils::GetLongTempPath(temp)) stubframework::utils::CreateUniqueFolderIn(temp, GetTickCount(), path_);
+}
 
 ScratchFolder::~ScratchFolder() {
   if (!path_.empty()) stubframework::utils::DeleteFolderTree(path_);
+}
+
+std::vector<std::wstring> FolderEntries(const std::wstring& folder, const std::wstring& pattern) {
+  std::vector<std::wstring> entries;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + pattern).c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return entries;
+  do {
+    std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..") entries.push_back(name);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return entries;
+}
+
+std::wstring Wide(const std::string& text) {
+  int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  if (length > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  return wide;
 }
 
 std::string ReadFileBytes(const std::wstring& path) {

@@ -27,6 +27,12 @@ std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool PathExists(const std::wstring& path);
 
+// The names in folder (with trailing backslash) that match pattern, "." and ".." left out.
+std::vector<std::wstring> FolderEntries(const std::wstring& folder, const std::wstring& pattern);
+
+// An ASCII or UTF-8 text of a log as a wide string.
+std::wstring Wide(const std::string& text);
+
 // The folder of the running test program, with trailing backslash (HalvernSetup.exe lies there).
 std::wstring ProgramFolder();
 // A folder named by an environment variable, in Windows form with a trailing backslash (Linux

@@ -2,6 +2,10 @@
 //   out=<file>    writes its whole command line there (UTF-16) before anything else
 //   sleep=<ms>    then sleeps that long
 //   exit=<code>   and ends with that exit code (0 without it)
+//   lock=<file> report=<file>   tries to open the lock file for writing and for deleting, as any
+//                 other process could while it runs, and writes both error codes ("32 32" when
+//                 the file is held) to the report file
+
 // Every other argument is ignored, so the worker's own additions pass through harmlessly.
 #include <windows.h>
 #include <shellapi.h>
@@ -25,12 +29,14 @@ int wmain() {
   int count = 0;
   LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!argv) return 1;
-  std::wstring out, sleep, exit;
+  std::wstring out, sleep, exit, lock, report;
   for (int i = 1; i < count; ++i) {
     std::wstring value;
     if (Value(argv[i], L"out=", value)) out = value;
     else if (Value(argv[i], L"sleep=", value)) sleep = value;
     else if (Value(argv[i], L"exit=", value)) exit = value;
+    else if (Value(argv[i], L"lock=", value)) lock = value;
+    else if (Value(argv[i], L"report=", value)) report = value;
   }
   LocalFree(argv);
   if (!out.empty()) {
@@ -39,6 +45,24 @@ int wmain() {
       const wchar_t* line = GetCommandLineW();
       DWORD written = 0;
       WriteFile(file, line, static_cast<DWORD>(wcslen(line) * sizeof(wchar_t)), &written, nullptr);
+      CloseHandle(file);
+    }
+  }
+  if (!lock.empty() && !report.empty()) {
+    DWORD errors[2] = {};
+    const DWORD accesses[2] = {GENERIC_WRITE, DELETE};
+    for (int i = 0; i < 2; ++i) {
+      HANDLE file = CreateFileW(lock.c_str(), accesses[i], FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      errors[i] = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+      if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
+    char text[32];
+    int length = wsprintfA(text, "%lu %lu", errors[0], errors[1]);
+    HANDLE file = CreateFileW(report.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
       CloseHandle(file);
     }
   }

@@ -89,6 +89,12 @@ int32_t Analytics::ReportFinal(bool final) {
 
 int Analytics::AddReportAttachment(const std::wstring& path) {
   if (!PathFileExistsW(path.c_str())) return 202;
+  // The report zips what it is given as administrator and sends it away: only the run's own files,
+  // in its working root, written plainly there.
+  std::wstring root;
+  if (!utils::GetWorkingRoot(root) || path.size() <= root.size() || path.compare(0, root.size(), root) != 0 ||
+      path.find(L"\\..\\") != std::wstring::npos || path.find(L'/') != std::wstring::npos)
+    return 202;
   Lock lock(lock_);
   attachments_.push_back(path);
   return 0;

@@ -6,7 +6,9 @@
 #include <cstdarg>
 #include <cwchar>
 
+#include "core/FileHandle.h"
 #include "core/FrameworkCore.h"
+#include "core/LockedFile.h"
 #include "core/Registry.h"
 #include "core/Signature.h"
 #include "core/TextFormat.h"
@@ -170,19 +172,24 @@ bool CheckRelaunch(const std::wstring& productCode, const std::wstring& majorVer
   const std::wstring commandLine = GetCommandLineW();
   if (HasArgument(commandLine, L"run=1")) return true;
 
+  // The copy runs from the working root, where only administrators write; it stays locked from
+  // its writing until the child has ended.
   std::wstring folder;
-  if (!path.empty() && utils::CreateUniqueTempFolder(folder)) {
+  if (!path.empty() && utils::GetWorkingRoot(folder)) {
     std::wstring name = FileNamePart(path);
-    if (CopyFileW(path.c_str(), (folder + name).c_str(), TRUE)) {
+    utils::FileHandle held(INVALID_HANDLE_VALUE);
+    if (CopyFileW(path.c_str(), (folder + name).c_str(), TRUE) &&
+        (held.Reset(utils::OpenLockedForUse(folder + name)), held.Valid())) {
       std::wstring tail = ForwardedTail(commandLine);
       DWORD code = RunProcess(folder, name, tail + L" run=1 shortcut=\"" + path + L"\"", true);
+      held.Close();
       if (code == static_cast<DWORD>(kSelfUpdateExitCode))
         RunUpdateStub(utils::ProductRegistryKey(productCode, majorVersion), path, folder, tail);
     } else {
       LauncherTrace(L"copy to \"%s\" failed: %lu", folder.c_str(), GetLastError());
     }
   }
-  if (!folder.empty()) utils::DeleteFolderTree(folder);
+  utils::ReleaseWorkingRoot();
   return false;
 }
 

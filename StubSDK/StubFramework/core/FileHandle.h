@@ -18,6 +18,12 @@ class FileHandle {
     handle_ = handle;
   }
   void Close() { Reset(INVALID_HANDLE_VALUE); }
+  // Gives the handle up to the caller, who closes it.
+  HANDLE Release() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
 
  private:
   HANDLE handle_;

@@ -4,6 +4,7 @@
 #include "core/MainWindow.h"
 #include "core/Registry.h"
 #include "core/TextFormat.h"
+#include "core/WorkingFolders.h"
 
 namespace stubframework::core {
 
@@ -37,6 +38,10 @@ void PrepareFrameworkRun(FrameworkCore* core, ExternalMethods* methods) {
   core->external->SetMethods(methods);
   core->external->InitProgressValues();
   FrameworkLogDebug(core, L"command line : %s", GetCommandLineW());
+  std::wstring root;
+  if (utils::GetWorkingRoot(root))
+    FrameworkLogDebug(core, L"working root : %s (%s)", root.c_str(),
+                      utils::WorkingRootIsShared() ? L"the launcher's" : L"made by this process");
   if (core->resources->loaded) {
     core->external->SetProperty(L"resourceLocation", core->resources->folder);
     FrameworkLogDebug(core, L"resourceLocation : %s", core->resources->folder.c_str());
@@ -87,6 +92,7 @@ void ReleaseFrameworkCore(FrameworkCore* core) {
   core->external->Release();
   delete core->workers;
   delete core;
+  utils::ReleaseWorkingRoot();
 
   if (exitCode == kSelfUpdateExitCode) ExitProcess(kSelfUpdateExitCode);
 }

@@ -5,10 +5,10 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <vector>
 #include <cwchar>
 
 #include "core/FrameworkCore.h"
-#include "core/TrustedFolder.h"
 #include "core/WorkingFolders.h"
 #include "htmlui/HtmlExternal.h"
 #include "htmlui/MSHTMLClient.h"
@@ -141,21 +141,34 @@ bool RegisterWindowClass() {
   return g_windowClass != 0;
 }
 
+// Copies the installer log and the run's other logs for the user into "%TEMP%\<product>_log", as
+// new files: the folder is the user's, so nothing there is overwritten, followed or read.
 void PreserveLog(FrameworkCore* core) {
   const std::wstring& logPath = core->log->FilePath();
   if (logPath.empty()) return;
   std::wstring folder;
   if (!utils::GetTempSubfolder(core->parameters->ProductId() + L"_log", folder)) return;
-  if (!PathFileExistsW(folder.c_str())) SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-  CopyFileW(logPath.c_str(), (folder + PathFindFileNameW(logPath.c_str())).c_str(), FALSE);
+  std::vector<std::wstring> logs = {logPath};
+  std::wstring runLogs;
+  if (utils::GetRunLogFolder(runLogs)) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((runLogs + L"*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) logs.push_back(runLogs + data.cFileName);
+      } while (FindNextFileW(find, &data));
+      FindClose(find);
+    }
+  }
+  for (const std::wstring& log : logs)
+    if (!utils::CopyAsNewFile(log, folder)) FrameworkLogError(core, L"log copy of %s not written to %s", log.c_str(), folder.c_str());
 }
 
 void RemoveExtractionFolders(FrameworkCore* core) {
   for (const auto& entry : core->parameters->properties.Snapshot()) {
     if (entry.first.find(L"__ZIP_Unzip_Folder__") == std::wstring::npos) continue;
-    // The value may come from script or the registry: only folders the workers could have made,
-    // trusted folders below the temporary directory, are ever deleted.
-    if (utils::IsTrustedTempFolder(entry.second)) utils::DeleteFolderTree(entry.second);
+    // The value may come from script: only folders this run made are ever deleted.
+    if (utils::IsRunFolder(entry.second)) utils::DeleteFolderTree(entry.second);
   }
 }
 

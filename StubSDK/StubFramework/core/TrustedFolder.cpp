@@ -4,23 +4,10 @@
 
 #include <cwchar>
 
+#include "core/CommonFolders.h"
 #include "core/WorkingFolders.h"
 
 namespace stubframework::utils {
-
-namespace {
-
-// An element the system takes as written: no separator, stream, wildcard or device character,
-// and no trailing dot or blank, which the system drops.
-bool IsPlainElement(const std::wstring& element) {
-  if (element.empty() || element == L"." || element == L".." || element.back() == L'.' || element.back() == L' ')
-    return false;
-  for (wchar_t c : element)
-    if (c < 32 || wcschr(L"\\/:*?\"<>|", c)) return false;
-  return true;
-}
-
-}  // namespace
 
 bool IsTrustedTempFolder(const std::wstring& folder) {
   std::wstring temp;
@@ -30,7 +17,7 @@ bool IsTrustedTempFolder(const std::wstring& folder) {
   // Each element below the temporary directory, checked on the disk as it is now.
   for (size_t start = temp.size(); start < path.size();) {
     size_t end = path.find(L'\\', start);
-    if (!IsPlainElement(path.substr(start, end - start))) return false;
+    if (!IsPlainFolderName(path.substr(start, end - start))) return false;
     DWORD attributes = GetFileAttributesW(path.substr(0, end).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT))

@@ -1,7 +1,6 @@
 #pragma once
-// Whether a folder named by someone else may be used by the elevated stub: folders restored from
-// the user's registry or set by the page are run from and deleted, and any program of the same
-// user can write those names and the temporary directory.
+// Whether a fixed-name folder in the user's temporary directory, where the log copies go, is a
+// plain folder: any program of the same user can put a link or a file there first.
 #include <string>
 
 namespace stubframework::utils {

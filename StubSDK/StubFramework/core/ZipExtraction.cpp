@@ -189,7 +189,12 @@ int UnzipPackage(core::FrameworkCore* core, const std::wstring& packagePath,
     extractionFolder.clear();
     return kUnzipFailure;
   }
+  return UnzipPackageInto(core, packagePath, extractionFolder, setupFolder);
+}
 
+int UnzipPackageInto(core::FrameworkCore* core, const std::wstring& packagePath, const std::wstring& extractionFolder,
+                     std::wstring& setupFolder) {
+  setupFolder.clear();
   PackageReporter reporter(core ? core->external : nullptr);
   bool extracted = false;
   utils::FileHandle package(CreateFileW(packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

@@ -38,6 +38,10 @@ constexpr int kUnzipFailure = 4;
 int UnzipPackage(core::FrameworkCore* core, const std::wstring& packagePath,
                  std::wstring& extractionFolder, std::wstring& setupFolder);
 
+// UnzipPackage into a given empty folder (with trailing backslash), which the caller made.
+int UnzipPackageInto(core::FrameworkCore* core, const std::wstring& packagePath, const std::wstring& extractionFolder,
+                     std::wstring& setupFolder);
+
 // The first folder, depth first from folder, that holds an item called name (compared by name
 // only, as the file system compares).
 bool FindFileInTree(const std::wstring& folder, const std::wstring& name, std::wstring& found);

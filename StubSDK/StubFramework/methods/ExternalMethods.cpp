@@ -7,7 +7,6 @@
 #include "core/CommandLine.h"
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
-#include "core/TrustedFolder.h"
 
 namespace stubframework {
 
@@ -120,21 +119,11 @@ void ExternalMethods::RestoreExtractFolders() {
       RegCloseKey(key);
     }
     core::FrameworkLogDebug(core_, L"Reset properties for Resume Mode");
-    // Any program of the user can write this key, and the elevated install runs setup.exe from
-    // these folders and deletes them: only extraction records naming folders the stub could have
-    // made itself become properties.
-    auto isExtractionRecord = [](const std::wstring& name) {
-      for (const std::wstring suffix : {L"__ZIP_Unzip_Folder__", L"__ZIP_EXE_Path__"})
-        if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-          return true;
-      return false;
-    };
+    // Any program of the user can write this key, and the folders of an earlier run went with its
+    // working root: nothing named here is run from or deleted.
     for (const auto& entry : folders) {
       core::FrameworkLogDebug(core_, L"%s", (entry.first + L":" + entry.second).c_str());
-      if (isExtractionRecord(entry.first) && utils::IsTrustedTempFolder(entry.second))
-        core_->external->SetProperty(entry.first, entry.second);
-      else
-        core::FrameworkLogDebug(core_, L"Resume record refused: %s", entry.first.c_str());
+      core::FrameworkLogDebug(core_, L"Resume record refused: %s", entry.first.c_str());
     }
   }
   utils::DeleteRegistryKey(path, false);

@@ -7,8 +7,8 @@
 #include <cwchar>
 
 #include "core/CommandLine.h"
+#include "core/CommonFolders.h"
 #include "core/FrameworkCore.h"
-#include "core/WorkingFolders.h"
 #include "methods/ExternalMethods.h"
 
 namespace stubframework {
@@ -27,24 +27,6 @@ std::wstring LaunchFolder() {
   if (length == 0 || length >= MAX_PATH) return L"";
   PathRemoveFileSpecW(path);
   return path;
-}
-
-// The named folder under the temporary directory with a trailing backslash, created if missing;
-// empty when the temporary path is unusable or the name leads out of the temporary directory.
-std::wstring NamedTempFolder(const std::wstring& name) {
-  wchar_t shortPath[MAX_PATH] = {};
-  DWORD length = GetTempPathW(MAX_PATH, shortPath);
-  if (length == 0 || length >= MAX_PATH - 1) return L"";
-  wchar_t folder[2 * MAX_PATH] = {};
-  DWORD longLength = GetLongPathNameW(shortPath, folder, 2 * MAX_PATH);
-  if (longLength == 0 || longLength >= 2 * MAX_PATH) wcscpy(folder, shortPath);
-  if (!PathAppendW(folder, name.c_str()) || !PathAddBackslashW(folder)) return L"";
-  // A name such as "..\x" or "C:\x" would otherwise hand the page a folder anywhere.
-  if (!utils::IsBelowTempFolder(folder)) return L"";
-  // An existing folder is fine; one that could not be made is no answer to give the page.
-  CreateDirectoryW(folder, nullptr);
-  if (!PathIsDirectoryW(folder)) return L"";
-  return folder;
 }
 
 }  // namespace
@@ -76,7 +58,10 @@ HRESULT ExternalMethods::GetTempPathMethod(WORD flags, DISPPARAMS* params, VARIA
   if (FAILED(hr) || !result) return hr;
   std::wstring name = ArgumentText(params, 0);
   if (name.empty()) name = core_->parameters->ProductId();
-  std::wstring path = NamedTempFolder(name);
+  // The download folder outlives the run, so that a later run resumes a kept download, and only
+  // administrators may write it: a downloaded installer waits there for its install.
+  std::wstring path;
+  if (!utils::GetDownloadFolder(name, path)) path.clear();
   core::FrameworkLogDebug(core_, L"EMGetTempPath %s", path.c_str());
   SetResultText(result, path);
   return S_OK;

@@ -152,6 +152,8 @@ DWORD WINAPI DownloadThreadFunc(void* argument) {
   // Declared after what it uses: its destructor joins the reporter first.
   ReporterThread reporter;
 
+  // A file held from an earlier download of this path is written again.
+  core->workers->ReleaseHold(request->path);
   Config_ErrorHandle result = PreCheck(core, *request);
   bool extract = HasZipExtension(request->url) && external->GetProperty(L"__Extract_In_Download__") == L"true" &&
                  external->GetProperty(L"isDownloadOnly") != L"true";
@@ -176,6 +178,11 @@ DWORD WINAPI DownloadThreadFunc(void* argument) {
         external->SetDownloadCurrent(ReadProgressProperty(external, L"downloadTotal"));
         reporter.AwaitReported();
         result = PostCheck(core, *request);
+        // Checked, the file stays as it is until its install: nobody may write it meanwhile.
+        if (result == Config_ErrorHandle::NoError && !core->workers->HoldVerified(request->path)) {
+          FrameworkLogError(core, L"Downloaded file %s cannot be locked: %lu", request->path.c_str(), GetLastError());
+          result = Config_ErrorHandle::Failure;
+        }
         reporter.Join();
         FrameworkLogDebug(core, L"Download %s finished to %s", request->url.c_str(), request->path.c_str());
       }

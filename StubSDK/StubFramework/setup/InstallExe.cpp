@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/FrameworkCore.h"
-#include "core/TrustedFolder.h"
+#include "core/LockedFile.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipExtraction.h"
 
@@ -21,14 +21,17 @@ bool IsInsideFolder(const std::wstring& path, const std::wstring& folder) {
   return inner.size() >= base.size() && _wcsnicmp(inner.c_str(), base.c_str(), base.size()) == 0;
 }
 
-// The folders a download left for this package, when they can be trusted: the page and the
-// registry of the unelevated user can both name any folder.
-bool RestoredFolders(core::HtmlExternal* external, const std::wstring& file, std::wstring& extraction,
-                     std::wstring& setup) {
+// The folders a download of this run left for this package: the page can name any folder, so
+// only an extraction folder this run made, with the setup folder written plainly inside it, is
+// run from.
+bool ExtractedFolders(core::HtmlExternal* external, const std::wstring& file, std::wstring& extraction,
+                      std::wstring& setup) {
   extraction = external->GetProperty(file + L"__ZIP_Unzip_Folder__");
   setup = external->GetProperty(file + L"__ZIP_EXE_Path__");
-  return utils::IsTrustedTempFolder(extraction) && utils::IsTrustedTempFolder(setup) &&
-         IsInsideFolder(setup, extraction);
+  std::wstring elements = setup + L"\\";
+  return utils::IsRunFolder(extraction) && IsInsideFolder(setup, extraction) &&
+         elements.find(L"\\.\\") == std::wstring::npos && elements.find(L"\\..\\") == std::wstring::npos &&
+         setup.find(L'/') == std::wstring::npos;
 }
 
 }  // namespace
@@ -62,6 +65,12 @@ Config_ErrorHandle InstallExe(core::FrameworkCore* core, const std::wstring& fil
     external->SetInstallCurrent(0);
     external->SetInstallTotal(ClampToDword(estimatedTime * 10));
   }
+  // Held until the program has ended: nobody may change it between its check and its run.
+  utils::FileHandle held(utils::OpenLockedForUse(file));
+  if (!held.Valid()) {
+    core::FrameworkLogDebug(core, L"Install %s, the program cannot be locked: %lu", file.c_str(), GetLastError());
+    return Config_ErrorHandle::Failure;
+  }
   std::wstring commandLine = L"\"" + file + L"\" " + parameters;
   std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back(L'\0');
@@ -94,7 +103,7 @@ Config_ErrorHandle InstallZip(core::FrameworkCore* core, const std::wstring& fil
   core::HtmlExternal* external = core->external;
   std::wstring extraction, setup;
   bool extracted = external->GetProperty(L"__Extract_In_Download__") == L"true" &&
-                   RestoredFolders(external, file, extraction, setup);
+                   ExtractedFolders(external, file, extraction, setup);
   if (!extracted) {
     extraction.clear();
     setup.clear();

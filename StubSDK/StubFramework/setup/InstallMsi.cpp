@@ -114,7 +114,7 @@ void ResetMsiProgressCounter() { resetMessages = 0; }
 
 std::wstring TimestampedLogPath(core::FrameworkCore* core, const std::wstring& name, const wchar_t* extension) {
   std::wstring folder;
-  if (!utils::GetTempSubfolder(core->parameters->ProductId() + L"_log", folder)) return L"";
+  if (!utils::GetRunLogFolder(folder)) return L"";
   SYSTEMTIME now;
   GetSystemTime(&now);
   return folder + name +

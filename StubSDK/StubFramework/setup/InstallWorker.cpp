@@ -7,6 +7,7 @@
 
 #include "core/CommandLine.h"
 #include "core/FrameworkCore.h"
+#include "core/LockedFile.h"
 #include "htmlui/ScriptCallback.h"
 #include "methods/ExternalMethods.h"
 #include "setup/InstallExe.h"
@@ -60,6 +61,14 @@ Config_ErrorHandle Install(const InstallRequest& request, htmlui::ScriptCallback
   core::FrameworkCore* core = request.owner->Core();
   InstallerKind kind = KindOf(request.file);
   if (kind == InstallerKind::None) return Config_ErrorHandle::FileNotExist;
+  // The package stays as it was checked until its installer has finished with it.
+  utils::FileHandle held(utils::OpenLockedForUse(request.file));
+  if (!held.Valid()) {
+    core::FrameworkLogError(core, L"Install %s: the file cannot be locked for its install: %lu", request.file.c_str(),
+                            GetLastError());
+    return Config_ErrorHandle::FileNotExist;
+  }
+  core->workers->ReleaseHold(request.file);
 
   std::wstring logPath = InstallLogPath(core);
   std::wstring secondaryLogPath =

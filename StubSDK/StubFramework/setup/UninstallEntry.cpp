@@ -1,38 +1,16 @@
 #include "setup/UninstallEntry.h"
 
-#include <shlobj.h>
-
 #include <cwchar>
 
 #include "core/CommandLine.h"
+#include "core/CommonFolders.h"
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
-#include "core/WorkingFolders.h"
 #include "methods/ExternalMethods.h"
 
 namespace stubframework::setup {
 
 namespace {
-
-// The folder of the stub copy, "<common application data>\Velmora\<product id>\", created; empty
-// when it cannot be made or when a folder on the way below the common application-data folder is
-// a link: any user may create folders there, and the elevated stub would copy itself wherever a
-// link points.
-std::wstring StubCopyFolder(const std::wstring& productId) {
-  if (productId.empty() || productId == L"." || productId == L".." ||
-      productId.find_first_of(L"\\/:") != std::wstring::npos)
-    return L"";
-  wchar_t common[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common))) return L"";
-  std::wstring base = common;
-  if (base.empty()) return L"";
-  if (base.back() != L'\\') base += L'\\';
-  std::wstring folder = base + L"Velmora\\" + productId + L"\\";
-  int created = SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-  if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS && created != ERROR_FILE_EXISTS) return L"";
-  if (utils::HasLinkBelow(folder, base.size())) return L"";
-  return folder;
-}
 
 // Copies the running executable into folder under its own name. A file already there is removed
 // first rather than written through, since it may be a link to another file.
@@ -71,9 +49,10 @@ HRESULT ExternalMethods::SetUninstallRegistryFromStub(WORD flags, DISPPARAMS* pa
     core::FrameworkLogError(core_, L"SetUninstallRegistryFromStub: refused product code %s", code.c_str());
     return S_OK;
   }
-  std::wstring folder = setup::StubCopyFolder(core_->parameters->ProductId());
-  std::wstring copy;
-  if (folder.empty() || !setup::CopyStub(folder, copy)) {
+  // Users may read and run the copy but not write beside it: the uninstall entry starts it as
+  // administrator.
+  std::wstring folder, copy;
+  if (!utils::GetStubCopyFolder(core_->parameters->ProductId(), folder) || !setup::CopyStub(folder, copy)) {
     core::FrameworkLogError(core_, L"SetUninstallRegistryFromStub: no stub copy in %s", folder.c_str());
     return S_OK;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/InstallerLog.h"
+#include "core/LockedFile.h"
 #include "htmlui/HtmlExternal.h"
 
 namespace stubframework::setup {
@@ -37,7 +38,29 @@ void PumpMessages(bool& quit, int& quitCode) {
 
 }  // namespace
 
+bool WorkerSet::HoldVerified(const std::wstring& path) {
+  HANDLE file = utils::OpenLockedForUse(path);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  EnterCriticalSection(&lock_);
+  HANDLE& slot = held_[path];
+  if (slot) CloseHandle(slot);
+  slot = file;
+  LeaveCriticalSection(&lock_);
+  return true;
+}
+
+void WorkerSet::ReleaseHold(const std::wstring& path) {
+  EnterCriticalSection(&lock_);
+  auto found = held_.find(path);
+  if (found != held_.end()) {
+    CloseHandle(found->second);
+    held_.erase(found);
+  }
+  LeaveCriticalSection(&lock_);
+}
+
 WorkerSet::~WorkerSet() {
+  for (auto& entry : held_) CloseHandle(entry.second);
   for (HANDLE thread : threads_) CloseHandle(thread);
   DeleteCriticalSection(&lock_);
 }

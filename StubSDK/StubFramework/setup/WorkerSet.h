@@ -4,6 +4,8 @@
 // the stub parameters, the external object, the method object and the log.
 #include <windows.h>
 
+#include <map>
+#include <string>
 #include <vector>
 
 namespace stubframework::core {
@@ -42,12 +44,19 @@ class WorkerSet {
   // it again waits only for what is left.
   bool StopAndJoin(core::HtmlExternal* external, debug::InstallerLog* log, DWORD boundMs);
 
+  // A downloaded file that passed its checks stays locked (core/LockedFile.h) from then until an
+  // install takes it over, a new download of the same path begins, or the run ends. False when it
+  // cannot be held.
+  bool HoldVerified(const std::wstring& path);
+  void ReleaseHold(const std::wstring& path);
+
  private:
   // Closes the handles of workers that have ended. Called with lock_ held.
   void PruneEnded();
 
   CRITICAL_SECTION lock_;
   std::vector<HANDLE> threads_;
+  std::map<std::wstring, HANDLE> held_;
   volatile LONG closing_ = 0;
   bool boundReached_ = false;
 };

@@ -1,5 +1,5 @@
-// Needs: expected, the long form of the temporary folder followed by HLVN and a backslash.
+// Needs: expected, the download folder of the product HLVN, with a trailing backslash.
 var ext = window.external;
-checkEqual(ext.getTempPath(""), expected, "long temporary path");
+checkEqual(ext.getTempPath(""), expected, "download folder");
 checkEqual(ext.isFileExists(expected), true, "folder created");
 finish();
