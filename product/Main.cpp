@@ -20,7 +20,8 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* info) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   // Libraries load from System32 only: nothing planted in the working folder or beside the stub
-  // is ever loaded by the elevated process.
+  // is ever loaded by the elevated process. Its imports are known DLLs, which come from there
+  // anyway; the other system libraries are delay-loaded from there (core/SystemLibraries.cpp).
   SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!g_run.Start()) return 0;
   SetUnhandledExceptionFilter(OnUnhandledException);

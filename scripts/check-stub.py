@@ -5,9 +5,11 @@ usage: check-stub.py EXECUTABLE OBJDUMP
 
 The shipped image carries no debug sections and links to HalvernSetup.debug beside it, whose
 symbols name the stub's functions; it is a GUI program of its architecture that imports only
-system DLLs, keeps its administrator manifest with DPI awareness and its version resource, and
-has the zipped UI package, with Load.html at its root, after the image. Prints one line per
-failed check and ends with "N passed, N failed".
+known DLLs of Windows, which the loader takes from the system folder whatever lies beside the
+stub, and delay-loads the other system libraries it uses (from the system folder only, see
+core/SystemLibraries.cpp); it keeps its administrator manifest with DPI awareness and its version
+resource, and has the zipped UI package, with Load.html at its root, after the image. Prints one
+line per failed check and ends with "N passed, N failed".
 """
 import os
 import struct
@@ -15,11 +17,15 @@ import subprocess
 import sys
 import zipfile
 
-SYSTEM_DLLS = {
-    "advapi32.dll", "bcrypt.dll", "comctl32.dll", "comdlg32.dll", "crypt32.dll", "gdi32.dll", "kernel32.dll",
-    "msi.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "rpcrt4.dll", "shell32.dll",
-    "setupapi.dll", "shlwapi.dll", "urlmon.dll", "user32.dll", "version.dll", "winhttp.dll", "wininet.dll",
+KNOWN_DLLS = {
+    "advapi32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll", "oleaut32.dll", "setupapi.dll",
+    "shell32.dll", "shlwapi.dll", "user32.dll",
 }
+DELAY_LOADED_DLLS = {
+    "bcrypt.dll", "crypt32.dll", "msi.dll", "urlmon.dll", "version.dll", "winhttp.dll", "wininet.dll",
+}
+DELAY_IMPORT = 13
+DESCRIPTOR_SIZE = 32
 VERSION = (77, 0, 16479, 0)
 
 
@@ -35,6 +41,31 @@ def pe_facts(data):
         raw_size, raw_offset = struct.unpack_from("<II", data, table + 40 * i + 16)
         image_end = max(image_end, raw_offset + raw_size)
     return machine, magic, subsystem, image_end
+
+
+def delay_loaded(data):
+    """The DLL names in the image's delay import directory."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    optional = pe + 24
+    plus = struct.unpack_from("<H", data, optional)[0] == 0x20B
+    rva, size = struct.unpack_from("<II", data, optional + (112 if plus else 96) + 8 * DELAY_IMPORT)
+
+    def offset_of(address):
+        for i in range(sections):
+            length, start, raw_size, raw_offset = struct.unpack_from("<IIII", data, optional + optional_size + 40 * i + 8)
+            if start <= address < start + max(length, raw_size):
+                return raw_offset + address - start
+        return None
+
+    names = set()
+    for i in range(size // DESCRIPTOR_SIZE):
+        descriptor = offset_of(rva + DESCRIPTOR_SIZE * i)
+        name = offset_of(struct.unpack_from("<I", data, descriptor + 4)[0]) if descriptor is not None else None
+        if name is None:
+            break
+        names.add(data[name:data.index(b"\0", name)].decode("ascii", "replace").lower())
+    return names
 
 
 def file_version(data):
@@ -73,7 +104,10 @@ def main():
 
     imports = subprocess.run([objdump, "-p", exe], capture_output=True, text=True).stdout
     dlls = {line.split("DLL Name:")[1].strip().lower() for line in imports.splitlines() if "DLL Name:" in line}
-    check(bool(dlls) and dlls <= SYSTEM_DLLS, "imports only system DLLs: " + ", ".join(sorted(dlls - SYSTEM_DLLS)))
+    check(bool(dlls) and dlls <= KNOWN_DLLS, "imports only known DLLs: " + ", ".join(sorted(dlls - KNOWN_DLLS)))
+    delayed = delay_loaded(data)
+    check(bool(delayed) and delayed <= DELAY_LOADED_DLLS,
+          "delay-loads the other system DLLs only: " + (", ".join(sorted(delayed - DELAY_LOADED_DLLS)) or "none listed"))
 
     try:
         with zipfile.ZipFile(exe) as archive:

@@ -15,6 +15,7 @@
 #include "core/Digest.h"
 #include "core/Registry.h"
 #include "core/WorkingFolders.h"
+#include "support/PlantedLibraries.h"
 #include "support/TestSupport.h"
 
 using testsupport::RunAndWait;
@@ -133,6 +134,26 @@ TEST_F(RelaunchTest, ALocalRedirectionBesideTheStubEndsItWithOneAtOnce) {
   }
   EXPECT_EQ(LeftCopies(), 0);
   EXPECT_FALSE(testsupport::PathExists(logFolder_));
+}
+
+TEST_F(RelaunchTest, SystemLibrariesPlantedBesideTheStubNeverRun) {
+  // Two of them run under Wine whatever the stub does, loaded by Wine's own libraries: its user32
+  // and setupapi import version.dll, and its winhttp delay-loads crypt32 from the program's folder
+  // first, past the stub's SetDefaultDllDirectories. The probe of core_tests, which calls each
+  // library before anything else can load it, covers those two.
+  std::vector<std::wstring> names;
+  for (const auto& library : testsupport::kPlantedLibraries)
+    if (std::wstring(library.name) != L"version" && std::wstring(library.name) != L"crypt32")
+      names.push_back(library.name);
+  ASSERT_TRUE(testsupport::PlantLibraries(scratch_.Path(), names));
+  testsupport::DllOverrides overrides(L"Launch Me.exe", names, L"native,builtin");
+  for (const wchar_t* arguments : {L"", L" run=1"}) {
+    testsupport::ProcessResult result = RunAndWait(launcher_, L"\"" + launcher_ + L"\"" + arguments, 60000);
+    ASSERT_TRUE(result.finished);
+    // 71 to 77: a planted library ran (PlantedLibraries.h).
+    EXPECT_EQ(result.exitCode, 0u) << Narrow(arguments);
+  }
+  EXPECT_EQ(LeftCopies(), 0);
 }
 
 TEST_F(RelaunchTest, ASelfUpdateCyclePutsTheNewStubAtTheLaunchLocation) {

@@ -122,6 +122,29 @@ ProcessResult RunAndWait(const std::wstring& application, const std::wstring& co
   return result;
 }
 
+bool PlantLibraries(const std::wstring& folder, const std::vector<std::wstring>& names) {
+  for (const auto& name : names)
+    if (!CopyFileW((ProgramFolder() + L"..\\planted\\" + name + L".dll").c_str(), (folder + name + L".dll").c_str(),
+                   FALSE))
+      return false;
+  return true;
+}
+
+DllOverrides::DllOverrides(const std::wstring& program, const std::vector<std::wstring>& names,
+                           const std::wstring& mode)
+    : key_(L"Software\\Wine\\AppDefaults\\" + program) {
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return;
+  for (const auto& name : names)
+    RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(mode.c_str()),
+                   static_cast<DWORD>((mode.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+
+DllOverrides::~DllOverrides() { DeleteKeyTree(HKEY_CURRENT_USER, key_); }
+
 void DeleteKeyTree(HKEY root, const std::wstring& subkey) {
   for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
     HKEY key;

@@ -52,6 +52,27 @@ struct ProcessResult {
 ProcessResult RunAndWait(const std::wstring& application, const std::wstring& commandLine,
                          DWORD timeoutMs, bool pumpMessages = false);
 
+// Copies the planted stand-ins of the named system libraries (PlantedLibraries.h) from the
+// build's "planted" folder into folder; false when one is missing.
+bool PlantLibraries(const std::wstring& folder, const std::vector<std::wstring>& names);
+
+// Wine's load order for the named libraries in the programs of that file name that this process
+// starts, until destroyed: "native,builtin" looks beside the program first, as Windows does for a
+// library that is no known DLL ("name=n,b" in WINEDLLOVERRIDES); "" leaves them unloadable. Wine
+// takes WINEDLLOVERRIDES from its own start, never from the environment a program passes on, so
+// this goes through its per-program registry settings, which come after the test environment's
+// own overrides.
+class DllOverrides {
+ public:
+  DllOverrides(const std::wstring& program, const std::vector<std::wstring>& names, const std::wstring& mode);
+  ~DllOverrides();
+  DllOverrides(const DllOverrides&) = delete;
+  DllOverrides& operator=(const DllOverrides&) = delete;
+
+ private:
+  std::wstring key_;
+};
+
 // Registry helpers for fixtures: remove a whole key tree (both views), read a REG_SZ value.
 void DeleteKeyTree(HKEY root, const std::wstring& subkey);
 bool ReadStringValue(HKEY root, const std::wstring& subkey, const std::wstring& name,
