@@ -225,7 +225,7 @@ test('closing the wizard during the download keeps the partial file, and a later
   assert.strictEqual(first.driven.code, 0, first.driven.output);
   assert.strictEqual(first.status, '3');
   // The engine sizes the file at once; what it holds shows in where the later run starts.
-  const kept = execFileSync('find', [path.join(first.prefix, 'drive_c/users'), '-name', 'Halvern_64.msi'], { encoding: 'utf8' });
+  const kept = execFileSync('find', [path.join(first.prefix, 'drive_c/ProgramData/Velmora/Downloads'), '-name', 'Halvern_64.msi'], { encoding: 'utf8' });
   assert.match(kept, /Halvern_64\.msi/);
 
   const mark = fs.readFileSync(sample.nginx_log, 'utf8').length;

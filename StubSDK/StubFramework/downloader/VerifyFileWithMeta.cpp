@@ -122,7 +122,9 @@ bool VerifyFileWithMeta(const std::wstring& path, const std::wstring& metaUrl) {
   if (MetaUrlUnreachable(metaUrl)) return true;
   downloader::DownloadMeta meta;
   if (!DownloadMeta(metaUrl, meta)) return false;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Readers only: the running stub's own file is held the same way by its launcher.
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER length{};
   bool sameLength = GetFileSizeEx(file, &length) && length.QuadPart == meta.length;

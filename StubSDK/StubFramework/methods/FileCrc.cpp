@@ -14,7 +14,8 @@ constexpr DWORD kBlockSize = 1024 * 1024;
 
 bool ComputeFileCrc(const std::wstring& path, DWORD& crc) {
   crc = 0;
-  utils::FileHandle file(OpenRegularFile(path, GENERIC_READ, 0));
+  // Readers only: nobody may write the file while its CRC is taken.
+  utils::FileHandle file(OpenRegularFile(path, GENERIC_READ, FILE_SHARE_READ));
   if (!file.Valid()) return false;
   std::unique_ptr<Bytef[]> block(new (std::nothrow) Bytef[kBlockSize]);
   if (!block) return false;

@@ -125,8 +125,9 @@ HRESULT ExternalMethods::GetFileSize(WORD flags, DISPPARAMS* params, VARIANT* re
   HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR});
   if (FAILED(hr) || !result) return hr;
   std::wstring path = ArgumentText(params, 0);
-  // Share mode 0: a file another handle still holds open (one being written) reports "0".
-  utils::FileHandle file(methods::OpenRegularFile(path, GENERIC_READ, 0));
+  // Sharing reading only: a file another handle holds open for writing reports "0"; a checked
+  // download held locked for its install is read.
+  utils::FileHandle file(methods::OpenRegularFile(path, GENERIC_READ, FILE_SHARE_READ));
   LARGE_INTEGER size;
   size.QuadPart = 0;
   if (file.Valid() && !GetFileSizeEx(file.Get(), &size)) size.QuadPart = 0;

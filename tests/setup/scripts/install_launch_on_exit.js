@@ -17,7 +17,7 @@ window.external.install(fixtures + "installer.exe", "/qn LOG=$LOGFILE$ STUB=$STU
   check(line !== null, "the installer's command line is logged");
   if (line) {
     var logPath = /LOG="([^"]*)"/.exec(line[1]);
-    check(logPath !== null && /_log\\log_\d{14}\.txt$/.test(logPath[1]), "log file placeholder: " + line[1]);
+    check(logPath !== null && /\\stub-[0-9a-f]{32}\\logs\\log_\d{14}\.txt$/.test(logPath[1]), "log file placeholder: " + line[1]);
     check(line[1].indexOf(" STUB=\"\" LAUNCHONEXIT=app.exe--id=" + guid + " B=2") >= 0, "stub path and GUID: " + line[1]);
   }
   finish();
