@@ -15,11 +15,10 @@ import array
 import struct
 import sys
 
-# What the stub reads (kMaxSignatureTailBytes); the text ends at its first zero byte.
+# What the stub reads (kMaxSignatureTailBytes); the text ends at its first zero byte. The text
+# cannot move the UI package out of the stub's reach: the stub looks for the package only before
+# the certificate table (core/EmbeddedPackage.cpp).
 MAX_TEXT_BYTES = 100000
-# The stub looks for its package's ZIP end record only this far from the end of the file
-# (core/ZipReader.cpp: a 65535-byte comment plus the record).
-PACKAGE_SEARCH_LIMIT = 0xFFFF + 22
 
 
 def pe_header(data):
@@ -74,8 +73,8 @@ def without_tail(data):
     return with_checksum(bytes(data[:offset + first]))
 
 
-def checked_text(text, signed):
-    """text when the stub reads it back whole from the signed file it goes into, else an exit."""
+def checked_text(text):
+    """text when the stub reads it back whole, else an exit."""
     try:
         text.decode("utf-8")
     except UnicodeDecodeError as error:
@@ -83,9 +82,6 @@ def checked_text(text, signed):
     if not text or b"\0" in text or len(text) > MAX_TEXT_BYTES:
         raise SystemExit(f"the text must be 1 to {MAX_TEXT_BYTES} bytes without a zero byte; it has {len(text)}"
                          + (" and a zero byte" if b"\0" in text else ""))
-    if len(signed) + len(text) - signed.rfind(b"PK\x05\x06") > PACKAGE_SEARCH_LIMIT:
-        raise SystemExit(f"a text of {len(text)} bytes puts the UI package out of the stub's reach: it looks "
-                         f"for the package in the last {PACKAGE_SEARCH_LIMIT} bytes of the file")
     return text
 
 
@@ -97,7 +93,7 @@ def main(argv):
         data = f.read()
     if argv[1] == "tail":
         with open(argv[3], "rb") as f:
-            result, output = with_tail(data, checked_text(f.read(), data)), argv[2]
+            result, output = with_tail(data, checked_text(f.read())), argv[2]
     else:
         result, output = without_tail(data), argv[3]
     with open(output, "wb") as out:

@@ -1,5 +1,6 @@
 // The UI package appended to HalvernSetup.exe: extracted by the real stub under Wine, still found
-// after the file is signed (osslsigncode at test time), missing from the bare linked image.
+// after the file is signed (osslsigncode at test time) and only before the certificate table,
+// missing from the bare linked image.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -47,6 +48,39 @@ std::wstring ExtractionFolder(const std::string& log) {
   return std::wstring(folder.begin(), folder.end());
 }
 
+// A PE image's headers up to a data directory of 16 entries, none of them set.
+std::string ImageHeaders(bool pe32Plus) {
+  std::string image(0x200, '\0');
+  image[0] = 'M';
+  image[1] = 'Z';
+  PutLe32(image, 0x3C, 0x80);
+  PutLe32(image, 0x80, 0x4550);
+  PutLe16(image, 0x98, pe32Plus ? 0x20B : 0x10B);
+  PutLe32(image, 0x98 + (pe32Plus ? 108 : 92), 16);
+  return image;
+}
+
+// file with its certificate directory entry (data directory 4) set to offset and size.
+std::string WithTable(std::string file, uint32_t offset, uint32_t size) {
+  size_t entry = 0x98 + (file[0x99] == 2 ? 112 : 96) + 4 * 8;
+  PutLe32(file, entry, offset);
+  PutLe32(file, entry + 4, size);
+  return file;
+}
+
+// image and archive padded to eight bytes, as signing pads them, then a certificate table of one
+// 1000-byte certificate followed by tail, which the table's size counts.
+std::string Signed(const std::string& image, const std::string& archive, const std::string& tail) {
+  std::string file = image + archive;
+  file.resize((file.size() + 7) & ~size_t{7}, '\0');
+  std::string certificate(1000, 'c');
+  PutLe32(certificate, 0, 1000);
+  PutLe16(certificate, 4, 0x200);
+  PutLe16(certificate, 6, 2);
+  return WithTable(file, static_cast<uint32_t>(file.size()), static_cast<uint32_t>(1000 + tail.size())) +
+         certificate + tail;
+}
+
 }  // namespace
 
 TEST_F(EmbeddedPackageTest, TheStubExtractsItsPackageIntoAFreshFolderAndRemovesItAtTheEnd) {
@@ -66,15 +100,71 @@ TEST_F(EmbeddedPackageTest, TheStubExtractsItsPackageIntoAFreshFolderAndRemovesI
   EXPECT_FALSE(PathExists(folder));
 }
 
-TEST_F(EmbeddedPackageTest, SignedCopiesStillCarryThePackage) {
-  if (ZipFixture(L"HalvernSetup-signed.exe").empty()) GTEST_SKIP() << "HALVERN_ZIP_FIXTURES is not set";
-  // Certificate tables of about 1.5 KB and about 30000 bytes follow the archive.
-  for (const wchar_t* name : {L"HalvernSetup-signed.exe", L"HalvernSetup-signed-30k.exe"}) {
-    ScratchFolder folder;
-    ASSERT_TRUE(stubframework::core::LoadPackageFromFile(nullptr, ZipFixture(name), folder.Path())) << name;
-    EXPECT_NE(ReadFileBytes(folder.File(L"Load.html")).find("<html"), std::string::npos) << name;
+// Signing covers every byte but the certificate table, so the package must end before the table:
+// an archive after the certificate, or anywhere when the directory entry does not describe a
+// table inside the file, is never taken for it. Built images stand for each layout; real
+// signatures come from osslsigncode.
+TEST_F(EmbeddedPackageTest, OnlyAnArchiveBeforeTheCertificateTableIsThePackage) {
+  const std::wstring signedStubs = ZipFixture(L""), publisherFiles = EnvironmentFolder(L"HALVERN_METHOD_FIXTURES");
+  ASSERT_FALSE(signedStubs.empty()) << "the zip_fixtures fixture sets HALVERN_ZIP_FIXTURES";
+  ASSERT_FALSE(publisherFiles.empty()) << "the method_fixtures fixture sets HALVERN_METHOD_FIXTURES";
+  ScratchFolder scratch;
+  ASSERT_TRUE(stubframework::core::LoadPackageFromFile(nullptr, stub_, scratch.File(L"own\\")));
+  const std::string stubPage = ReadFileBytes(scratch.File(L"own\\Load.html"));
+  ASSERT_NE(stubPage.find("<html"), std::string::npos);
+
+  const std::string own = BuildZip({{"Load.html", "<html>own</html>"}});
+  const std::string planted = BuildZip({{"Load.html", "<html>planted</html>"}, {"planted-marker.txt", "planted"}});
+  const std::string image = ImageHeaders(false), signedFile = Signed(image, own, planted);
+  const uint32_t archiveEnd = static_cast<uint32_t>(image.size() + own.size());
+  const uint32_t table = (archiveEnd + 7) & ~7u, tableSize = static_cast<uint32_t>(signedFile.size()) - table;
+  const struct {
+    const char* what;
+    std::string bytes;  // a built file, or empty for the fixture below
+    std::wstring fixture;
+    std::string page;   // the extracted Load.html; empty when nothing may load
+  } rows[] = {
+      {"no certificate table", image + own, L"", "<html>own</html>"},
+      {"the table right after the archive", Signed(image, own, ""), L"", "<html>own</html>"},
+      {"an archive after the certificate", signedFile, L"", "<html>own</html>"},
+      {"the same in a 64-bit image", Signed(ImageHeaders(true), own, planted), L"", "<html>own</html>"},
+      {"an archive after the table", Signed(image, own, "") + planted, L"", "<html>own</html>"},
+      // The 64 KiB search window ends where the table begins.
+      {"100000 bytes after the certificate", Signed(image, own, std::string(100000, 't')), L"", "<html>own</html>"},
+      {"an archive only inside the table", Signed(image, "", planted), L"", ""},
+      {"an end record running into the table",
+       WithTable(signedFile, archiveEnd - 4, tableSize + table - archiveEnd + 4), L"", ""},
+      {"a table beyond the end of the file", WithTable(signedFile, static_cast<uint32_t>(signedFile.size()) + 8, 8),
+       L"", ""},
+      {"a table running past the end of the file", WithTable(signedFile, table, tableSize + 1), L"", ""},
+      {"a table shorter than a certificate header", WithTable(signedFile, table, 7), L"", ""},
+      {"no PE headers", own, L"", ""},
+      {"signed", "", signedStubs + L"HalvernSetup-signed.exe", stubPage},
+      {"signed with a table of about 30000 bytes", "", signedStubs + L"HalvernSetup-signed-30k.exe", stubPage},
+      {"signed, a package after the certificate", "", publisherFiles + L"stub-planted.exe", stubPage},
+      {"the same with its directory entry past the end", "", publisherFiles + L"stub-planted-past-end.exe", ""},
+      {"a signed program without a package, one after the certificate", "",
+       publisherFiles + L"bootstrapper-planted-64.exe", ""},
+  };
+  int index = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::wstring name = std::to_wstring(++index), folder = scratch.File(name + L"\\");
+    std::wstring file = row.fixture;
+    if (file.empty()) {
+      file = scratch.File(name + L".exe");
+      ASSERT_TRUE(WriteFileBytes(file, row.bytes));
+    }
+    EXPECT_EQ(stubframework::core::LoadPackageFromFile(nullptr, file, folder), !row.page.empty());
+    EXPECT_EQ(ReadFileBytes(folder + L"Load.html"), row.page);
+    EXPECT_FALSE(PathExists(folder + L"planted-marker.txt"));
   }
-  EXPECT_FALSE(ExtractionFolder(RunAndReadLog(ZipFixture(L"HalvernSetup-signed.exe"))).empty());
+
+  // The signed stub's own start, with a package after the certificate and with a directory entry
+  // that describes no table inside the file.
+  EXPECT_FALSE(ExtractionFolder(RunAndReadLog(publisherFiles + L"stub-planted.exe")).empty());
+  std::string log = RunAndReadLog(publisherFiles + L"stub-planted-past-end.exe");
+  EXPECT_NE(log.find("ERROR] Load Resource from pe failed.\r\n"), std::string::npos) << log;
 }
 
 TEST_F(EmbeddedPackageTest, TheBareImageFailsToLoadAndTheRunEndsInError) {

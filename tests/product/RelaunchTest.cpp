@@ -207,29 +207,35 @@ TEST_F(RelaunchTest, ASelfUpdateCyclePutsTheNewStubAtTheLaunchLocation) {
 }
 
 // Wine accepts a self-signed signature once any test authority is trusted, so the self-signed and
-// the other publisher's candidates are refused for their signer alone.
-TEST(UpdateStubTest, RunsOnlyWhenSignedByTheRunningStubsSigner) {
+// the other publisher's candidates are refused for their signer alone. Candidates of a signed
+// stub are stubs with their package; the bootstrapper stand-ins carry none.
+TEST(UpdateStubTest, RunsOnlyWhenSignedByTheRunningStubsSignerWithItsPackageSigned) {
   std::wstring folder = testsupport::EnvironmentFolder(L"HALVERN_METHOD_FIXTURES");
-  if (folder.empty()) GTEST_SKIP() << "HALVERN_METHOD_FIXTURES is not set";
-  auto stub = [&](const wchar_t* kind, const wchar_t* bits = L"64") {
+  ASSERT_FALSE(folder.empty()) << "the method_fixtures fixture sets HALVERN_METHOD_FIXTURES";
+  auto program = [&](const wchar_t* kind, const wchar_t* bits = L"64") {
     return folder + L"bootstrapper-" + kind + L"-" + bits + L".exe";
   };
+  auto stub = [&](const wchar_t* kind) { return folder + L"stub-" + kind + L".exe"; };
   const struct {
     std::wstring running, candidate;
     bool allowed;
   } cases[] = {
-      {stub(L"unsigned"), stub(L"signed"), true},
-      {stub(L"unsigned"), stub(L"other"), true},
-      {stub(L"unsigned"), stub(L"unsigned", L"32"), true},
-      {stub(L"unsigned"), stub(L"changed"), true},
-      {stub(L"signed"), stub(L"signed", L"32"), true},
-      {stub(L"other"), stub(L"other", L"32"), true},
-      {stub(L"signed"), stub(L"other"), false},
-      {stub(L"other"), stub(L"signed"), false},
-      {stub(L"signed"), stub(L"selfsigned"), false},
-      {stub(L"signed"), stub(L"unsigned"), false},
-      {stub(L"signed"), stub(L"changed", L"32"), false},
-      {stub(L"signed"), stub(L"missing"), false},
+      {program(L"unsigned"), program(L"signed"), true},
+      {program(L"unsigned"), program(L"other"), true},
+      {program(L"unsigned"), program(L"unsigned", L"32"), true},
+      {program(L"unsigned"), program(L"changed"), true},
+      {program(L"signed"), stub(L"signed"), true},
+      {program(L"other"), stub(L"other"), true},
+      // Its own package lies before the certificate table, where its start looks for it.
+      {program(L"signed"), stub(L"planted"), true},
+      {program(L"signed"), program(L"signed", L"32"), false},   // no package
+      {program(L"signed"), program(L"planted"), false},         // a package only after the certificate
+      {program(L"signed"), stub(L"other"), false},
+      {program(L"other"), stub(L"signed"), false},
+      {program(L"signed"), stub(L"selfsigned"), false},
+      {program(L"signed"), testsupport::ProgramFolder() + L"HalvernSetup.exe", false},
+      {program(L"signed"), stub(L"changed"), false},
+      {program(L"signed"), stub(L"missing"), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Narrow(c.running + L" runs " + c.candidate));

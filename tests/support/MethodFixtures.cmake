@@ -2,9 +2,11 @@
 # the test programs.
 #
 # method_fixtures: files made at test time on the Linux side (method-fixtures.py): a sparse 5 GiB
-# file, an installer package built by wixl, and signed copies of script_host.exe and of two tiny
-# programs with texts after their first certificate. methods_tests finds them through
-# HALVERN_METHOD_FIXTURES (Wine's Z: form); the clean-up removes the sparse file.
+# file, an installer package built by wixl, signed copies of script_host.exe and of two tiny
+# programs with texts after their first certificate, and the built stub and the bootstrapper
+# stand-ins signed by two publishers of a throwaway authority, some with a package planted after
+# their certificate. methods_tests finds them through HALVERN_METHOD_FIXTURES (Wine's Z: form);
+# the clean-up removes the sparse file.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(HALVERN_METHOD_FIXTURES ${CMAKE_BINARY_DIR}/method-fixtures)
 string(REPLACE "/" "\\" HALVERN_METHOD_FIXTURES_WINDOWS "Z:${HALVERN_METHOD_FIXTURES}")
@@ -12,7 +14,8 @@ set(HALVERN_METHOD_SCRIPT ${CMAKE_CURRENT_SOURCE_DIR}/support/method-fixtures.py
 
 add_test(NAME methods_fixtures_setup
   COMMAND ${Python3_EXECUTABLE} ${HALVERN_METHOD_SCRIPT} make ${HALVERN_METHOD_FIXTURES}
-          $<TARGET_FILE:script_host> ${CMAKE_CURRENT_SOURCE_DIR}/support/version-probe.wxs)
+          $<TARGET_FILE:script_host> ${CMAKE_CURRENT_SOURCE_DIR}/support/version-probe.wxs
+          $<TARGET_FILE:HalvernSetup>)
 set_tests_properties(methods_fixtures_setup PROPERTIES FIXTURES_SETUP method_fixtures)
 add_test(NAME methods_fixtures_cleanup
   COMMAND ${Python3_EXECUTABLE} ${HALVERN_METHOD_SCRIPT} clean ${HALVERN_METHOD_FIXTURES})

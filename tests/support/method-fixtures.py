@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Files for the registry, file and path method tests, made with real tools on the build machine.
 
-usage: method-fixtures.py make FOLDER SCRIPT_HOST WXS   writes the fixtures into FOLDER
-       method-fixtures.py clean FOLDER                  removes the sparse 5 GiB file
+usage: method-fixtures.py make FOLDER SCRIPT_HOST WXS STUB   writes the fixtures into FOLDER
+       method-fixtures.py clean FOLDER                       removes the sparse 5 GiB file
 
 FOLDER receives:
   big.bin                  a sparse file of 5 GiB (no disk space used)
@@ -18,14 +18,22 @@ FOLDER receives:
   bootstrapper-*.exe       a stand-in for the WebView2 bootstrapper (32-bit and 64-bit): signed
                            by a publisher of a throwaway certificate authority (bootstrapper-ca.der,
                            for the test to trust), signed by a second publisher of that authority
-                           ("other"), unsigned, self-signed, and signed with a changed byte
+                           ("other"), unsigned, self-signed, and signed with a changed byte; and
+                           signed by the first publisher with a UI package planted after its
+                           certificate ("planted"), where the signature does not reach
+  stub-*.exe               STUB (the built HalvernSetup.exe with its UI package) in the same signed
+                           forms, its "planted" one carrying its own package and the planted one;
+                           "planted-past-end" is that file with its certificate directory entry
+                           pointing past the end of the file
 """
+import io
 import os
 import shutil
 import struct
 import subprocess
 import sys
 import tempfile
+import zipfile
 
 # The release command puts the text after the first certificate the same way.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
@@ -103,6 +111,16 @@ def make_package(folder, wxs, work):
                    check=True, capture_output=True)
 
 
+def planted_package():
+    """Pages of someone else's, put into a signed file's certificate table after the certificate:
+    bytes the signature does not cover, which a stub must never take for its UI package."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w") as archive:
+        archive.writestr("Load.html", "<html><body>planted page</body></html>")
+        archive.writestr("planted-marker.txt", "planted")
+    return buffer.getvalue()
+
+
 MUI_STRINGS = {39901: "hv-pid-0042", 39902: "77.0.16479.7", 39904: "Vid-From-Mui"}
 
 # Registers the runtime the way the real bootstrapper does when it installs.
@@ -144,7 +162,7 @@ def make_product_packages(folder, wxs_folder, work):
                            cwd=work, check=True, capture_output=True)
 
 
-def make_bootstrappers(folder, work):
+def make_bootstrappers(folder, stub, work):
     ca_key, ca = os.path.join(work, "ca.key"), os.path.join(work, "ca.pem")
     openssl = lambda *args: subprocess.run(["openssl", *args], check=True, capture_output=True)
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca, "-days", "2",
@@ -167,6 +185,24 @@ def make_bootstrappers(folder, work):
 
     signers = {"signed": publisher("pub", "/CN=Halvern Test Publisher"),
                "other": publisher("other", "/CN=Halvern Test Other Publisher")}
+
+    def signed_forms(program, pattern):
+        """program signed by each publisher, self-signed, with a changed byte, and with a package
+        planted after its certificate, in the files pattern names; the planted form's bytes."""
+        path = lambda kind: os.path.join(folder, pattern.format(kind))
+        for kind, (key, chain) in signers.items():
+            subprocess.run(["osslsigncode", "sign", "-certs", chain, "-key", key, "-in", program, "-out", path(kind)],
+                           check=True, capture_output=True)
+        with open(path("signed"), "rb") as f:
+            signed = f.read()
+        changed = bytearray(signed)
+        changed[0x50] ^= 0x20  # in the DOS stub's text: still a program, no longer the signed one
+        write(folder, pattern.format("changed"), bytes(changed))
+        sign(program, path("selfsigned"), work)
+        planted = with_tail(signed, planted_package())
+        write(folder, pattern.format("planted"), planted)
+        return planted
+
     source = os.path.join(work, "bootstrapper.c")
     with open(source, "w") as out:
         out.write(BOOTSTRAPPER)
@@ -174,14 +210,9 @@ def make_bootstrappers(folder, work):
         program = os.path.join(folder, f"bootstrapper-unsigned-{bits}.exe")
         subprocess.run([compiler, "-O2", "-s", "-municode", "-mwindows", "-o", program, source], check=True,
                        capture_output=True)
-        for kind, (key, chain) in signers.items():
-            subprocess.run(["osslsigncode", "sign", "-certs", chain, "-key", key, "-in", program, "-out",
-                            os.path.join(folder, f"bootstrapper-{kind}-{bits}.exe")], check=True, capture_output=True)
-        with open(os.path.join(folder, f"bootstrapper-signed-{bits}.exe"), "rb") as f:
-            changed = bytearray(f.read())
-        changed[0x50] ^= 0x20  # in the DOS stub's text: still a program, no longer the signed one
-        write(folder, f"bootstrapper-changed-{bits}.exe", bytes(changed))
-        sign(program, os.path.join(folder, f"bootstrapper-selfsigned-{bits}.exe"), work)
+        signed_forms(program, f"bootstrapper-{{}}-{bits}.exe")
+    planted = signed_forms(stub, "stub-{}.exe")
+    write(folder, "stub-planted-past-end.exe", patched(planted, table_offset=len(planted) + 4096))
 
 
 def main():
@@ -191,7 +222,7 @@ def main():
         if os.path.exists(big):
             os.remove(big)
         return 0
-    script_host, wxs = sys.argv[3], sys.argv[4]
+    script_host, wxs, stub = sys.argv[3], sys.argv[4], sys.argv[5]
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     with open(big, "wb") as out:
@@ -201,7 +232,7 @@ def main():
         make_package(folder, wxs, work)
         make_signed(folder, script_host, work)
         make_product_packages(folder, os.path.dirname(os.path.abspath(wxs)), work)
-        make_bootstrappers(folder, work)
+        make_bootstrappers(folder, stub, work)
     print(f"method fixtures ready in {folder}")
     return 0
 

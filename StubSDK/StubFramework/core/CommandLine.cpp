@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cwchar>
 
+#include "core/EmbeddedPackage.h"
 #include "core/FileHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/LockedFile.h"
@@ -260,7 +261,10 @@ bool MayRunUpdateStub(const std::wstring& running, const std::wstring& candidate
   *held = CreateFileW(candidate.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (*held == INVALID_HANDLE_VALUE) return false;
   if (VerifyFileSignature(running) == TRUST_E_NOSIGNATURE) return true;
-  return VerifyFileSignature(candidate, *held) == ERROR_SUCCESS && SameSigner(running, candidate);
+  zip::FileSource source(*held, nullptr);
+  zip::ZipReader reader;
+  return VerifyFileSignature(candidate, *held) == ERROR_SUCCESS && SameSigner(running, candidate) &&
+         OpenPackage(source, reader);
 }
 
 DWORD RunProcess(const std::wstring& folder, const std::wstring& fileName, const std::wstring& arguments, bool wait) {

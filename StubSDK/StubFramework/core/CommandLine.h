@@ -56,9 +56,10 @@ bool IsBareFileName(const std::wstring& name);
 std::wstring UpdateStubName(const std::wstring& url, const std::wstring& runningName);
 
 // Whether the launcher may run candidate in place of the running stub: always when the running
-// stub carries no signature, otherwise only when candidate's signature verifies and has the same
-// signer. candidate is opened without write or delete sharing and stays so while *held is open;
-// the caller closes *held after starting it.
+// stub carries no signature, otherwise only when candidate's signature verifies, has the same
+// signer and covers candidate's UI package, found as candidate's own start finds it
+// (OpenPackage). candidate is opened without write or delete sharing and stays so while *held is
+// open; the caller closes *held after starting it.
 bool MayRunUpdateStub(const std::wstring& running, const std::wstring& candidate, HANDLE* held);
 
 // Starts folder + fileName with arguments as its whole command line, in folder. Waiting, the

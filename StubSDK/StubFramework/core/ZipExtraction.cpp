@@ -152,14 +152,8 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
 
 }  // namespace
 
-bool ExtractZipFromHandle(HANDLE file, const std::wstring& destination, ZipReporter* reporter) {
+bool ExtractZip(const ZipReader& reader, const std::wstring& destination, ZipReporter* reporter) {
   if (destination.empty()) return false;
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size)) return false;
-  FileSource source(file, reporter);
-  ZipReader reader;
-  if (!reader.Open(&source, static_cast<uint64_t>(size.QuadPart))) return false;
-
   CreateFolder(destination);
   DWORD count = static_cast<DWORD>(reader.EntryCount());
   // Declared sizes bound what the entries write; refusing what cannot fit before writing keeps a
@@ -177,6 +171,14 @@ bool ExtractZipFromHandle(HANDLE file, const std::wstring& destination, ZipRepor
   }
   if (reporter) reporter->OnProgress(count, count);
   return ok;
+}
+
+bool ExtractZipFromHandle(HANDLE file, const std::wstring& destination, ZipReporter* reporter) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size)) return false;
+  FileSource source(file, reporter);
+  ZipReader reader;
+  return reader.Open(&source, static_cast<uint64_t>(size.QuadPart)) && ExtractZip(reader, destination, reporter);
 }
 
 int UnzipPackage(core::FrameworkCore* core, const std::wstring& packagePath,

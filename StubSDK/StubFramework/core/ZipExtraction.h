@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/ZipReader.h"
 #include "core/ZipReporter.h"
 
 namespace stubframework::core {
@@ -13,14 +14,19 @@ struct FrameworkCore;
 
 namespace stubframework::zip {
 
-// Extracts every entry of the archive read through file into destination, in central-directory
-// order, stopping at the first entry that fails (the file it was writing is deleted; earlier
-// ones stay). Entry names are read in the ANSI code page. A name that is rooted, names a drive,
-// a stream or a device, contains a ".." element or otherwise leads outside destination fails
-// the extraction: nothing is ever written outside destination. When the entries' declared sizes
-// add up to more than the destination volume has free, nothing is written and the failure is
-// reported as ERROR_DISK_FULL. With a reporter, OnProgress comes before each entry and once at
-// the end, and read and write errors go to OnError.
+// Extracts every entry of the archive that reader has opened into destination, in
+// central-directory order, stopping at the first entry that fails (the file it was writing is
+// deleted; earlier ones stay). Entry names are read in the ANSI code page. A name that is rooted,
+// names a drive, a stream or a device, contains a ".." element or otherwise leads outside
+// destination fails the extraction: nothing is ever written outside destination. When the
+// entries' declared sizes add up to more than the destination volume has free, nothing is
+// written and the failure is reported as ERROR_DISK_FULL. With a reporter, OnProgress comes
+// before each entry and once at the end, and write errors go to OnError (read errors go to the
+// reader's source).
+bool ExtractZip(const ZipReader& reader, const std::wstring& destination, ZipReporter* reporter);
+
+// Opens the archive at the end of the file read through file and extracts it as ExtractZip does;
+// read errors go to the reporter as well.
 bool ExtractZipFromHandle(HANDLE file, const std::wstring& destination, ZipReporter* reporter);
 
 // Result codes of UnzipPackage, numbered as the script's error codes.

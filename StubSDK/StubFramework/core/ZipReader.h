@@ -36,6 +36,7 @@ class FileSource : public ZipSource {
  public:
   FileSource(HANDLE file, ZipReporter* reporter) : file_(file), reporter_(reporter) {}
   uint32_t Read(uint64_t offset, void* buffer, uint32_t length) override;
+  HANDLE File() const { return file_; }
 
  private:
   HANDLE file_;
