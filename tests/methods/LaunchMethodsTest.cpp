@@ -236,16 +236,19 @@ TEST_F(LaunchMethodsTest, WithoutTheDesktopShellNothingIsOpenedByTheUsersHandler
   testsupport::ScratchFolder folder;
   const std::wstring marker = folder.File(L"handler-ran.txt");
   const std::wstring scheme = L"Software\\Classes\\halvern-planted";
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (scheme + L"\\shell\\open\\command").c_str(), 0, nullptr, 0,
-                            KEY_SET_VALUE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
   const std::wstring handler = testsupport::ProgramFolder() + L"install_probe.exe out=" + marker;
-  RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(handler.c_str()),
-                 static_cast<DWORD>((handler.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
-  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, scheme.c_str(), L"URL Protocol", REG_SZ, L"", sizeof(wchar_t)),
-            ERROR_SUCCESS);
+  // The user's own classes are where a program of the user plants it; Wine's shell reads only the
+  // machine's, so the test registers it there as well.
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(root, (scheme + L"\\shell\\open\\command").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(handler.c_str()),
+                   static_cast<DWORD>((handler.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    ASSERT_EQ(RegSetKeyValueW(root, scheme.c_str(), L"URL Protocol", REG_SZ, L"", sizeof(wchar_t)), ERROR_SUCCESS);
+  }
 
   VARIANT result = {};
   ASSERT_EQ(Call(&ExternalMethods::OpenPage, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {L"halvern-planted:page"}, &result),
@@ -257,5 +260,5 @@ TEST_F(LaunchMethodsTest, WithoutTheDesktopShellNothingIsOpenedByTheUsersHandler
             std::string::npos);
   Sleep(3000);  // a handler started by the system would have written its marker by now
   EXPECT_FALSE(testsupport::PathExists(marker));
-  testsupport::DeleteKeyTree(HKEY_CURRENT_USER, scheme.c_str());
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) testsupport::DeleteKeyTree(root, scheme.c_str());
 }
