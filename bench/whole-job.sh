@@ -35,9 +35,9 @@ fail() {
 
 [ -f "$build/CMakeCache.txt" ] || fail "$build is not configured: build it with scripts/build.sh $arch"
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-sample_port=$(cache HALVERN_DOWNLOAD_URL | sed -n 's|^http://127\.0\.0\.1:\([0-9]*\)/.*|\1|p')
+[ "$(cache HALVERN_PROFILE)" = local ] || fail "$build is no build of the local profile: build it with scripts/build.sh"
+sample_port=$(cache HALVERN_SAMPLE_PORT)
 service_port=$(cache HALVERN_SERVICE_PORT)
-[ -n "$sample_port" ] || fail "the pages of $build download from no local sample server: build with scripts/build.sh"
 
 say "building the programs"
 cmake --build "$build" --target start_bench null_program page_bridge halvern halvern_mui trust_ca >/dev/null

@@ -21,8 +21,6 @@ using stubframework::ScriptMethod;
 using stubframework::core::FrameworkLogDebug;
 using stubframework::core::FrameworkLogError;
 
-const wchar_t* const kUpgradeCodes[2] = {L"{B3E4D5F6-1A2B-4C3D-9E8F-0A1B2C3D4EA2}",
-                                         L"{B3E4D5F6-1A2B-4C3D-9E8F-0A1B2C3D4EA3}"};
 
 std::array<int, 3> VersionFields(const std::wstring& version) {
   std::array<int, 3> fields = {0, 0, 0};
@@ -113,7 +111,7 @@ HRESULT MyExternalMethods::PrepareInstall(WORD flags, DISPPARAMS* params, VARIAN
   bool newer = false;
   wchar_t related[40] = {};
   bool found = false;
-  for (const wchar_t* upgradeCode : kUpgradeCodes)
+  for (const wchar_t* upgradeCode : stubframework::definition::kUpgradeCodes)
     if (!found) found = MsiEnumRelatedProductsW(upgradeCode, 0, 0, related) == ERROR_SUCCESS;
   wchar_t installedVersion[40] = {};
   DWORD length = 40;

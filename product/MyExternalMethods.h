@@ -27,8 +27,6 @@ struct TrackingProperties {
   std::wstring deviceLang;
 };
 
-// Upgrade codes of the product, in the order installed relatives are looked for.
-extern const wchar_t* const kUpgradeCodes[2];
 
 // The major, minor and build of a version text read as "%d.%d.%d": reading stops at the first
 // field that is not there, which counts as 0 with those after it; a fourth field is ignored.

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the layout of a built HalvernSetup.exe.
 
-usage: check-stub.py EXECUTABLE OBJDUMP
+usage: check-stub.py EXECUTABLE OBJDUMP [--release]
 
 The shipped image carries no debug sections and links to HalvernSetup.debug beside it, whose
 symbols name the stub's functions; it is a GUI program of its architecture that imports only
@@ -11,7 +11,9 @@ core/SystemLibraries.cpp); it keeps its administrator manifest with DPI awarenes
 resource, and has the zipped UI package, with Load.html at its root, after the image. Prints one
 line per failed check and ends with "N passed, N failed".
 """
+import configparser
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -26,7 +28,43 @@ DELAY_LOADED_DLLS = {
 }
 DELAY_IMPORT = 13
 DESCRIPTOR_SIZE = 32
-VERSION = (77, 0, 16479, 0)
+DEFINITION = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "product", "product.ini")
+PROFILE = re.compile(rb"stub-profile:(\w+) service:(\S+):(\d+) http-downloads:(\w+) pins:([0-9a-f,]*)")
+LOOPBACK = re.compile(r"^(localhost|127\.\d+\.\d+\.\d+|\[?::1\]?|0\.0\.0\.0)$", re.IGNORECASE)
+
+
+def product_version():
+    definition = configparser.ConfigParser(interpolation=None)
+    definition.read(DEFINITION, encoding="utf-8")
+    return definition["product"]["version"]
+
+
+def release_findings(profile, install_params):
+    """What keeps a stub from being a publisher's release, one text per finding."""
+    if not profile:
+        return ["no build profile in the image"]
+    name, host, port, http, pins = (part.decode() for part in profile.groups())
+    findings = []
+    if name != "release":
+        findings.append(f"built with the {name} profile")
+    if LOOPBACK.match(host):
+        findings.append(f"web service {host}:{port} is loopback")
+    if http != "no":
+        findings.append("plain http downloads allowed")
+    if not pins:
+        findings.append("pins no publisher")
+    for key in ("DOWNLOAD_URL", "TYP_URL"):
+        match = re.search(key + r'\s*:\s*"([^"]*)"', install_params)
+        url = match.group(1) if match else ""
+        host_match = re.match(r"^(\w+)://([^/:?#]*|\[[^\]]*\])", url)
+        if not host_match:
+            findings.append(f"packaged {key} is missing or no address: {url!r}")
+            continue
+        if host_match.group(1).lower() != "https":
+            findings.append(f"packaged {key} is not https: {url}")
+        if LOOPBACK.match(host_match.group(2)):
+            findings.append(f"packaged {key} is loopback: {url}")
+    return findings
 
 
 def pe_facts(data):
@@ -77,7 +115,10 @@ def file_version(data):
 
 
 def main():
-    exe, objdump = sys.argv[1], sys.argv[2]
+    if len(sys.argv) not in (3, 4) or sys.argv[3:] not in ([], ["--release"]):
+        print(__doc__.splitlines()[2], file=sys.stderr)
+        return 2
+    exe, objdump, release = sys.argv[1], sys.argv[2], sys.argv[3:] == ["--release"]
     debug = os.path.join(os.path.dirname(exe), "HalvernSetup.debug")
     data = open(exe, "rb").read()
     results = []
@@ -100,7 +141,10 @@ def main():
     check(subsystem == 2, "Windows GUI subsystem")
     check(b'level="requireAdministrator"' in data, "manifest requests administrator rights")
     check(b">true</dpiAware>" in data, "manifest declares DPI awareness")
-    check(file_version(data) == VERSION, "version resource 77.0.16479.0")
+    version = product_version()
+    check(file_version(data) == tuple(int(part) for part in version.split(".")), "version resource " + version)
+    profile = PROFILE.search(data)
+    check(profile is not None, "build profile in the image")
 
     imports = subprocess.run([objdump, "-p", exe], capture_output=True, text=True).stdout
     dlls = {line.split("DLL Name:")[1].strip().lower() for line in imports.splitlines() if "DLL Name:" in line}
@@ -109,9 +153,12 @@ def main():
     check(bool(delayed) and delayed <= DELAY_LOADED_DLLS,
           "delay-loads the other system DLLs only: " + (", ".join(sorted(delayed - DELAY_LOADED_DLLS)) or "none listed"))
 
+    install_params = ""
     try:
         with zipfile.ZipFile(exe) as archive:
             entries = archive.namelist()
+            if "config/installparams.js" in entries:
+                install_params = archive.read("config/installparams.js").decode("utf-8", "replace")
             end = data.rfind(b"PK\x05\x06")
             size, offset = struct.unpack_from("<II", data, end + 12)
             start = end - size - offset
@@ -121,8 +168,13 @@ def main():
     # Only the COFF string table (long section names) may lie between the sections and the package.
     check(image_end <= start <= image_end + 4096, "UI package follows the image")
 
+    if release:
+        findings = release_findings(profile, install_params)
+        check(not findings, "a release: " + "; ".join(findings))
+
     failed = results.count(False)
-    print(f"check-stub: {os.path.basename(exe)}: {len(data)} bytes, image {image_end} bytes")
+    profile_text = profile.group(0).decode() if profile else "no profile"
+    print(f"check-stub: {os.path.basename(exe)}: {len(data)} bytes, image {image_end} bytes, {profile_text}")
     print(f"{len(results) - failed} passed, {failed} failed")
     return 1 if failed else 0
 

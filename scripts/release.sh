@@ -2,8 +2,14 @@
 # Makes the publisher's release set from a build, then checks it: one line per check, exit 1 when
 # any fails.
 #
-#   release.sh BUILD_DIR OUT_DIR [--cert CERT.pem --key KEY.pem [--ca CA.pem] [--text FILE]]
-#   release.sh --verify OUT_DIR [--ca CA.pem]
+#   release.sh BUILD_DIR OUT_DIR [--cert CERT.pem --key KEY.pem [--ca CA.pem] [--text FILE]] [--test-endpoints]
+#   release.sh --verify OUT_DIR [--ca CA.pem] [--test-endpoints]
+#
+# Only a real release is made or accepted: a stub of the release profile whose web service and
+# packaged DOWNLOAD_URL and TYP_URL are neither loopback nor plain http and which pins at least one
+# publisher, as read back from the finished stub (scripts/check-stub.py --release).
+# --test-endpoints accepts the tests' endpoints instead, and the set's RELEASE.txt then says that
+# it is a test release, which --verify refuses without the same option.
 #
 # The first form checks the layout of BUILD_DIR/bin/HalvernSetup.exe (scripts/check-stub.py),
 # copies it into OUT_DIR, signs it with Authenticode (osslsigncode, SHA-256) and puts FILE's bytes
@@ -23,7 +29,7 @@ usage() { sed -n 's/^#   //p' "$0" | head -n 2 >&2; exit 2; }
 die() { echo "release: $*" >&2; exit 1; }
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-verify=no cert="" key="" ca="" text="" positional=()
+verify=no cert="" key="" ca="" text="" test_endpoints=no positional=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --verify) verify=yes; shift ;;
@@ -31,6 +37,7 @@ while [ $# -gt 0 ]; do
     --key) [ $# -ge 2 ] || usage; key=$(realpath "$2"); shift 2 ;;
     --ca) [ $# -ge 2 ] || usage; ca=$(realpath "$2"); shift 2 ;;
     --text) [ $# -ge 2 ] || usage; text=$(realpath "$2"); shift 2 ;;
+    --test-endpoints) test_endpoints=yes; shift ;;
     -*) usage ;;
     *) positional+=("$1"); shift ;;
   esac
@@ -70,6 +77,30 @@ check_signature() {  # FILE
   result "$status" signature "$detail"
 }
 
+# check_release FILE OBJDUMP: the stub is a release, or, with --test-endpoints, says what it is.
+check_release() {
+  local output status=0
+  if [ "$test_endpoints" = yes ]; then
+    output=$(python3 "$here/check-stub.py" "$1" "$2" 2>&1) || status=$?
+    result "$status" release "a test release (--test-endpoints): $(tail -n 2 <<<"$output" | head -n 1 | sed 's/^check-stub: //')"
+  else
+    output=$(python3 "$here/check-stub.py" "$1" "$2" --release 2>&1) || status=$?
+    if [ "$status" -eq 0 ]; then
+      result 0 release "$(tail -n 2 <<<"$output" | head -n 1 | sed 's/^check-stub: //')"
+    else
+      result 1 release "$(grep FAILED <<<"$output" | sed 's/^check-stub: FAILED: //')"
+    fi
+  fi
+}
+
+objdump_of() {  # FILE: the objdump of the file's architecture
+  if [ "$(od -An -tx1 -j "$(( $(od -An -tu4 -j60 -N4 "$1") + 4 ))" -N2 "$1" | tr -d ' ')" = 6486 ]; then
+    echo x86_64-w64-mingw32-objdump
+  else
+    echo i686-w64-mingw32-objdump
+  fi
+}
+
 check_set_files() {  # OUT_DIR
   local output status=0
   output=$(python3 "$here/halvern-meta.py" verify "$1/HalvernSetup.exe" "$1/HalvernSetup.exe.meta" 2>&1) || status=$?
@@ -82,6 +113,17 @@ check_set_files() {  # OUT_DIR
 if [ "$verify" = yes ]; then
   [ ${#positional[@]} -eq 1 ] && [ -z "$cert$key$text" ] || usage
   out=$(realpath "${positional[0]}")
+  if [ "$test_endpoints" = no ] && grep -q '^test release' "$out/RELEASE.txt" 2>/dev/null; then
+    result 1 release "RELEASE.txt says: $(head -n 1 "$out/RELEASE.txt")"
+  fi
+  # The stub as signed, without the text after its certificate, beside its debug file.
+  mkdir -p "$work/signed"
+  cp "$out/HalvernSetup.debug" "$work/signed/" 2>/dev/null || true
+  if python3 "$here/release.py" untail "$out/HalvernSetup.exe" "$work/signed/HalvernSetup.exe" 2>/dev/null; then
+    check_release "$work/signed/HalvernSetup.exe" "$(objdump_of "$out/HalvernSetup.exe")"
+  else
+    result 1 release "$out/HalvernSetup.exe carries no readable signature"
+  fi
   check_signature "$out/HalvernSetup.exe"
   check_set_files "$out"
   echo "release: $passed checks passed, $failed failed"
@@ -103,11 +145,15 @@ arch=$(setting HALVERN_ARCH "$build")
 decision=$(bash "$here/test-arch.sh" --reason)  # "testing the <arch> build: <reason>"
 run_arch=$(awk '{print $3}' <<<"$decision")
 check_build=$build check_arch=$arch
-if [ "$arch" = i686 ] && [ "$run_arch" = x86_64 ]; then check_build="$(dirname "$build")/x86_64" check_arch=x86_64; fi
+# Beside a build of one profile (<root>/i686, <root>/release-i686), its x86_64 twin.
+if [ "$arch" = i686 ] && [ "$run_arch" = x86_64 ]; then
+  check_build="$(dirname "$build")/$(basename "$build" | sed 's/i686$/x86_64/')" check_arch=x86_64
+fi
+release_flag=$([ "$(setting HALVERN_PROFILE "$build")" = release ] && echo "--release " || true)
 for program in HalvernSetup tail_text; do
   [ -f "$check_build/bin/$program.exe" ] ||
     die "$check_build/bin/$program.exe is missing; build it with" \
-      "HALVERN_BUILD_ROOT=$(dirname "$check_build") bash scripts/build.sh $check_arch HalvernSetup tail_text"
+      "HALVERN_BUILD_ROOT=$(dirname "$check_build") bash scripts/build.sh $release_flag$check_arch HalvernSetup tail_text"
 done
 
 # release_copy BUILD FILE: BUILD's stub, its layout checked, as the release ships it.
@@ -159,14 +205,25 @@ check_text() {  # FILE
 # The set is made aside and copied in whole, so that a failure leaves no half set behind.
 set_dir="$work/set"
 mkdir -p "$set_dir"
+# A stub built for the tests' servers is refused before anything is made of it.
+check_release "$build/bin/HalvernSetup.exe" "$(setting CMAKE_OBJDUMP "$build")"
+[ "$failed" -eq 0 ] || die "$build/bin/HalvernSetup.exe is not a release; build one with scripts/build.sh --release"
 release_copy "$build" "$set_dir/HalvernSetup.exe"
+version=$(python3 -c 'import configparser,sys; d=configparser.ConfigParser(interpolation=None); d.read(sys.argv[1]); print(d["product"]["version"])' "$here/../product/product.ini")
+profile=$(grep -aoE 'stub-profile:[a-z]+ service:[^ ]+ http-downloads:[a-z]+ pins:[0-9a-f,]*' "$set_dir/HalvernSetup.exe" | head -n 1)
+if [ "$test_endpoints" = yes ]; then
+  echo "test release of HalvernSetup $version for the tests' endpoints (--test-endpoints): not for users" >"$set_dir/RELEASE.txt"
+else
+  echo "release of HalvernSetup $version" >"$set_dir/RELEASE.txt"
+fi
+echo "$profile" >>"$set_dir/RELEASE.txt"
 cp "$build/bin/HalvernSetup.debug" "$set_dir/"
 python3 "$here/halvern-meta.py" make "$set_dir/HalvernSetup.exe"
-(cd "$set_dir" && sha256sum HalvernSetup.exe HalvernSetup.exe.meta HalvernSetup.debug >SHA256SUMS)
+(cd "$set_dir" && sha256sum HalvernSetup.exe HalvernSetup.exe.meta HalvernSetup.debug RELEASE.txt >SHA256SUMS)
 mkdir -p "$out"
 cp "$set_dir"/* "$out"/
 echo "release: $out: HalvernSetup.exe ($(stat -c %s "$out/HalvernSetup.exe") bytes, $([ -n "$cert" ] && echo signed || echo unsigned)${text:+, with a text of $(stat -c %s "$text") bytes})," \
-  "HalvernSetup.exe.meta, HalvernSetup.debug, SHA256SUMS"
+  "HalvernSetup.exe.meta, HalvernSetup.debug, RELEASE.txt, SHA256SUMS"
 
 if [ -n "$cert" ]; then check_signature "$out/HalvernSetup.exe"; else echo "check: signature: skipped (no --cert)"; fi
 runnable="$out/HalvernSetup.exe"

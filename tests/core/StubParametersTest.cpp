@@ -33,7 +33,7 @@ TEST_F(StubParametersTest, StartUpValues) {
                                std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")))
       << std::string(parameters.requestToken.begin(), parameters.requestToken.end());
   EXPECT_EQ(parameters.productId, L"HLVN");
-  EXPECT_EQ(parameters.productVersion, L"77.0.16479.0");
+  EXPECT_EQ(parameters.productVersion, stubframework::definition::kProductVersion);
   EXPECT_EQ(parameters.channel, L"test");
   EXPECT_EQ(parameters.clientVersion, L"1.0");
   EXPECT_EQ(parameters.status, 4);

@@ -319,7 +319,7 @@ TEST_F(PrepareInstallTest, AnUnreadablePackageGivesTwoAndANonStringIsRefused) {
 
   const TrackingProperties& tracking = *methods_->trackingProperties;
   EXPECT_EQ(tracking.application + L"|" + tracking.stubVersion + L"|" + tracking.deviceOs + L"|" + tracking.deviceBits,
-            L"Halvern|77.0.16479.0|Windows 10|" + OsBitsText());
+            L"Halvern|" + std::wstring(stubframework::definition::kProductVersion) + L"|Windows 10|" + OsBitsText());
   EXPECT_EQ(tracking.deviceOsVersion, OsVersionText());
   EXPECT_EQ(tracking.deviceLang.size(), 2u) << testing::PrintToString(tracking.deviceLang);
   EXPECT_TRUE(tracking.channel.empty() && tracking.msiBuildNumber.empty() && tracking.reserved1.empty());

@@ -204,7 +204,7 @@ class HostObject : public NamedDispatch {
   explicit HostObject(stubframework::core::HtmlExternal* external)
       : NamedDispatch({L"exit", L"log", L"startWorker", L"dispIdOf", L"methodNames", L"sleep", L"answerDialog",
                        L"logText", L"getMember", L"putMember", L"testServers", L"endRun", L"copyFile", L"readText",
-                       L"setTimeLimit", L"restartCalls", L"installerService", L"writeText"}),
+                       L"setTimeLimit", L"restartCalls", L"installerService", L"writeText", L"productVersion"}),
         external_(external) {}
 
   stubframework::core::FrameworkCore* core = nullptr;
@@ -294,6 +294,14 @@ class HostObject : public NamedDispatch {
       if (result) {
         result->vt = VT_BSTR;
         result->bstrVal = SysAllocString(text.c_str());
+      }
+      return S_OK;
+    }
+    // productVersion() is the version of the product definition the stub was built with.
+    if (name == L"productVersion") {
+      if (result) {
+        result->vt = VT_BSTR;
+        result->bstrVal = SysAllocString(stubframework::definition::kProductVersion);
       }
       return S_OK;
     }

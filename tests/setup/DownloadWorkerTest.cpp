@@ -79,6 +79,20 @@ TEST_F(DownloadWorkerTest, AttemptsStopAtFinalResultsAndAreBoundedEvenWhenEveryA
   EXPECT_NE(LogText().find("TransferDownloadError HRESULT: 800c0008"), std::string::npos);
 }
 
+TEST(DownloadUrl, PlainHttpOnlyWhereTheProfileAllowsIt) {
+  const struct {
+    const wchar_t* url;
+    bool httpAllowed, allowed;
+  } cases[] = {
+      {L"https://download.halvern.com/a.msi", false, true}, {L"http://download.halvern.com/a.msi", false, false},
+      {L"HTTP://download.halvern.com/a.msi", false, false}, {L"http://127.0.0.1:28080/a.msi", true, true},
+      {L"ftp://host/a.msi", false, true},  // the engine refuses the scheme itself
+  };
+  for (const auto& c : cases) EXPECT_EQ(DownloadUrlAllowed(c.url, c.httpAllowed), c.allowed) << c.url;
+  // This build is the local profile's, against the tests' plain http servers.
+  EXPECT_TRUE(DownloadUrlAllowed(L"http://127.0.0.1/a.msi"));
+}
+
 TEST_F(DownloadWorkerTest, CacheBustingTimestampHasThreeDigitMillisecondsAndJoinsAnExistingQuery) {
   SYSTEMTIME utc = {};
   utc.wYear = 2026;

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "ProductDefinition.h"
+
 namespace stubframework::analytics {
 namespace {
 
@@ -48,8 +50,8 @@ struct ServiceExchange {
 
 }  // namespace
 
-const wchar_t* ServiceHost() { return HALVERN_SERVICE_HOST; }
-unsigned short ServicePort() { return HALVERN_SERVICE_PORT; }
+const wchar_t* ServiceHost() { return definition::kServiceHost; }
+unsigned short ServicePort() { return definition::kServicePort; }
 
 void* OpenServiceSession() {
   WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config = {};

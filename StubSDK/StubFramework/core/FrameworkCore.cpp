@@ -26,6 +26,8 @@ FrameworkCore* CreateFrameworkCore() {
   FrameworkCore* core = new FrameworkCore;
   core->instanceMutex = mutex;
   core->log = new debug::InstallerLog;
+  // Which endpoints and publishers this stub was built with, first in every log.
+  FrameworkLogDebug(core, L"build profile : %S", definition::kBuildProfile);
   core->parameters = new StubParameters;
   core->resources = CreateResourceFolder(core->log);
   core->analytics = new Analytics(core->parameters);

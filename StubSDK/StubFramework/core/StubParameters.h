@@ -5,13 +5,14 @@
 #include <map>
 #include <string>
 
+#include "ProductDefinition.h"
 #include "htmlui/PropertyStore.h"
 
 namespace stubframework::core {
 
-constexpr const wchar_t kProductCode[] = L"HLVN";
-constexpr const wchar_t kProductVersion[] = L"77.0.16479.0";
-constexpr const wchar_t kDefaultChannel[] = L"test";
+using definition::kDefaultChannel;
+using definition::kProductCode;
+using definition::kProductVersion;
 constexpr const wchar_t kClientVersion[] = L"1.0";
 
 class StubParameters {

@@ -12,6 +12,7 @@
 #include "core/TextFormat.h"
 #include "core/ZipExtraction.h"
 #include "downloader/DownloadSimpleTask.h"
+#include "downloader/ResultCodes.h"
 #include "downloader/UrlDownload.h"
 #include "htmlui/DownloadCallback.h"
 #include "htmlui/HtmlExternal.h"
@@ -223,6 +224,10 @@ bool StartDownloadWorker(DownloadRequest* request) {
   return false;
 }
 
+bool DownloadUrlAllowed(const std::wstring& url, bool httpAllowed) {
+  return httpAllowed || _wcsnicmp(url.c_str(), L"http:", 5) != 0;
+}
+
 Config_ErrorHandle TransferDownloadError(HRESULT hr) {
   switch (static_cast<unsigned long>(hr)) {
     case 0:
@@ -279,6 +284,11 @@ Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& u
     // A URL whose exchange fails is used as it is.
     analytics::TokenizeUrl(fileUrl);
     analytics::TokenizeUrl(metaUrl);
+  }
+  // Whoever answers a plain http request decides what is installed as administrator.
+  if (!DownloadUrlAllowed(fileUrl) || !DownloadUrlAllowed(metaUrl)) {
+    FrameworkLogError(core, L"Download of %s refused: this build downloads over https only", fileUrl.c_str());
+    return TransferDownloadError(static_cast<HRESULT>(downloader::kResultInvalidUrl));
   }
   Config_ErrorHandle result;
   if (isResume) {

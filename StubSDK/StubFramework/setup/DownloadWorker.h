@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "ProductDefinition.h"
 #include "setup/Workflow.h"
 
 namespace stubframework {
@@ -34,6 +35,11 @@ struct DownloadRequest {
 // Starts the worker through the core's WorkerSet; takes the request over in every case. False
 // when no worker could be started (the end of the run began, or no thread).
 bool StartDownloadWorker(DownloadRequest* request);
+
+// Whether a download from url may start: https always, plain http only where httpAllowed (the
+// product definition's profile allows it only in the builds against the loopback servers); any
+// other scheme is left to the engine, which refuses it.
+bool DownloadUrlAllowed(const std::wstring& url, bool httpAllowed = definition::kAllowHttpDownloads);
 
 // The download error of an attempt mapped to the script's result code.
 Config_ErrorHandle TransferDownloadError(HRESULT hr);
