@@ -12,6 +12,19 @@ test.after(async () => { await env.close(); });
 const MB = 1048576;
 const completed = (state) => calls(state, 'trackingByAnalyticsSDK').filter((c) => c.includes('install.completed'));
 const statuses = (state) => state.calls.filter((c) => c.name === 'setInstallStatus').map((c) => c.args[0]);
+const recordKey = 'HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord';
+
+// What a run leaves for the next logon: its relaunch calls in order, and whether the resume record
+// still stands at its end.
+function leftForRestart(state) {
+  let record = false;
+  for (const c of state.calls) {
+    if (c.name === 'setDataToReg' && c.args[0] === recordKey) record = true;
+    if (c.name === 'deleteRegKey' && c.args[0] === recordKey) record = false;
+  }
+  return { relaunch: calls(state).filter((c) => /^(runAfterReboot|undoRunAfterReboot)\(/.test(c)), record };
+}
+const nothingLeft = { relaunch: ['undoRunAfterReboot()'], record: false };
 
 // Through the pages up to the download with the clicks a user makes.
 async function clickThrough(run) {
@@ -36,7 +49,7 @@ test('the happy path goes from the start page through download and install to th
   assert.match(await run.page.textContent('#size'), /^40\.0 MB of 50\.0 MB$/);
   assert.strictEqual(await run.page.getAttribute('#progress', 'aria-valuenow'), '80');
   await run.page.evaluate(() => window.finishOperation(0));
-  await run.until((s) => s.installs === 1 && s.calls.some((c) => c.name === 'undoRunAfterReboot'));
+  await run.until((s) => s.installs === 1 && calls(s).includes('setProperty("Config_Status", "1")'));
   await run.page.clock.runFor(3000);
   await run.click('Finish', '#btnFinish');
   await run.until((s) => s.calls.some((c) => c.name === 'hideWindow'));
@@ -53,13 +66,14 @@ test('the happy path goes from the start page through download and install to th
     'trackingByAnalyticsSDK("install.analytics", "install.analytics=opt-in")', 'setTrackingProperty(3, "opt-in")',
     'setDataToReg("HKEY_CURRENT_USER\\\\SOFTWARE\\\\Velmora\\\\HALVERN\\\\SUBS", "GDPR_OPTIN", "1", true)',
     'getTempPath("")', 'initDownloadSize("https://download.halvern.com/setup/en/Halvern_64.msi", "C:\\\\Users\\\\u\\\\AppData\\\\Local\\\\Temp\\\\HLVN\\\\Halvern_64.msi", true)',
-    'runAfterReboot("Downloading")', 'trackUserActivity("Downloading_Start")',
+    'trackUserActivity("Downloading_Start")',
     'download("https://download.halvern.com/setup/en/Halvern_64.msi", "C:\\\\Users\\\\u\\\\AppData\\\\Local\\\\Temp\\\\HLVN\\\\Halvern_64.msi", "", false, true, "<function>")',
     'setProperty("Config_Status", "5")', 'prepareInstall("C:\\\\Users\\\\u\\\\AppData\\\\Local\\\\Temp\\\\HLVN\\\\Halvern_64.msi")',
     'install("C:\\\\Users\\\\u\\\\AppData\\\\Local\\\\Temp\\\\HLVN\\\\Halvern_64.msi", "VID=halvern-web REBOOT=ReallySuppress /qb!", 180, "<function>")',
-    'setProperty("Config_Status", "1")', 'undoRunAfterReboot()', 'setInstallStatus(1)', 'showWindow()',
+    'setProperty("Config_Status", "1")', 'setInstallStatus(1)', 'showWindow()',
     'startProgram("C:\\\\Program Files\\\\Halvern\\\\Halvern.exe", "")', 'hideWindow()',
     'openPage("https://www.halvern.com/thank-you?pid=HLVN&version=77.0.1&lang=en&bits=64&vid=halvern-web")',
+    'undoRunAfterReboot()', 'deleteRegKey("HKEY_CURRENT_USER\\\\SOFTWARE\\\\Velmora\\\\stubframework\\\\HLVN\\\\77\\\\ResumeRecord", true)',
     'trackingByAnalyticsSDK("install.completed", "install.completed=OK")', 'closeWindow()'];
   let at = -1;
   for (const call of order) {
@@ -70,12 +84,30 @@ test('the happy path goes from the start page through download and install to th
   const time = (name) => state.calls.find((c) => c.name === name).time;
   assert.ok(time('openPage') - time('hideWindow') >= 6000, 'the thank-you page 6 s after the launch');
   assert.deepStrictEqual(completed(state).length, 1);
+  assert.deepStrictEqual(leftForRestart(state), nothingLeft);
   assert.deepStrictEqual(run.errors, []);
   await run.end();
 });
 
+// A resume record as any program of the user can write it: an address and a folder of its own, a
+// component the package does not list, values that are no choice of the wizard's. Only the
+// language, the edition, download-only and the package's own components count.
+const temp = 'C:\\Users\\u\\AppData\\Local\\Temp\\HLVN\\Halvern_64.msi';
+const plantedRecord = (values) => {
+  const registry = {
+    'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Internet Explorer|Version': '11.0',
+    'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v3.5|Version': '3.5.30729',
+  };
+  const record = Object.assign({ _DownloadUrl_: 'http://127.0.0.1:8000/planted.msi', _Directory_: 'C:\\Windows\\System32\\',
+    _DownloadSize_: '1', _IsISO_: 'true', _IsDownloadOnly_: 'true', _OS_: '64', _Lang_: 'de',
+    _Components_: 'MainContent64;Planted64;startProgram64' }, values);
+  for (const name of Object.keys(record)) registry[`${recordKey}|${name}`] = record[name];
+  return registry;
+};
+const plantedNever = ['planted', 'System32', 'Planted64', 'startProgram64', 'setProperty("isISO", "true")', 'setProperty("downloadSize", "1")'];
+
 // Short flows: each starts with its script, drives the pages with its steps and is checked by
-// what the stub received.
+// what the stub received, and by what it leaves for after a restart (restart; nothing by default).
 const flows = [
   { name: 'a Windows 10 build below 17134 shows the OS box and ends with status 4', script: { returns: { getOSVersionAndBuildNumber: '10.0.17133' } },
     box: 'Halvern needs Windows 10 version 1803 or later.', status: [4], reason: 'install.completed=NOK|install.fail-reason=EnviromentNotMeet', absent: 'setWindowSize' },
@@ -83,26 +115,37 @@ const flows = [
     box: 'Halvern needs a 64-bit version of Windows.', status: [4], reason: 'install.completed=NOK|install.fail-reason=EnviromentNotMeet', absent: 'downloadAndInstallWV2RT' },
   { name: 'a download that ends with NoNetwork ends with status 2, a box and that fail reason', script: { downloads: [[[10, 100, 5], [8, 0, 0]]] }, steps: clickThrough,
     box: 'The download failed. Check your internet connection and try again.', status: [0, 2], reason: 'install.completed=NOK|install.fail-reason=NoNetwork', absent: 'install' },
+  { name: 'an install that fails with 1603 ends with status 2, a box and the fail reason Failure',
+    script: { installs: [[[10, 100, 30], [4, 0, 0]]], returns: { getLastInstallError: 1603 } }, steps: clickThrough,
+    box: 'The installation failed.', status: [0, 2], reason: 'install.completed=NOK|install.fail-reason=Failure', present: ['getLastInstallError()'] },
   { name: 'a package prepareInstall finds installed is not installed and the run ends on Finish with status 1',
     script: { returns: { prepareInstall: 1 } }, steps: async (run) => { await clickThrough(run); await run.click('Finish', '#btnFinish'); },
     status: [0, 1], reason: 'install.completed=OK', absent: 'install' },
+  { name: 'a package prepareInstall finds installed otherwise is not installed and the run ends on Finish with status 2',
+    script: { returns: { prepareInstall: 2 } }, steps: async (run) => { await clickThrough(run); await run.click('Finish', '#btnFinish'); },
+    status: [0, 2], reason: 'install.completed=NOK|install.fail-reason=UnknowError', absent: 'install' },
   { name: 'closing the Agreement page declines the license and ends with status 3', steps: async (run) => { await run.click('Welcome', '#btnNext'); await run.click('Agreement', '#btnClose'); },
     status: [0, 3], reason: 'install.completed=CNX|install.fail-reason=UserCanceled', present: ['trackUserActivity("Agreement_Close")', 'trackingByAnalyticsSDK("install.license", "install.license=no")', 'setTrackingProperty(4, "no")'] },
-  { name: 'a resumed download opens the Downloading page with the recorded choices, silently without a click',
-    script: { returns: { getResumeMode: 1, isSilentLaunchStub: true }, registry: {
-      'HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord|_Directory_': 'D:\\Saved\\',
-      'HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord|_Lang_': 'de',
-      'HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord|_DownloadUrl_': 'https://download.halvern.com/setup/de/Halvern_64.msi',
-      'HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord|_Components_': 'MainContent64',
-      'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Internet Explorer|Version': '11.0', 'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v3.5|Version': '3.5.30729' } },
+  { name: 'closing the Downloading page stops the download and ends with status 3', script: { downloads: [[[10, 100, 5]]] },
+    steps: async (run) => { await clickThrough(run); await run.until((s) => s.downloads === 1); await run.click('Downloading', '#btnClose'); },
+    status: [0, 3], reason: 'install.completed=CNX|install.fail-reason=UserCanceled', absent: 'install', present: ['stopDownload()', 'trackUserActivity("Downloading_Close")'] },
+  { name: 'a package that asks for a restart (3010) leaves the record and the relaunch on the Installing page, and the run ends with status 1',
+    script: { installs: [[[10, 100, 30], [11, 0, 0]]] },
+    steps: async (run) => { await clickThrough(run); await run.until((s) => s.installs === 1 && calls(s).includes('setProperty("Config_Status", "1")')); await run.page.clock.runFor(3000); await run.click('Finish', '#btnFinish'); },
+    status: [0, 1], reason: 'install.completed=OK', restart: { relaunch: ['runAfterReboot("Installing")'], record: true },
+    present: [`setDataToReg(${JSON.stringify(recordKey)}, "_Components_", "MainContent64", true)`] },
+  { name: 'a resumed download takes the recorded language and choices, not the recorded address or folder, silently without a click',
+    script: { returns: { getResumeMode: 1, isSilentLaunchStub: true }, registry: plantedRecord() },
     steps: async (run) => { await run.until((s) => s.installs === 1); await run.page.clock.runFor(3000); },
-    status: [0, 1], reason: 'install.completed=OK', absent: 'messageBox',
-    present: ['hideWindow()', 'setProperty("downloadPath", "D:\\\\Saved\\\\")', 'setLang(3)',
-      'download("https://download.halvern.com/setup/de/Halvern_64.msi", "D:\\\\Saved\\\\Halvern_64.msi", "", false, true, "<function>")'] },
-  { name: 'a run resumed on the Installing page installs the package and ends with status 1, though that page is outside the sequence',
-    script: { returns: { getResumeMode: 2 } },
+    status: [0, 1], reason: 'install.completed=OK', absent: 'messageBox', never: plantedNever,
+    present: ['hideWindow()', 'setLang(3)', 'setProperty("isDownloadOnly", "true")', 'setProperty("isDownload64", "true")',
+      'setProperty("MainContent64", "true")', `download("https://download.halvern.com/setup/de/Halvern_64.msi", ${JSON.stringify(temp)}, "", false, true, "<function>")`,
+      `install(${JSON.stringify(temp)}, "VID=halvern-web REBOOT=ReallySuppress /qb!", 180, "<function>")`] },
+  { name: 'a run resumed on the Installing page installs the package from its own folder and ends with status 1, though that page is outside the sequence',
+    script: { returns: { getResumeMode: 2 }, registry: plantedRecord({ _IsDownloadOnly_: 'C:\\Windows' }) },
     steps: async (run) => { await run.until((s) => s.installs === 1); await run.page.clock.runFor(3000); },
-    status: [0, 1], reason: 'install.completed=OK', absent: 'messageBox' },
+    status: [0, 1], reason: 'install.completed=OK', absent: 'messageBox', never: plantedNever.concat(['isDownloadOnly']),
+    present: [`prepareInstall(${JSON.stringify(temp)})`, `install(${JSON.stringify(temp)}, "VID=halvern-web REBOOT=ReallySuppress /qb!", 180, "<function>")`] },
 ];
 
 for (const flow of flows) {
@@ -116,6 +159,8 @@ for (const flow of flows) {
     assert.deepStrictEqual(completed(state), [`trackingByAnalyticsSDK("install.completed", ${JSON.stringify(flow.reason)})`]);
     if (flow.absent) assert.deepStrictEqual(calls(state, flow.absent), []);
     for (const call of flow.present || []) assert.ok(all.includes(call), `${call} in\n${all.join('\n')}`);
+    for (const text of flow.never || []) assert.deepStrictEqual(all.filter((c) => c.includes(text)), [], text);
+    assert.deepStrictEqual(leftForRestart(state), flow.restart || nothingLeft);
     assert.deepStrictEqual(run.errors, []);
     await run.end();
   });

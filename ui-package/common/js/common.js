@@ -96,10 +96,12 @@ var Common = (function () {
   }
 
   // The closing step, once per page: a second request (a double click, an error after a close)
-  // would report the run twice.
+  // would report the run twice. Only a run that prepared a restart leaves the relaunch and the
+  // resume record behind; any other ending takes them away, an earlier run's as well.
   function close(errorCode) {
     if (closed) return;
     closed = true;
+    if (prop("restartPrepared") !== "true") undoPrepareResume();
     event("install.completed", completionText(errorCode));
     appExternal.closeWindow();
   }
@@ -226,10 +228,17 @@ var Common = (function () {
     return appExternal.getBaseRegKey() + "\\ResumeRecord";
   }
 
+  // The package's own components, each for both editions.
+  function componentNames() {
+    var names = [], bases = ["MainContent"];
+    for (var i = 0; i < installerList.components.length; i++) bases.push(installerList.components[i].name);
+    for (var j = 0; j < bases.length; j++) names.push(bases[j] + "32", bases[j] + "64");
+    return names;
+  }
+
   function selectedComponents() {
-    var names = [], bits = prop("osbits") === "64" ? "64" : "32", candidates = ["MainContent"];
-    for (var i = 0; i < installerList.components.length; i++) candidates.push(installerList.components[i].name);
-    for (var j = 0; j < candidates.length; j++) if (prop(candidates[j] + bits) === "true") names.push(candidates[j] + bits);
+    var names = [], bits = prop("osbits") === "64" ? "64" : "32", all = componentNames();
+    for (var i = 0; i < all.length; i++) if (all[i].slice(-2) === bits && prop(all[i]) === "true") names.push(all[i]);
     return names;
   }
 
@@ -248,42 +257,44 @@ var Common = (function () {
     }
   }
 
-  // Reads the record back into the properties and selects its language again.
+  // Reads the run's choices back after a restart. Any program of the user can write the record,
+  // so only what steers no download, folder or program is taken: the edition, download-only, the
+  // package's own components and a language it offers. The address and the folder come from the
+  // package and the stub, as in any run.
   function resume() {
-    var key = recordKey(), names = {};
-    names[Config_RegRecorder.IsISO] = "isISO";
-    names[Config_RegRecorder.Directory] = "downloadPath";
-    names[Config_RegRecorder.IsDownloadOnly] = "isDownloadOnly";
-    names[Config_RegRecorder.DownloadUrl] = "downloadUrl";
-    names[Config_RegRecorder.DownloadSize] = "downloadSize";
-    for (var value in names) {
-      if (names.hasOwnProperty(value)) {
-        var data = appExternal.getDataFromReg(key, value);
-        if (data) setProp(names[value], data);
-      }
-    }
+    var key = recordKey();
     if (appExternal.getDataFromReg(key, Config_RegRecorder.OS) === "64") setProp("isDownload64", "true");
-    var components = appExternal.getDataFromReg(key, Config_RegRecorder.Components).split(";");
-    for (var i = 0; i < components.length; i++) if (/^[A-Za-z]+(32|64)$/.test(components[i])) setProp(components[i], "true");
+    var downloadOnly = appExternal.getDataFromReg(key, Config_RegRecorder.IsDownloadOnly);
+    if (downloadOnly === "true" || downloadOnly === "false") setProp("isDownloadOnly", downloadOnly);
+    var recorded = ";" + appExternal.getDataFromReg(key, Config_RegRecorder.Components) + ";", own = componentNames();
+    for (var i = 0; i < own.length; i++) if (recorded.indexOf(";" + own[i] + ";") >= 0) setProp(own[i], "true");
     var code = appExternal.getDataFromReg(key, Config_RegRecorder.Lang);
-    if (code) selectLanguage(code);
+    for (var j = 0; j < installParams.LANG.length; j++) if (installParams.LANG[j] === code) selectLanguage(code);
   }
 
-  // Takes a finished component out of the record's list.
+  // Takes a finished component out of the record's list, keeping only the package's own; a run
+  // without a record makes none.
   function updateComponents(component) {
-    var key = recordKey(), kept = [];
-    var listed = appExternal.getDataFromReg(key, Config_RegRecorder.Components).split(";");
-    for (var i = 0; i < listed.length; i++) if (listed[i] && listed[i] !== component) kept.push(listed[i]);
-    appExternal.setDataToReg(key, Config_RegRecorder.Components, kept.join(";"), true);
+    var key = recordKey(), kept = [], found = false;
+    var listed = ";" + appExternal.getDataFromReg(key, Config_RegRecorder.Components) + ";", own = componentNames();
+    for (var i = 0; i < own.length; i++) {
+      if (listed.indexOf(";" + own[i] + ";") < 0) continue;
+      if (own[i] === component) found = true;
+      else kept.push(own[i]);
+    }
+    if (found) appExternal.setDataToReg(key, Config_RegRecorder.Components, kept.join(";"), true);
   }
 
   function delRecord() {
     appExternal.deleteRegKey(recordKey(), true);
   }
 
+  // Registers the relaunch on page after the restart an installer asked for, with the record of
+  // the run's choices; the closing step then leaves both.
   function prepareResume(page) {
     record();
     appExternal.runAfterReboot(page);
+    setProp("restartPrepared", "true");
   }
 
   function undoPrepareResume() {
@@ -361,7 +372,8 @@ var Common = (function () {
     if (vid) setProp("vid", vid[2]);
   }
 
-  // Installs job; then(result) follows its final result (0 for success, Reboot included).
+  // Installs job; then(result) follows its final result (0 for success, Reboot included). The
+  // product's installation asking for a restart prepares the relaunch on the Installing page.
   function install(job, progress, then) {
     storeVid(job.param);
     if (job.main) {
@@ -375,8 +387,11 @@ var Common = (function () {
     progress.restart(false);
     appExternal.install(job.path, job.param, 180, function (result, total, current) {
       if (result === Config_ErrorHandle.Running) return progress.show(total, current);
+      if (result === Config_ErrorHandle.Reboot) {
+        if (job.main) prepareResume("Installing");
+        result = Config_ErrorHandle.NoError;
+      }
       updateComponents(job.component);
-      if (result === Config_ErrorHandle.Reboot) result = Config_ErrorHandle.NoError;
       if (result === Config_ErrorHandle.HaveInstalled) return step(1);
       if (result !== Config_ErrorHandle.NoError) return fail(result, appExternal.getLastInstallError());
       if (job.program && job.regKey) {
@@ -391,7 +406,6 @@ var Common = (function () {
   function installProduct(list, progress) {
     install(list[0], progress, function () {
       setProp("Config_Status", Config_Status.COMPLETED);
-      undoPrepareResume();
       window.setTimeout(function () { step(1); }, 3000);
     });
   }
