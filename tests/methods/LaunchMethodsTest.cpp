@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "core/FolderSecurity.h"
 #include "core/FrameworkCore.h"
 #include "methods/ExternalMethods.h"
 #include "methods/LaunchMethods.h"
@@ -95,20 +97,20 @@ class LaunchMethodsTest : public ::testing::Test {
 
 }  // namespace
 
-TEST(RunOnceEntry, NamesTheProductAndQuotesTheStubTheUserStarted) {
+TEST(RunOnceEntry, NamesTheProductAndQuotesTheStubCopy) {
   EXPECT_EQ(methods::RunOnceValueName(L"HLVN", L"77.0.16479.0"), L"HLVN_77");
   EXPECT_EQ(methods::RunOnceValueName(L"X", L"5"), L"X_5");
   const struct {
-    const wchar_t* commandLine;
+    const wchar_t* stubCopy;
     const wchar_t* resume;
     const wchar_t* command;
   } cases[] = {
-      {L"C:\\T\\stub.exe run=1 shortcut=C:\\Dl\\setup.exe", L"INSTALLING", L"\"C:\\Dl\\setup.exe\" RESUME=INSTALLING"},
-      {L"C:\\T\\stub.exe run=1", L"DOWNLOADING", L"\"\" RESUME=DOWNLOADING"},
-      {L"stub.exe \"shortcut=C:\\My Files\\setup.exe\"", L"x", L"\"C:\\My Files\\setup.exe\" RESUME=x"},
-      {L"stub.exe Shortcut=C:\\Dl\\setup.exe", L"INSTALLING", L"\"\" RESUME=INSTALLING"},
+      {L"C:\\ProgramData\\Velmora\\HLVN\\setup.exe", L"INSTALLING",
+       L"\"C:\\ProgramData\\Velmora\\HLVN\\setup.exe\" RESUME=INSTALLING"},
+      {L"D:\\All Users\\Velmora\\HLVN\\Halvern Setup (2).exe", L"Installing",
+       L"\"D:\\All Users\\Velmora\\HLVN\\Halvern Setup (2).exe\" RESUME=Installing"},
   };
-  for (const auto& c : cases) EXPECT_EQ(methods::RunOnceCommand(c.commandLine, c.resume), c.command) << c.commandLine;
+  for (const auto& c : cases) EXPECT_EQ(methods::RunOnceCommand(c.stubCopy, c.resume), c.command) << c.stubCopy;
 }
 
 TEST(LaunchOnExitKeys, AcceptOnlyAGuidThatIsAWholeKeyComponent) {
@@ -182,11 +184,21 @@ TEST_F(LaunchMethodsTest, CollectRegAppsReadsTheRegAppStringsOfThe32BitView) {
 }
 
 // The relaunch belongs to the machine's own start list; another program's entry there is not ours.
-TEST_F(LaunchMethodsTest, RunOnceValueIsWrittenAndRemovedInThe64BitViewAlone) {
+// It starts the stub copy in the product's protected folder, the uninstall entry's copy, never a
+// file the user's programs could replace.
+TEST_F(LaunchMethodsTest, RunOnceValueNamesTheProtectedStubCopyAndIsWrittenAndRemovedInThe64BitViewAlone) {
+  wchar_t common[MAX_PATH] = {}, self[MAX_PATH] = {};
+  ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)));
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::wstring folder = std::wstring(common) + L"\\Velmora\\HLVN\\";
+  const std::wstring copy = folder + std::wstring(self).substr(std::wstring(self).rfind(L'\\') + 1);
+  DeleteFileW(copy.c_str());
   ASSERT_EQ(Call(&ExternalMethods::RunAfterReboot, DISPATCH_METHOD, {L"DOWNLOADING"}, nullptr), S_OK);
   std::wstring value;
   ASSERT_TRUE(ReadValue(KEY_WOW64_64KEY, kRunOnce, L"HLVN_77", value));
-  EXPECT_EQ(value, L"\"\" RESUME=DOWNLOADING");
+  EXPECT_EQ(value, L"\"" + copy + L"\" RESUME=DOWNLOADING");
+  EXPECT_TRUE(testsupport::ReadFileBytes(copy) == testsupport::ReadFileBytes(self)) << "the stub copy";
+  EXPECT_EQ(utils::AppliedFolderSecurity(folder), utils::FolderSecurityText(utils::FolderAccess::kUsersReadAndExecute));
   EXPECT_FALSE(ReadValue(KEY_WOW64_32KEY, kRunOnce, L"HLVN_77", value));
   EXPECT_TRUE(Logged("EMRunAfterReboot") && Logged("EMRunAfterReboot DOWNLOADING"));
 
@@ -198,6 +210,7 @@ TEST_F(LaunchMethodsTest, RunOnceValueIsWrittenAndRemovedInThe64BitViewAlone) {
   EXPECT_TRUE(ReadValue(KEY_WOW64_32KEY, kRunOnce, L"HLVN_77", value));
   EXPECT_EQ(Call(&ExternalMethods::UndoRunAfterReboot, DISPATCH_METHOD, {}, nullptr), S_OK) << "nothing to remove";
   EXPECT_TRUE(Logged("EMUndoRunAfterReboot"));
+  DeleteFileW(copy.c_str());
 }
 
 // A bare "cmd.exe" would be looked for in the current folder before the system folder.

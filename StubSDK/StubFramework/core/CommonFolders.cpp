@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "core/CommandLine.h"
 #include "core/FolderSecurity.h"
 
 namespace stubframework::utils {
@@ -56,6 +57,16 @@ bool GetStubCopyFolder(const std::wstring& productId, std::wstring& path) {
   std::wstring publisher;
   return GetPublisherFolder(publisher) &&
          Subfolder(publisher, productId, FolderAccess::kUsersReadAndExecute, FolderReset::kEmpty, path);
+}
+
+bool PlaceStubCopy(const std::wstring& productId, std::wstring& copy) {
+  std::wstring path = core::ModulePath(), folder;
+  if (path.empty() || !GetStubCopyFolder(productId, folder)) return false;
+  copy = folder + path.substr(path.rfind(L'\\') + 1);
+  if (_wcsicmp(copy.c_str(), path.c_str()) == 0) return true;  // running as the copy itself
+  // A file already there is removed rather than written through, since it may be a link.
+  DeleteFileW(copy.c_str());
+  return CopyFileW(path.c_str(), copy.c_str(), TRUE) != FALSE;
 }
 
 bool GetDownloadFolder(const std::wstring& name, std::wstring& path) {

@@ -13,9 +13,13 @@ bool GetPublisherFolder(std::wstring& path);
 // application-data folder is unknown.
 std::wstring PublisherFolderPath();
 
-// "<publisher folder>\<product id>\", which holds the stub copy the uninstall entry starts; its
-// content goes when it is taken back.
+// "<publisher folder>\<product id>\", which holds the stub copy the uninstall entry and the
+// relaunch after a restart start; its content goes when it is taken back.
 bool GetStubCopyFolder(const std::wstring& productId, std::wstring& path);
+
+// Copies the running executable under its own name into GetStubCopyFolder and gives the copy's
+// path: what the system starts as administrator later, where users may read and run but not write.
+bool PlaceStubCopy(const std::wstring& productId, std::wstring& copy);
 
 // "<publisher folder>\Downloads\<name>\", for administrators only: downloads wait there for their
 // install and a later run resumes them. Taken back, it keeps its files but not its links. name is

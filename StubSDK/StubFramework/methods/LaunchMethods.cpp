@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/CommandLine.h"
+#include "core/CommonFolders.h"
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
 #include "core/StubParameters.h"
@@ -69,10 +70,8 @@ std::wstring RunOnceValueName(const std::wstring& productId, const std::wstring&
   return productId + L"_" + utils::MajorVersion(productVersion);
 }
 
-std::wstring RunOnceCommand(const std::wstring& commandLine, const std::wstring& resumeValue) {
-  std::wstring stubPath;
-  core::GetShortcutPath(commandLine, stubPath);
-  return L"\"" + stubPath + L"\" RESUME=" + resumeValue;
+std::wstring RunOnceCommand(const std::wstring& stubCopy, const std::wstring& resumeValue) {
+  return L"\"" + stubCopy + L"\" RESUME=" + resumeValue;
 }
 
 bool LaunchOnExitKeys(const std::wstring& launchOnExit, const std::wstring& guid, std::wstring& appsKey,
@@ -227,9 +226,14 @@ HRESULT ExternalMethods::RunAfterReboot(WORD flags, DISPPARAMS* params, VARIANT*
   if (FAILED(hr)) return hr;
   std::wstring resumeValue = ArgumentText(params, 0);
   core::StubParameters& parameters = *core_->parameters;
+  std::wstring copy;
+  if (!utils::PlaceStubCopy(parameters.ProductId(), copy)) {
+    core::FrameworkLogError(core_, L"EMRunAfterReboot: no stub copy in %s", copy.c_str());
+    return S_OK;
+  }
   utils::WriteRegistryString(methods::kRunOnceKey,
                              methods::RunOnceValueName(parameters.ProductId(), parameters.ProductVersion()),
-                             methods::RunOnceCommand(GetCommandLineW(), resumeValue), true);
+                             methods::RunOnceCommand(copy, resumeValue), true);
   core::FrameworkLogDebug(core_, L"EMRunAfterReboot %s", resumeValue.c_str());
   return S_OK;
 }

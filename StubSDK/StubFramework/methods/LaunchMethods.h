@@ -15,9 +15,9 @@ extern const wchar_t kRunOnceKey[];
 // productId + "_" + the major version of productVersion.
 std::wstring RunOnceValueName(const std::wstring& productId, const std::wstring& productVersion);
 
-// The relaunch command: the "shortcut=" file of commandLine (the stub the user started) in double
-// quotes, then " RESUME=" and resumeValue. The quotes stay empty without "shortcut=".
-std::wstring RunOnceCommand(const std::wstring& commandLine, const std::wstring& resumeValue);
+// The relaunch command: the stub copy in double quotes, then " RESUME=" and resumeValue. The file
+// the user started is not named: the user's programs can replace it before the next logon.
+std::wstring RunOnceCommand(const std::wstring& stubCopy, const std::wstring& resumeValue);
 
 // The keys of a launch-on-exit list below HKEY_LOCAL_MACHINE: appsKey = "Software\" + launchOnExit
 // holds the programs, and the subkey guid of parentKey is removed once they are started. The record

@@ -1,29 +1,11 @@
 #include "setup/UninstallEntry.h"
 
-#include <cwchar>
-
-#include "core/CommandLine.h"
 #include "core/CommonFolders.h"
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
 #include "methods/ExternalMethods.h"
 
 namespace stubframework::setup {
-
-namespace {
-
-// Copies the running executable into folder under its own name. A file already there is removed
-// first rather than written through, since it may be a link to another file.
-bool CopyStub(const std::wstring& folder, std::wstring& copy) {
-  std::wstring path = core::ModulePath();
-  if (path.empty()) return false;
-  copy = folder + path.substr(path.rfind(L'\\') + 1);
-  if (_wcsicmp(copy.c_str(), path.c_str()) == 0) return true;  // running as the copy itself
-  DeleteFileW(copy.c_str());
-  return CopyFileW(path.c_str(), copy.c_str(), TRUE) != FALSE;
-}
-
-}  // namespace
 
 std::wstring UninstallKeyPath(const std::wstring& code) {
   return L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + code;
@@ -51,9 +33,9 @@ HRESULT ExternalMethods::SetUninstallRegistryFromStub(WORD flags, DISPPARAMS* pa
   }
   // Users may read and run the copy but not write beside it: the uninstall entry starts it as
   // administrator.
-  std::wstring folder, copy;
-  if (!utils::GetStubCopyFolder(core_->parameters->ProductId(), folder) || !setup::CopyStub(folder, copy)) {
-    core::FrameworkLogError(core_, L"SetUninstallRegistryFromStub: no stub copy in %s", folder.c_str());
+  std::wstring copy;
+  if (!utils::PlaceStubCopy(core_->parameters->ProductId(), copy)) {
+    core::FrameworkLogError(core_, L"SetUninstallRegistryFromStub: no stub copy in %s", copy.c_str());
     return S_OK;
   }
   const std::wstring key = setup::UninstallKeyPath(code);

@@ -1,7 +1,6 @@
-// runApplication and executeCommand report whether the process started; runAfterReboot without
-// "shortcut=" registers empty quotes; startRegApps outside a resumed run clears the resume record
-// and starts nothing; restartSystem restarts only after OK, with the shutdown privilege enabled
-// (the host records the restart instead of making it).
+// runApplication and executeCommand report whether the process started; startRegApps outside a
+// resumed run clears the resume record and starts nothing; restartSystem restarts only after OK,
+// with the shutdown privilege enabled (the host records the restart instead of making it).
 var ext = window.external;
 function logHas(line) { return host.logText().indexOf(line) >= 0; }
 function waitForFile(path) {
@@ -41,12 +40,6 @@ checkEqual(ext.executeCommand("exit 1"), true, "only the start of cmd.exe is rep
 checkThrows(function () { return ext.executeCommand(1); }, DISP_E_TYPEMISMATCH, "executeCommand with a number");
 ext.deleteRegKey(apps, false);
 ext.deleteRegKey(testKey, false);
-
-var runOnce = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-ext.runAfterReboot("DOWNLOADING");
-checkEqual(ext.getDataFromReg(runOnce, "HLVN_77"), "\"\" RESUME=DOWNLOADING", "relaunch without shortcut=");
-ext.undoRunAfterReboot();
-checkEqual(ext.getDataFromReg(runOnce, "HLVN_77"), "", "relaunch removed");
 
 checkEqual(host.restartCalls(), "", "no restart yet");
 host.answerDialog("cancel", function () { ext.restartSystem("Restart now?", "Halvern Setup"); });
