@@ -66,9 +66,9 @@ function pages(name, url) {
   return folder;
 }
 
-function startBridge(prefix, folder, args = []) {
+function startBridge(prefix, folder, args = [], exe = bridgeExe) {
   const urlFile = path.join(path.dirname(prefix), `url-${Date.now()}.txt`);
-  const child = spawn(script('wine-run'), [bridgeExe, `--bridge-package=${windowsPath(folder)}`, '--bridge-answer-boxes', ...args],
+  const child = spawn(script('wine-run'), [exe, `--bridge-package=${windowsPath(folder)}`, '--bridge-answer-boxes', ...args],
     { env: { ...wineEnv(prefix), HALVERN_BRIDGE_URL_FILE: windowsPath(urlFile) } });
   const run = { child, output: '', urlFile };
   child.stdout.on('data', (data) => { run.output += data; });
@@ -107,10 +107,11 @@ function installerLog(prefix) {
   return logs.length ? fs.readFileSync(path.join(folder, logs[logs.length - 1]), 'utf8').replace(/\0/g, '') : '';
 }
 
-// One whole run: fresh machine unless prefix is given, the bridge as a user starts it, the driver.
-async function wholeRun(name, url, { prefix, driverArgs = [], stubArgs = [], during } = {}) {
+// One whole run: fresh machine unless prefix is given, the bridge (or exe) as a user starts it, the
+// driver.
+async function wholeRun(name, url, { prefix, driverArgs = [], stubArgs = [], exe, during } = {}) {
   prefix = prefix || freshPrefix(name);
-  const run = startBridge(prefix, pages(name, url), stubArgs);
+  const run = startBridge(prefix, pages(name, url), stubArgs, exe);
   const address = await until('the bridge', () => fs.existsSync(run.urlFile) && fs.readFileSync(run.urlFile, 'utf8').trim(), 90);
   const drive = driver(address, driverArgs);
   if (during) await during(address, prefix);
@@ -239,7 +240,7 @@ test('closing the wizard during the download keeps the partial file, and a later
   assert.deepStrictEqual([second.status, second.installed], ['1', sample.version]);
 });
 
-test('a package that needs a restart registers the run for after it, and a run started with RESUME=INSTALLING completes on the Installing page', async (t) => {
+test('a package that needs a restart registers the run for after it, naming the stub\'s protected copy, and that run completes on the Installing page and removes it', async (t) => {
   const folder = path.join(build, 'bin/sample'), name = 'setup/en/Halvern_64-reboot.msi';
   // The sample's package with a restart scheduled at its end: it ends with 3010.
   const wxs = path.join(work, 'halvern-reboot.wxs'), platform = sample.platform;
@@ -248,27 +249,36 @@ test('a package that needs a restart registers the run for after it, and a run s
   sh('wixl', ['-a', platform, '-D', `Arch=${platform}`, '-D', `Version=${sample.version}`, '-D', `ProductID=${sample.pid}`,
     '-D', `VID=${sample.vid}`, '-o', path.join(sample.docroot, name), wxs], { cwd: folder });  // files from where it runs
   sh('python3', [script('halvern-meta.py'), 'make', path.join(sample.docroot, name)]);
-  let registered;
-  const runOnce = (prefix) => {
-    return regQuery(prefix, 'HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce').split('\n')
-      .find((line) => /RESUME=/.test(line));
-  };
   const url = sample.url.replace('setup/en/Halvern_64.msi', name);
-  const first = await wholeRun('reboot', url, {
-    during: async (address, prefix) => { registered = await until('the RunOnce entry', () => runOnce(prefix), 180); },
-  });
+  const runOnceKey = 'HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce';
+  const recordKey = 'HKCU\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord';
+  const first = await wholeRun('reboot', url);
   assert.strictEqual(first.driven.code, 0, first.driven.output);
-  assert.match(registered, /page_bridge\.exe" RESUME=Downloading/i);
-  assert.match(first.log, /TransferInstallError.*3010|3010/);
   assert.deepStrictEqual([first.status, first.installed], ['1', sample.version]);
+  // Registered once, after the package asked for the restart, and left for it with the record.
+  const lines = first.log.split('\n');
+  const asked = lines.findIndex((line) => /InstallMsi .*, return 3010/.test(line));
+  const registered = lines.flatMap((line, at) => /EMRunAfterReboot \w/.test(line) ? [at] : []);
+  assert.ok(asked >= 0, 'the package ended with 3010');
+  assert.strictEqual(registered.length, 1, registered.map((at) => lines[at]).join('\n'));
+  assert.ok(registered[0] > asked, `${lines[registered[0]]} after ${lines[asked]}`);
+  // The bridge is the stub under Wine: the copy is of the running program, where users cannot write.
+  const command = registry(first.prefix, runOnceKey, 'HLVN_77');
+  assert.strictEqual(command, '"C:\\ProgramData\\Velmora\\HLVN\\page_bridge.exe" RESUME=Installing');
+  const copy = path.join(first.prefix, 'drive_c/ProgramData/Velmora/HLVN/page_bridge.exe');
+  assert.ok(fs.readFileSync(copy).equals(fs.readFileSync(bridgeExe)), 'the copy is the stub');
+  assert.match(regQuery(first.prefix, recordKey), /_Lang_/);
 
-  // The package the first run kept is found installed: the resumed run ends at once with success.
-  const resumed = await wholeRun('reboot', url, { prefix: first.prefix, stubArgs: ['RESUME=INSTALLING'],
+  // Started as the next logon starts it: the package the first run kept is found installed, and
+  // the run ends at once with success, taking the relaunch and the record away.
+  const resumed = await wholeRun('reboot', url, { prefix: first.prefix, exe: copy, stubArgs: ['RESUME=Installing'],
     driverArgs: ['--until', 'Installing'] });
   assert.strictEqual(resumed.driven.code, 0, resumed.driven.output);
   assert.match(resumed.driven.output, /page: Installing/);
   assert.doesNotMatch(resumed.driven.output, /page: (Welcome|Downloading)/);
   assert.match(completedEvent(resumed.log), /^install\.completed=OK\|/);
   assert.strictEqual(resumed.status, '1');
-  t.diagnostic(`RunOnce: ${registered.trim()}; resumed run's status ${resumed.status}`);
+  assert.strictEqual(registry(first.prefix, runOnceKey, 'HLVN_77'), null);
+  assert.doesNotMatch(regQuery(first.prefix, recordKey), /_Lang_/);
+  t.diagnostic(`RunOnce: ${command}; resumed run's status ${resumed.status}`);
 });
