@@ -36,6 +36,9 @@ foreach(halvern_line IN LISTS halvern_lines)
     message(FATAL_ERROR "product/product.ini: cannot read the line '${halvern_line}'")
   endif()
 endforeach()
+if(NOT DEFINED HALVERN_DEF_PASSTHROUGH_PROPERTIES)
+  set(HALVERN_DEF_PASSTHROUGH_PROPERTIES "")
+endif()
 foreach(halvern_key CODE VERSION CHANNEL UPGRADE_CODES SERVICE_HOST SERVICE_PORT DOWNLOAD_URL THANKYOU_URL ALLOW_HTTP)
   if(NOT DEFINED HALVERN_DEF_${halvern_key} OR HALVERN_DEF_${halvern_key} STREQUAL "")
     string(TOLOWER ${halvern_key} halvern_name)
@@ -104,6 +107,15 @@ separate_arguments(halvern_codes UNIX_COMMAND "${HALVERN_DEF_UPGRADE_CODES}")
 foreach(halvern_code IN LISTS halvern_codes)
   string(APPEND halvern_upgrade_codes "L\"${halvern_code}\", ")
 endforeach()
+set(halvern_passthrough "")
+separate_arguments(halvern_names UNIX_COMMAND "${HALVERN_DEF_PASSTHROUGH_PROPERTIES}")
+foreach(halvern_name IN LISTS halvern_names)
+  if(NOT halvern_name MATCHES "^[A-Z][A-Z0-9_.]*$" OR halvern_name MATCHES "^(TRANSFORMS|PATCH|PATCHNEWPACKAGE|MSIPATCHREMOVE|PATCHNEWSUMMARYSUBJECT|ACTION|ADDLOCAL|ADDSOURCE|ADVERTISE|COMPANYNAME|SOURCELIST|TARGETDIR|ROOTDRIVE|INSTALLDIR)$")
+    message(FATAL_ERROR "product/product.ini: '${halvern_name}' is no public property the installers may be handed")
+  endif()
+  string(APPEND halvern_passthrough "L\"${halvern_name}\", ")
+endforeach()
+list(LENGTH halvern_names halvern_passthrough_count)
 set(halvern_pins "")
 foreach(halvern_hash IN LISTS HALVERN_PUBLISHER_HASHES)
   string(APPEND halvern_pins "\"${halvern_hash}\", ")
@@ -127,6 +139,8 @@ constexpr wchar_t kProductCode[] = L"@HALVERN_PRODUCT_CODE@";
 constexpr wchar_t kProductVersion[] = L"@HALVERN_PRODUCT_VERSION@";
 constexpr wchar_t kDefaultChannel[] = L"@HALVERN_DEF_CHANNEL@";
 constexpr const wchar_t* kUpgradeCodes[] = {@halvern_upgrade_codes@};
+// Public properties the command line's passthrough may hand to the installers.
+constexpr std::array<const wchar_t*, @halvern_passthrough_count@> kPassthroughProperties = {{@halvern_passthrough@}};
 constexpr wchar_t kServiceHost[] = L"@HALVERN_PROFILE_SERVICE_HOST@";
 constexpr unsigned short kServicePort = @HALVERN_PROFILE_SERVICE_PORT@;
 // Plain http downloads: only a build against loopback servers takes them.

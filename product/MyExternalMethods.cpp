@@ -6,11 +6,14 @@
 #include <cwchar>
 #include <new>
 
+#include "core/FileHandle.h"
 #include "core/FrameworkCore.h"
+#include "core/LockedFile.h"
 #include "core/StubParameters.h"
 #include "methods/LanguageTable.h"
 #include "product/ProductAnalytics.h"
 #include "product/ProductDetection.h"
+#include "setup/InstallExe.h"
 #include "product/TrackingThread.h"
 #include "product/WebView2Runtime.h"
 
@@ -95,7 +98,11 @@ HRESULT MyExternalMethods::PrepareInstall(WORD flags, DISPPARAMS* params, VARIAN
 
   MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   MsiInfo info;
-  UINT error = GetMsiInfo(msiPath, info);
+  // Windows Installer opens only a package a pinned publisher signed, held as it was checked.
+  stubframework::utils::FileHandle held(stubframework::utils::OpenLockedForUse(msiPath));
+  UINT error = held.Valid() && stubframework::setup::MayInstall(Core(), msiPath, held.Get())
+                   ? GetMsiInfo(msiPath, info)
+                   : static_cast<UINT>(ERROR_INSTALL_PACKAGE_REJECTED);
   if (error != ERROR_SUCCESS) {
     FrameworkLogError(Core(), L"Prepare Install error: GetMsiInfo fail error code : %d", static_cast<int>(error));
     if (result) {

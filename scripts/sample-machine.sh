@@ -50,6 +50,9 @@ for view in 64 32; do
 done
 
 "$here/scripts/wine-run" "$trust_ca" add "Z:${ca_der//\//\\}" >/dev/null || fail "trust-ca could not add $ca_der"
+# The publisher of the sample's package, whose key the local build pins.
+publisher="$here/tests/support/publisher/test-publisher.pem"
+"$here/scripts/wine-run" "$trust_ca" add "Z:${publisher//\//\\}" >/dev/null || fail "trust-ca could not add $publisher"
 answer=$("$here/scripts/wine-run" "$trust_ca" get "https://localhost:$service_port/" 2>/dev/null | tr -d '\r')
 [ "$answer" = "status 200" ] || fail "WinHTTP in the prefix does not reach the installer service: $answer"
 echo "sample machine: $prefix has IE 11, .NET 4.8 (528040), WebView2 120.0.2210.91 in both registry views" \

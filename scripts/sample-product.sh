@@ -69,8 +69,14 @@ build_package() {
     head -c "$bytes" < <(openssl enc -aes-128-ctr -nosalt -K 0 -iv 0 -in /dev/zero 2>/dev/null) >"$data"
     [ "$(stat -c %s "$data")" = "$bytes" ] || fail "could not make $data"
   fi
-  (cd "$build/bin/sample" && wixl "${defines[@]}" -o "$out/package/Halvern.msi" "$here/sample/halvern.wxs") \
+  (cd "$build/bin/sample" && wixl "${defines[@]}" -o "$out/package/Halvern-unsigned.msi" "$here/sample/halvern.wxs") \
     || fail "wixl could not build the package from sample/halvern.wxs"
+  # Signed by the tests' publisher, whose key the local build pins: the stub installs nothing else.
+  osslsigncode sign -certs "$here/tests/support/publisher/test-publisher.pem" \
+    -key "$here/tests/support/publisher/test-publisher.key" -h sha256 \
+    -in "$out/package/Halvern-unsigned.msi" -out "$out/package/Halvern.msi" >/dev/null \
+    || fail "osslsigncode could not sign the package"
+  rm -f "$out/package/Halvern-unsigned.msi"
   # The codes as the package carries them, from the preprocessed source.
   codes=$(wixl "${defines[@]}" -E "$here/sample/halvern.wxs" | python3 -c '
 import sys, xml.etree.ElementTree as tree

@@ -89,21 +89,19 @@ TEST(CommandLine, TextValuesEndWhereTheirOwnQuotesSayAndTheListTempSitsBesideThe
 
 TEST(CommandLine, ReplacingPutsTheWholeNewFileInPlaceOrLeavesTheOldOne) {
   testsupport::ScratchFolder folder;
-  std::wstring self = folder.File(L"new.exe"), target = folder.File(L"stub.exe");
-  ASSERT_TRUE(testsupport::WriteFileBytes(self, "new stub"));
+  std::wstring target = folder.File(L"stub.exe");
   ASSERT_TRUE(testsupport::WriteFileBytes(target, "old stub"));
-  EXPECT_TRUE(core::ReplaceWithCopy(self, target));
+  // A stale stage of anybody's is replaced, not written through.
+  ASSERT_TRUE(testsupport::WriteFileBytes(target + L".new", "stale"));
+  EXPECT_TRUE(core::ReplaceWithImage("new stub", target));
   EXPECT_EQ(testsupport::ReadFileBytes(target), "new stub");
   EXPECT_FALSE(testsupport::PathExists(target + L".new"));
 
-  // A copy that cannot be made loses nothing.
+  // A target in use that cannot be replaced loses nothing.
   ASSERT_TRUE(testsupport::WriteFileBytes(target, "old stub"));
-  EXPECT_FALSE(core::ReplaceWithCopy(folder.File(L"missing.exe"), target));
-  EXPECT_EQ(testsupport::ReadFileBytes(target), "old stub");
-  // Neither does a target in use that cannot be replaced.
   HANDLE busy = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(busy, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(core::ReplaceWithCopy(self, target));
+  EXPECT_FALSE(core::ReplaceWithImage("new stub", target));
   CloseHandle(busy);
   EXPECT_EQ(testsupport::ReadFileBytes(target), "old stub");
   EXPECT_FALSE(testsupport::PathExists(target + L".new"));

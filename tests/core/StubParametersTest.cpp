@@ -118,16 +118,19 @@ TEST_F(StubParametersTest, SetInstallStatusStoresMemberAndRegistry) {
   EXPECT_EQ(stored, L"93");
 }
 
-TEST_F(StubParametersTest, ExitCodeComesFromSelfUpdateCodeOnlyWhenUnset) {
+// The hand-over code comes only from this run's own self-update, kept in memory: values planted
+// in the user's key end nothing and are removed.
+TEST_F(StubParametersTest, ExitCodeIgnoresAndRemovesPlantedSelfUpdateValues) {
   StubParameters parameters;
   EXPECT_EQ(SettleExitCode(parameters), INT_MAX);
   ASSERT_TRUE(WriteRegistryString(parameters.registryKey, L"selfupdate_code", L"197800", false));
+  ASSERT_TRUE(WriteRegistryString(parameters.registryKey, L"update_stub_name", L"C:\\planted.exe", false));
+  EXPECT_EQ(SettleExitCode(parameters), INT_MAX);
+  std::wstring stored;
+  EXPECT_FALSE(ReadRegistryValue(parameters.registryKey, L"selfupdate_code", stored));
+  EXPECT_FALSE(ReadRegistryValue(parameters.registryKey, L"update_stub_name", stored));
+  parameters.exitCode = 197800;
   EXPECT_EQ(SettleExitCode(parameters), 197800);
-  parameters.exitCode = 5;
-  EXPECT_EQ(SettleExitCode(parameters), 5);
-  parameters.exitCode = parameters.notSet;
-  ASSERT_TRUE(WriteRegistryString(parameters.registryKey, L"selfupdate_code", L"junk", false));
-  EXPECT_EQ(SettleExitCode(parameters), 0);
 }
 
 TEST(FinalStatus, AddsTheUninstallOptionToStatusesBelowFour) {
@@ -150,7 +153,26 @@ TEST(CommandLine, PassthroughValues) {
   EXPECT_EQ(PassthroughArguments(L"setup.exe passthrough=\"/a\""), L"/a");
   EXPECT_EQ(PassthroughArguments(L"setup.exe passthrough=\"/unterminated"), L"/unterminated");
   EXPECT_EQ(PassthroughArguments(L"setup.exe Passthrough=\"/a\""), L"");
+  EXPECT_EQ(PassthroughArguments(L"setup.exe \"passthrough=/a /b\""), L"/a /b");
+  EXPECT_EQ(PassthroughArguments(L"setup.exe xpassthrough=\"/a\""), L"");
   EXPECT_EQ(PassthroughArguments(L"setup.exe"), L"");
+
+  const std::vector<std::wstring> allowed = {L"VID", L"CHNL"};
+  const struct {
+    const wchar_t* text;
+    const wchar_t* kept;
+    size_t dropped;
+  } cases[] = {
+      {L"VID=a CHNL=b", L"VID=a CHNL=b", 0},
+      {L" \tVID=a\t\tTRANSFORMS=C:\\t.mst ", L"VID=a", 1},
+      {L"/i x.msi PATCH=p.msp vid=a VID= VID CHNL=b", L"CHNL=b", 6},
+      {L"", L"", 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::wstring> dropped;
+    EXPECT_EQ(BoundedPassthrough(c.text, allowed, dropped), c.kept) << c.text;
+    EXPECT_EQ(dropped.size(), c.dropped) << c.text;
+  }
 }
 
 TEST(CommandLine, ArgumentsAfterTheProgramPath) {

@@ -247,7 +247,11 @@ test('a package that needs a restart registers the run for after it, naming the 
   fs.writeFileSync(wxs, fs.readFileSync(path.join(source, 'sample/halvern.wxs'), 'utf8')
     .replace('</InstallExecuteSequence>', '  <ScheduleReboot After="InstallFinalize" />\n    </InstallExecuteSequence>'));
   sh('wixl', ['-a', platform, '-D', `Arch=${platform}`, '-D', `Version=${sample.version}`, '-D', `ProductID=${sample.pid}`,
-    '-D', `VID=${sample.vid}`, '-o', path.join(sample.docroot, name), wxs], { cwd: folder });  // files from where it runs
+    '-D', `VID=${sample.vid}`, '-o', `${wxs}.msi`, wxs], { cwd: folder });  // files from where it runs
+  // Signed by the publisher the build pins, as the sample's own package.
+  const publisher = path.join(source, 'tests/support/publisher/test-publisher');
+  sh('osslsigncode', ['sign', '-certs', `${publisher}.pem`, '-key', `${publisher}.key`, '-h', 'sha256',
+    '-in', `${wxs}.msi`, '-out', path.join(sample.docroot, name)]);
   sh('python3', [script('halvern-meta.py'), 'make', path.join(sample.docroot, name)]);
   const url = sample.url.replace('setup/en/Halvern_64.msi', name);
   const runOnceKey = 'HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce';

@@ -168,9 +168,12 @@ TEST_F(RelaunchTest, ASelfUpdateCyclePutsTheNewStubAtTheLaunchLocation) {
                                                 L"\\") + L"\\relaunch\\";
   CreateDirectoryW(www.c_str(), nullptr);
 
-  // The newer stub: the built one with a different tail, published with its ".meta", under the
-  // running program's own name, so it arrives as script_host_update.exe.
-  std::string newer = testsupport::ReadFileBytes(testsupport::ProgramFolder() + L"HalvernSetup.exe") + "newer build";
+  // The newer stub: the built one signed by the pinned publisher, published with its ".meta",
+  // under the running program's own name, so it arrives as script_host_update.exe.
+  std::wstring fixtures = testsupport::EnvironmentFolder(L"HALVERN_METHOD_FIXTURES");
+  ASSERT_FALSE(fixtures.empty()) << "the method_fixtures fixture sets HALVERN_METHOD_FIXTURES";
+  std::string newer = testsupport::ReadFileBytes(fixtures + L"stub-pinned.exe");
+  ASSERT_FALSE(newer.empty());
   std::string meta(8, '\0');
   uint64_t length = newer.size();
   memcpy(&meta[0], &length, 8);
@@ -206,41 +209,37 @@ TEST_F(RelaunchTest, ASelfUpdateCyclePutsTheNewStubAtTheLaunchLocation) {
   EXPECT_FALSE(testsupport::ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"selfupdate_code", value)) << value;
 }
 
-// Wine accepts a self-signed signature once any test authority is trusted, so the self-signed and
-// the other publisher's candidates are refused for their signer alone. Candidates of a signed
-// stub are stubs with their package; the bootstrapper stand-ins carry none.
-TEST(UpdateStubTest, RunsOnlyWhenSignedByTheRunningStubsSignerWithItsPackageSigned) {
+// Only a new stub that the pinned publisher signed, unchanged, with its package in its signed
+// bytes, runs in place of the stub: not one of another publisher the prefix trusts, not an
+// unsigned one (the launch file a user's program replaced with one, say).
+TEST(UpdateStubTest, RunsOnlyWhenThePinnedPublisherSignedItWithItsPackage) {
   std::wstring folder = testsupport::EnvironmentFolder(L"HALVERN_METHOD_FIXTURES");
   ASSERT_FALSE(folder.empty()) << "the method_fixtures fixture sets HALVERN_METHOD_FIXTURES";
-  auto program = [&](const wchar_t* kind, const wchar_t* bits = L"64") {
-    return folder + L"bootstrapper-" + kind + L"-" + bits + L".exe";
-  };
+  auto program = [&](const wchar_t* kind) { return folder + L"bootstrapper-" + kind + L"-64.exe"; };
   auto stub = [&](const wchar_t* kind) { return folder + L"stub-" + kind + L".exe"; };
   const struct {
-    std::wstring running, candidate;
+    std::wstring candidate;
     bool allowed;
+    const wchar_t* why;
   } cases[] = {
-      {program(L"unsigned"), program(L"signed"), true},
-      {program(L"unsigned"), program(L"other"), true},
-      {program(L"unsigned"), program(L"unsigned", L"32"), true},
-      {program(L"unsigned"), program(L"changed"), true},
-      {program(L"signed"), stub(L"signed"), true},
-      {program(L"other"), stub(L"other"), true},
+      {stub(L"pinned"), true, L"signed by the pinned publisher"},
       // Its own package lies before the certificate table, where its start looks for it.
-      {program(L"signed"), stub(L"planted"), true},
-      {program(L"signed"), program(L"signed", L"32"), false},   // no package
-      {program(L"signed"), program(L"planted"), false},         // a package only after the certificate
-      {program(L"signed"), stub(L"other"), false},
-      {program(L"other"), stub(L"signed"), false},
-      {program(L"signed"), stub(L"selfsigned"), false},
-      {program(L"signed"), testsupport::ProgramFolder() + L"HalvernSetup.exe", false},
-      {program(L"signed"), stub(L"changed"), false},
-      {program(L"signed"), stub(L"missing"), false},
+      {stub(L"pinned-planted"), true, L"signed by the pinned publisher"},
+      {program(L"pinned"), false, L"its UI package lies outside its signed bytes"},
+      {program(L"pinned-planted"), false, L"its UI package lies outside its signed bytes"},
+      {stub(L"pinned-changed"), false, L"not intact and trusted"},
+      {stub(L"signed"), false, L"which is not pinned"},
+      {stub(L"other"), false, L"which is not pinned"},
+      {stub(L"selfsigned"), false, L"which is not pinned"},
+      {testsupport::ProgramFolder() + L"HalvernSetup.exe", false, L"not intact and trusted"},
+      {stub(L"missing"), false, L"cannot be opened"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(Narrow(c.running + L" runs " + c.candidate));
+    SCOPED_TRACE(Narrow(c.candidate));
     HANDLE held = nullptr;
-    EXPECT_EQ(stubframework::core::MayRunUpdateStub(c.running, c.candidate, &held), c.allowed);
+    std::wstring why;
+    EXPECT_EQ(stubframework::core::MayRunUpdateStub(c.candidate, &held, why), c.allowed);
+    EXPECT_NE(why.find(c.why), std::wstring::npos) << Narrow(why);
     if (!testsupport::PathExists(c.candidate)) {
       EXPECT_EQ(held, INVALID_HANDLE_VALUE);
       continue;
@@ -252,5 +251,20 @@ TEST(UpdateStubTest, RunsOnlyWhenSignedByTheRunningStubsSignerWithItsPackageSign
     EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
     if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
     CloseHandle(held);
+  }
+}
+
+// Replace mode copies the stub over the file shortcut= names: anybody may start the stub with
+// those arguments, but only the launcher of this run's own update holds the token.
+TEST_F(RelaunchTest, AReplaceStartByAnyoneElseLeavesTheNamedFileAlone) {
+  const std::wstring victim = scratch_.File(L"victim.exe");
+  ASSERT_TRUE(testsupport::WriteFileBytes(victim, "the user's program"));
+  for (const wchar_t* token : {L"", L" replaceToken=0123456789abcdef0123456789abcdef"}) {
+    testsupport::ProcessResult result = RunAndWait(
+        launcher_, L"\"" + launcher_ + L"\" run=1 newVersionExitCode=7 parentProcessID=4 shortcut=\"" + victim + L"\"" +
+                       token, 60000);
+    ASSERT_TRUE(result.finished);
+    EXPECT_NE(result.exitCode, 7u) << Narrow(token);
+    EXPECT_EQ(testsupport::ReadFileBytes(victim), "the user's program") << Narrow(token);
   }
 }

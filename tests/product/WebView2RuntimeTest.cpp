@@ -124,12 +124,40 @@ TEST_F(WebView2RuntimeTest, SignaturesVerifyOnlyWhenIntactAndChainedToATrustedRo
   }
   EXPECT_EQ(stubframework::core::VerifyFileSignature(Fixture(L"missing.exe")) == ERROR_SUCCESS, false);
 
-  using stubframework::core::SameSigner;
-  EXPECT_TRUE(SameSigner(Fixture(L"bootstrapper-signed-32.exe"), Fixture(L"bootstrapper-signed-64.exe")));
-  EXPECT_TRUE(SameSigner(Fixture(L"bootstrapper-selfsigned-64.exe"), Fixture(L"probe32.exe")));
-  EXPECT_FALSE(SameSigner(Fixture(L"bootstrapper-signed-64.exe"), Fixture(L"bootstrapper-selfsigned-64.exe")));
-  EXPECT_FALSE(SameSigner(Fixture(L"bootstrapper-unsigned-64.exe"), Fixture(L"bootstrapper-unsigned-64.exe")));
-  EXPECT_FALSE(SameSigner(Fixture(L"bootstrapper-signed-64.exe"), Fixture(L"bootstrapper-unsigned-64.exe")));
+}
+
+// A publisher is its key: the same signer in both architectures' files, none for an unsigned
+// file, another for another publisher; a file runs only when intact, trusted and signed by a
+// pinned key.
+TEST_F(WebView2RuntimeTest, OnlyIntactFilesOfAPinnedPublisherKeyPass) {
+  using stubframework::core::SignedByPinnedPublisher;
+  using stubframework::core::SignerKeyHash;
+  const std::wstring signer = SignerKeyHash(Bootstrapper(L"signed"));
+  ASSERT_EQ(signer.size(), 64u);
+  EXPECT_EQ(SignerKeyHash(Fixture(L"bootstrapper-signed-32.exe")), SignerKeyHash(Fixture(L"bootstrapper-signed-64.exe")));
+  EXPECT_EQ(SignerKeyHash(Bootstrapper(L"changed")), signer);
+  EXPECT_NE(SignerKeyHash(Bootstrapper(L"other")), signer);
+  EXPECT_EQ(SignerKeyHash(Bootstrapper(L"unsigned")), L"");
+  const std::wstring pins[] = {L"00" + signer.substr(2), signer};
+  const struct {
+    const wchar_t* kind;
+    size_t pinCount;
+    bool passes;
+    const wchar_t* why;
+  } cases[] = {
+      {L"signed", 2, true, L"signed by the pinned publisher "},
+      {L"signed", 1, false, L"which is not pinned"},
+      {L"other", 2, false, L"which is not pinned"},
+      {L"selfsigned", 2, false, L""},  // Windows finds no trusted root, Wine's check no pin: both refuse
+      {L"changed", 2, false, L"not intact and trusted"},
+      {L"unsigned", 2, false, L"not intact and trusted"},
+      {L"unsigned", 0, true, L"no publisher is pinned in this build"},
+  };
+  for (const auto& c : cases) {
+    std::wstring why;
+    EXPECT_EQ(SignedByPinnedPublisher(Bootstrapper(c.kind), nullptr, pins, c.pinCount, why), c.passes) << c.kind;
+    EXPECT_NE(why.find(c.why), std::wstring::npos) << c.kind << ": " << testing::PrintToString(why);
+  }
 }
 
 TEST_F(WebView2RuntimeTest, RunsOnlyAVerifiedBootstrapperFetchedPastTheCacheAndDeletesIt) {

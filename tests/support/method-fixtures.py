@@ -12,7 +12,8 @@ FOLDER receives:
                            certificate, most with a text after the first certificate entry
   probe32.exe, probe64.exe tiny 32-bit and 64-bit programs, signed, with the tail text "abc"
   not-pe.txt, truncated.exe inputs that are not whole executables
-  product-*.msi            Halvern packages built by wixl from the product-*.wxs beside WXS: two
+  product-*.msi            Halvern packages built by wixl from the product-*.wxs beside WXS, signed
+                           by the tests' publisher (product-*-unsigned.msi as built): two
                            installations carrying halvern64.exe and en-US/halvern64.exe.mui (a
                            resource-only library with the product's strings), and a package
   bootstrapper-*.exe       a stand-in for the WebView2 bootstrapper (32-bit and 64-bit): signed
@@ -20,7 +21,10 @@ FOLDER receives:
                            for the test to trust), signed by a second publisher of that authority
                            ("other"), unsigned, self-signed, and signed with a changed byte; and
                            signed by the first publisher with a UI package planted after its
-                           certificate ("planted"), where the signature does not reach
+                           certificate ("planted"), where the signature does not reach; and
+                           signed by the tests' own publisher, whose key the local build pins
+                           ("pinned", "pinned-changed", "pinned-planted";
+                           tests/support/publisher, self-signed, trusted by the tests' prefix)
   stub-*.exe               STUB (the built HalvernSetup.exe with its UI package) in the same signed
                            forms, its "planted" one carrying its own package and the planted one;
                            "planted-past-end" is that file with its certificate directory entry
@@ -40,6 +44,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from release import certificate_directory, with_tail
 
 BIG_SIZE = 5 * 1024 * 1024 * 1024
+PINNED = os.path.join(os.path.dirname(os.path.abspath(__file__)), "publisher", "test-publisher")
 
 
 def patched(signed, table_offset=None, first_length=None):
@@ -158,8 +163,12 @@ def make_product_packages(folder, wxs_folder, work):
     write(work, "halvern64.exe", b"MZ stand-in for the product's program\r\n")
     for wxs in sorted(os.listdir(wxs_folder)):
         if wxs.startswith("product-") and wxs.endswith(".wxs"):
-            subprocess.run(["wixl", "-o", os.path.join(folder, wxs[:-4] + ".msi"), os.path.join(wxs_folder, wxs)],
-                           cwd=work, check=True, capture_output=True)
+            unsigned = os.path.join(folder, wxs[:-4] + "-unsigned.msi")
+            subprocess.run(["wixl", "-o", unsigned, os.path.join(wxs_folder, wxs)], cwd=work, check=True,
+                           capture_output=True)
+            subprocess.run(["osslsigncode", "sign", "-certs", PINNED + ".pem", "-key", PINNED + ".key", "-h", "sha256",
+                            "-in", unsigned, "-out", os.path.join(folder, wxs[:-4] + ".msi")], check=True,
+                           capture_output=True)
 
 
 def make_bootstrappers(folder, stub, work):
@@ -184,7 +193,8 @@ def make_bootstrappers(folder, stub, work):
         return key, chain
 
     signers = {"signed": publisher("pub", "/CN=Halvern Test Publisher"),
-               "other": publisher("other", "/CN=Halvern Test Other Publisher")}
+               "other": publisher("other", "/CN=Halvern Test Other Publisher"),
+               "pinned": (PINNED + ".key", PINNED + ".pem")}
 
     def signed_forms(program, pattern):
         """program signed by each publisher, self-signed, with a changed byte, and with a package
@@ -193,14 +203,16 @@ def make_bootstrappers(folder, stub, work):
         for kind, (key, chain) in signers.items():
             subprocess.run(["osslsigncode", "sign", "-certs", chain, "-key", key, "-in", program, "-out", path(kind)],
                            check=True, capture_output=True)
-        with open(path("signed"), "rb") as f:
-            signed = f.read()
-        changed = bytearray(signed)
-        changed[0x50] ^= 0x20  # in the DOS stub's text: still a program, no longer the signed one
-        write(folder, pattern.format("changed"), bytes(changed))
+        planted = b""
+        for kind, prefix in (("signed", ""), ("pinned", "pinned-")):
+            with open(path(kind), "rb") as f:
+                signed = f.read()
+            changed = bytearray(signed)
+            changed[0x50] ^= 0x20  # in the DOS stub's text: still a program, no longer the signed one
+            write(folder, pattern.format(prefix + "changed"), bytes(changed))
+            write(folder, pattern.format(prefix + "planted"), with_tail(signed, planted_package()))
+            planted = planted or with_tail(signed, planted_package())
         sign(program, path("selfsigned"), work)
-        planted = with_tail(signed, planted_package())
-        write(folder, pattern.format("planted"), planted)
         return planted
 
     source = os.path.join(work, "bootstrapper.c")

@@ -1,6 +1,7 @@
 #include "core/CommandLine.h"
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <shellapi.h>
 
 #include <cstdarg>
@@ -50,7 +51,33 @@ void LauncherTrace(const wchar_t* format, ...) {
 }
 
 const wchar_t* const kProtocolKeys[] = {L"run=", L"shortcut=", L"update=", L"newVersionExitCode=",
-                                         L"parentProcessID="};
+                                         L"parentProcessID=", L"replaceToken="};
+
+// A short text file of the working root, which only administrators write: read and deleted at
+// once, so that it serves one hand-over only.
+bool TakeRootText(const std::wstring& path, std::wstring& text) {
+  std::string bytes;
+  {
+    utils::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.Valid()) return false;
+    char buffer[1024];
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) || read == sizeof(buffer)) read = 0;
+    bytes.assign(buffer, read);
+  }
+  DeleteFileW(path.c_str());
+  text = utils::Utf8ToWide(bytes);
+  return !text.empty();
+}
+
+bool WriteRootText(const std::wstring& path, const std::wstring& text) {
+  std::string bytes = utils::WideToUtf8(text);
+  utils::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return file.Valid() && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
 
 bool IsProtocolArgument(const std::wstring& argument) {
   for (const wchar_t* key : kProtocolKeys)
@@ -83,46 +110,68 @@ std::vector<std::wstring> RawPieces(const std::wstring& tail) {
   return pieces;
 }
 
-// Waits for the parent, then replaces the launch location; failures leave the old stub.
-void ReplaceAfterUpdate(const std::wstring& parent) {
-  std::wstring self = ModulePath();
+// Waits for the parent, then replaces the launch location with the image read before the token
+// was taken: the launcher, which goes once the token is taken, takes the working root and this
+// program's file in it along. Failures leave the old stub.
+void ReplaceAfterUpdate(const std::wstring& parent, const std::string& image) {
   std::wstring target;
-  if (!GetShortcutPath(GetCommandLineW(), target) || self.empty() || !Exists(self) || !Exists(target)) {
+  if (!GetShortcutPath(GetCommandLineW(), target) || image.empty() || !Exists(target)) {
     LauncherTrace(L"nothing to replace at \"%s\"", target.c_str());
     return;
   }
   WaitForProcessExit(static_cast<DWORD>(utils::ParseDecimalInt(parent)));
-  if (!ReplaceWithCopy(self, target)) LauncherTrace(L"replacing \"%s\" failed: %lu", target.c_str(), GetLastError());
+  // A scanner or indexer reading the file holds it for a moment: a few tries, 10 s at most.
+  bool replaced = false;
+  for (int attempt = 0; attempt < 50 && !(replaced = ReplaceWithImage(image, target)); ++attempt) Sleep(200);
+  if (!replaced) LauncherTrace(L"replacing \"%s\" failed: %lu", target.c_str(), GetLastError());
 }
 
-// Reads a value the user-interface process left for the launcher, and deletes both update values
-// at once: anything of this user can write them, so none may outlive its single use.
-bool TakeUpdateStubName(const std::wstring& key, std::wstring& name) {
-  bool found = utils::ReadRegistryValue(key, L"update_stub_name", name);
-  utils::DeleteRegistryValue(key, L"update_stub_name", false);
-  utils::DeleteRegistryValue(key, L"selfupdate_code", false);
-  return found;
+std::string ReadOwnImage() {
+  utils::FileHandle file(CreateFileW(ModulePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size = {};
+  if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 || size.QuadPart > 256 * 1024 * 1024)
+    return std::string();
+  std::string image(static_cast<size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!ReadFile(file.Get(), &image[0], static_cast<DWORD>(image.size()), &read, nullptr) || read != image.size())
+    return std::string();
+  return image;
 }
 
-// The self-update hand-over after the user-interface process ended with kSelfUpdateExitCode.
-void RunUpdateStub(const std::wstring& key, const std::wstring& path, const std::wstring& folder,
-                   const std::wstring& tail) {
+// Waits, bounded, until the replacer has taken its token: the root goes with the launcher.
+void AwaitTokenTaken(const std::wstring& token) {
+  for (int i = 0; i < 100 && Exists(token); ++i) Sleep(100);
+}
+
+// The self-update hand-over after the user-interface process ended with kSelfUpdateExitCode: the
+// new stub that this run's own update left in the working root, run only when a pinned publisher
+// signed it.
+void RunUpdateStub(const std::wstring& path, const std::wstring& folder, const std::wstring& tail) {
   std::wstring name;
-  if (!TakeUpdateStubName(key, name)) return;
+  if (!TakeUpdateHandOver(folder, name)) {
+    LauncherTrace(L"no self-update of this run to hand over");
+    return;
+  }
   if (!IsBareFileName(name) || !Exists(folder + name)) {
     LauncherTrace(L"refused update stub name \"%s\"", name.c_str());
     return;
   }
   HANDLE held = INVALID_HANDLE_VALUE;
-  if (!MayRunUpdateStub(path, folder + name, &held)) {
-    LauncherTrace(L"update stub \"%s\" is not signed like the running stub", name.c_str());
+  std::wstring why;
+  if (!MayRunUpdateStub(folder + name, &held, why)) {
+    LauncherTrace(L"update stub \"%s\" refused: %s", name.c_str(), why.c_str());
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     return;
   }
   std::wstring arguments = tail + L" run=1 update=0 shortcut=\"" + path + L"\"";
   DWORD code = RunProcess(folder, name, arguments, true);
-  arguments += utils::FormatWide(L" newVersionExitCode=%lu parentProcessID=%lu", code, GetCurrentProcessId());
-  RunProcess(folder, name, arguments, false);
+  std::wstring token;
+  if (WriteReplaceToken(folder, token)) {
+    arguments += utils::FormatWide(L" newVersionExitCode=%lu parentProcessID=%lu replaceToken=%s", code,
+                                   GetCurrentProcessId(), token.c_str());
+    if (RunProcess(folder, name, arguments, false) == STILL_ACTIVE) AwaitTokenTaken(folder + kReplaceTokenFile);
+  }
   CloseHandle(held);
 }
 
@@ -153,11 +202,36 @@ std::wstring GetCommandLineValue(const std::wstring& commandLine, const std::wst
   return L"";
 }
 
+// Read as the argument it is, so passthrough="A=1 B=2" and "passthrough=A=1 B=2" (as a deployment
+// tool quotes it) give the same text, and no longer key such as xpassthrough= is taken for it.
 std::wstring PassthroughArguments(const std::wstring& commandLine) {
-  std::wstring arguments = QuotedValue(commandLine, L"passthrough");
-  std::wstring extra = QuotedValue(commandLine, L"passthro");
+  std::wstring arguments = GetCommandLineValue(commandLine, L"passthrough");
+  std::wstring extra = GetCommandLineValue(commandLine, L"passthro");
   if (!extra.empty()) arguments += L" " + extra;
   return arguments;
+}
+
+std::wstring BoundedPassthrough(const std::wstring& text, const std::vector<std::wstring>& allowed,
+                                std::vector<std::wstring>& dropped) {
+  std::wstring kept;
+  size_t start = text.find_first_not_of(L" \t");
+  while (start != std::wstring::npos) {
+    size_t end = text.find_first_of(L" \t", start);
+    std::wstring piece = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    size_t equals = piece.find(L'=');
+    bool pass = equals != std::wstring::npos && equals + 1 < piece.size() && piece.find(L'"') == std::wstring::npos;
+    if (pass) {
+      std::wstring name = piece.substr(0, equals);
+      pass = false;
+      for (const std::wstring& property : allowed) pass = pass || name == property;
+    }
+    if (pass)
+      kept += (kept.empty() ? L"" : L" ") + piece;
+    else
+      dropped.push_back(piece);
+    start = end == std::wstring::npos ? end : text.find_first_not_of(L" \t", end);
+  }
+  return kept;
 }
 
 bool CheckRelaunch(const std::wstring& productCode, const std::wstring& majorVersion) {
@@ -184,8 +258,7 @@ bool CheckRelaunch(const std::wstring& productCode, const std::wstring& majorVer
       std::wstring tail = ForwardedTail(commandLine);
       DWORD code = RunProcess(folder, name, tail + L" run=1 shortcut=\"" + path + L"\"", true);
       held.Close();
-      if (code == static_cast<DWORD>(kSelfUpdateExitCode))
-        RunUpdateStub(utils::ProductRegistryKey(productCode, majorVersion), path, folder, tail);
+      if (code == static_cast<DWORD>(kSelfUpdateExitCode)) RunUpdateStub(path, folder, tail);
     } else {
       LauncherTrace(L"copy to \"%s\" failed: %lu", folder.c_str(), GetLastError());
     }
@@ -194,19 +267,63 @@ bool CheckRelaunch(const std::wstring& productCode, const std::wstring& majorVer
   return false;
 }
 
+bool WriteUpdateHandOver(const std::wstring& name) {
+  std::wstring root;
+  return utils::GetWorkingRoot(root) && utils::WorkingRootIsShared() && WriteRootText(root + kUpdateHandOverFile, name);
+}
+
+bool TakeUpdateHandOver(const std::wstring& root, std::wstring& name) {
+  return TakeRootText(root + kUpdateHandOverFile, name);
+}
+
+bool WriteReplaceToken(const std::wstring& root, std::wstring& token) {
+  unsigned char bytes[16];
+  if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, bytes, sizeof(bytes), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) return false;
+  token.clear();
+  for (unsigned char byte : bytes) token += utils::FormatWide(L"%02x", byte);
+  return WriteRootText(root + kReplaceTokenFile, token);
+}
+
+bool TakeReplaceToken(const std::wstring& given) {
+  std::wstring root, stored;
+  if (given.empty() || !utils::GetWorkingRoot(root)) return false;
+  bool taken = utils::WorkingRootIsShared() && TakeRootText(root + kReplaceTokenFile, stored) && stored == given;
+  // A root made for this check alone goes again.
+  if (!utils::WorkingRootIsShared()) utils::ReleaseWorkingRoot();
+  return taken;
+}
+
 void HandleReplaceAfterUpdate() {
   const std::wstring commandLine = GetCommandLineW();
   std::wstring newCode = GetCommandLineValue(commandLine, L"newVersionExitCode");
   std::wstring parent = GetCommandLineValue(commandLine, L"parentProcessID");
   if (newCode.empty() || parent.empty()) return;
-  ReplaceAfterUpdate(parent);
+  // Anyone may start the stub with these arguments: only the launcher of this run's own update,
+  // which left the token in its working root, has a file replaced.
+  std::string image = ReadOwnImage();
+  if (!TakeReplaceToken(GetCommandLineValue(commandLine, L"replaceToken"))) {
+    LauncherTrace(L"replace mode refused: not started by the launcher of this run's update");
+    return;
+  }
+  ReplaceAfterUpdate(parent, image);
   ExitProcess(static_cast<UINT>(utils::ParseDecimalInt(newCode)));
 }
 
-bool ReplaceWithCopy(const std::wstring& self, const std::wstring& target) {
+bool ReplaceWithImage(const std::string& image, const std::wstring& target) {
   std::wstring staged = target + L".new";
-  if (!CopyFileW(self.c_str(), staged.c_str(), FALSE)) return false;
-  if (MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  // A file or link of that name, anybody's, goes first: the stage is always a file of our own.
+  DeleteFileW(staged.c_str());
+  bool written = false;
+  {
+    utils::FileHandle file(CreateFileW(staged.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.Valid()) return false;
+    DWORD done = 0;
+    written = WriteFile(file.Get(), image.data(), static_cast<DWORD>(image.size()), &done, nullptr) &&
+              done == image.size() && FlushFileBuffers(file.Get());
+  }
+  if (written && MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
   DWORD error = GetLastError();
   DeleteFileW(staged.c_str());
   SetLastError(error);
@@ -257,14 +374,18 @@ std::wstring UpdateStubName(const std::wstring& url, const std::wstring& running
   return name;
 }
 
-bool MayRunUpdateStub(const std::wstring& running, const std::wstring& candidate, HANDLE* held) {
-  *held = CreateFileW(candidate.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (*held == INVALID_HANDLE_VALUE) return false;
-  if (VerifyFileSignature(running) == TRUST_E_NOSIGNATURE) return true;
+bool MayRunUpdateStub(const std::wstring& candidate, HANDLE* held, std::wstring& why) {
+  *held = utils::OpenLockedForUse(candidate);
+  if (*held == INVALID_HANDLE_VALUE) {
+    why = L"it cannot be opened and locked";
+    return false;
+  }
+  if (!SignedByPinnedPublisher(candidate, *held, why)) return false;
   zip::FileSource source(*held, nullptr);
   zip::ZipReader reader;
-  return VerifyFileSignature(candidate, *held) == ERROR_SUCCESS && SameSigner(running, candidate) &&
-         OpenPackage(source, reader);
+  if (OpenPackage(source, reader)) return true;
+  why = L"its UI package lies outside its signed bytes";
+  return false;
 }
 
 DWORD RunProcess(const std::wstring& folder, const std::wstring& fileName, const std::wstring& arguments, bool wait) {

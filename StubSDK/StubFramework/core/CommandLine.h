@@ -19,6 +19,12 @@ std::wstring GetCommandLineValue(const std::wstring& commandLine, const std::wst
 // passthrough="..." followed by a blank and passthro="..." when that is not empty.
 std::wstring PassthroughArguments(const std::wstring& commandLine);
 
+// Whoever starts the stub chooses that text, and the installers run as administrator or SYSTEM:
+// only NAME=value pairs of the allowed public property names pass (the value without quotes,
+// as the text has none), joined by blanks; every other piece goes to dropped.
+std::wstring BoundedPassthrough(const std::wstring& text, const std::vector<std::wstring>& allowed,
+                                std::vector<std::wstring>& dropped);
+
 // The launcher protocol. The file the user started never shows the user interface: it copies
 // itself into a fresh temporary folder, runs the copy with run=1 and shortcut="<its path>", waits
 // and deletes the folder. When the copy ends with the self-update exit code (197800), the new
@@ -29,13 +35,14 @@ std::wstring PassthroughArguments(const std::wstring& commandLine);
 // process itself with 1 when a ".local" redirection exists beside the stub, and in replace mode.
 bool CheckRelaunch(const std::wstring& productCode, const std::wstring& majorVersion);
 
-// Replace mode (newVersionExitCode= and parentProcessID= both given): waits for the parent, puts
-// this file at the shortcut= location and ends the process with the given exit code.
+// Replace mode (newVersionExitCode= and parentProcessID= both given, and the launcher's one-time
+// replaceToken=): waits for the parent, puts this file at the shortcut= location and ends the
+// process with the given exit code. Without the token the arguments are ignored.
 void HandleReplaceAfterUpdate();
 
-// Copies self over target without ever leaving target missing or half written: a copy beside
-// target, then a replacing move. False (target untouched) when either step fails.
-bool ReplaceWithCopy(const std::wstring& self, const std::wstring& target);
+// Puts image in place of target without ever leaving target missing or half written: a new file
+// beside target, then a replacing move. False (target untouched) when either step fails.
+bool ReplaceWithImage(const std::string& image, const std::wstring& target);
 
 // The raw command line after the program path as it stands there (the path, and its quotes when
 // the line begins with one), normally beginning with a blank.
@@ -55,12 +62,27 @@ bool IsBareFileName(const std::wstring& name);
 // "<name up to its last dot>_update.exe".
 std::wstring UpdateStubName(const std::wstring& url, const std::wstring& runningName);
 
-// Whether the launcher may run candidate in place of the running stub: always when the running
-// stub carries no signature, otherwise only when candidate's signature verifies, has the same
-// signer and covers candidate's UI package, found as candidate's own start finds it
-// (OpenPackage). candidate is opened without write or delete sharing and stays so while *held is
-// open; the caller closes *held after starting it.
-bool MayRunUpdateStub(const std::wstring& running, const std::wstring& candidate, HANDLE* held);
+// Whether the launcher may run candidate, a new stub, in place of the running one: only when a
+// publisher the product definition pins signed it (SignedByPinnedPublisher) and its signature
+// covers its UI package, found as candidate's own start finds it (OpenPackage). candidate is
+// locked (LockedFile.h) and stays so while *held is open; the caller closes *held after starting
+// it. why tells the log what was decided.
+bool MayRunUpdateStub(const std::wstring& candidate, HANDLE* held, std::wstring& why);
+
+// The self-update hand-over, through the launcher's working root, which only administrators
+// write, never through anything of the user's: the user-interface process names the new stub it
+// put there; the launcher takes the name once. A process not started by the stub's launcher
+// has no root to hand over through: false.
+constexpr wchar_t kUpdateHandOverFile[] = L"update-handover.txt";
+bool WriteUpdateHandOver(const std::wstring& name);
+bool TakeUpdateHandOver(const std::wstring& root, std::wstring& name);
+
+// Replace mode is taken only with the one-time token that the launcher of this run's update left
+// in its root for the replacer it starts (replaceToken=): the replacer takes it, and an equal
+// token in the root of the launcher that started it admits the replacement.
+constexpr wchar_t kReplaceTokenFile[] = L"replace-token.txt";
+bool WriteReplaceToken(const std::wstring& root, std::wstring& token);
+bool TakeReplaceToken(const std::wstring& given);
 
 // Starts folder + fileName with arguments as its whole command line, in folder. Waiting, the
 // exit code; not waiting, STILL_ACTIVE; 0 when it could not be started.

@@ -40,6 +40,8 @@ void PrepareFrameworkRun(FrameworkCore* core, ExternalMethods* methods) {
   core->external->SetMethods(methods);
   core->external->InitProgressValues();
   FrameworkLogDebug(core, L"command line : %s", GetCommandLineW());
+  for (const std::wstring& piece : core->parameters->droppedPassthrough)
+    FrameworkLogError(core, L"passthrough argument dropped: %s", piece.c_str());
   std::wstring root;
   if (utils::GetWorkingRoot(root))
     FrameworkLogDebug(core, L"working root : %s (%s)", root.c_str(),
@@ -57,13 +59,10 @@ void RunFrameworkCore(FrameworkCore* core, ExternalMethods* methods, PageView* v
 }
 
 int SettleExitCode(StubParameters& parameters) {
-  if (parameters.exitCode == parameters.notSet) {
-    std::wstring text;
-    if (utils::ReadRegistryValue(parameters.registryKey, L"selfupdate_code", text))
-      parameters.exitCode = utils::ParseDecimalInt(text);
-    // Read once: a value left behind must not make a later run hand over.
-    utils::DeleteRegistryValue(parameters.registryKey, L"selfupdate_code", false);
-  }
+  // Only this run's own self-update, kept in memory, ends it with the hand-over code: the
+  // registry values of older versions are anybody's to write and are only removed.
+  utils::DeleteRegistryValue(parameters.registryKey, L"selfupdate_code", false);
+  utils::DeleteRegistryValue(parameters.registryKey, L"update_stub_name", false);
   return parameters.exitCode;
 }
 

@@ -56,8 +56,8 @@ bool StopFrameworkWorkers(FrameworkCore* core);
 // Ends the process with 197800 when a self-update is pending.
 void ReleaseFrameworkCore(FrameworkCore* core);
 
-// The exit code to end with: the parameters' exitCode, or else the product key's
-// "selfupdate_code".
+// The exit code to end with: the parameters' exitCode, which this run's own self-update sets; the
+// product key's "selfupdate_code" and "update_stub_name", left by older versions, are removed.
 int SettleExitCode(StubParameters& parameters);
 
 void FrameworkLogDebug(FrameworkCore* core, const wchar_t* format, ...);

@@ -4,7 +4,12 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <cstring>
 #include <vector>
+
+#include "ProductDefinition.h"
+#include "core/Digest.h"
+#include "core/TextFormat.h"
 
 namespace stubframework::core {
 namespace {
@@ -64,14 +69,48 @@ LONG VerifyFileSignature(const std::wstring& path, HANDLE file) {
   return status;
 }
 
-bool SameSigner(const std::wstring& first, const std::wstring& second) {
-  PCCERT_CONTEXT a = SignerCertificate(first);
-  PCCERT_CONTEXT b = a ? SignerCertificate(second) : nullptr;
-  bool same = a && b &&
-              CertCompareCertificateName(X509_ASN_ENCODING, &a->pCertInfo->Subject, &b->pCertInfo->Subject);
-  if (b) CertFreeCertificateContext(b);
-  if (a) CertFreeCertificateContext(a);
-  return same;
+std::wstring SignerKeyHash(const std::wstring& path) {
+  PCCERT_CONTEXT certificate = SignerCertificate(path);
+  if (!certificate) return L"";
+  BYTE* encoded = nullptr;
+  DWORD size = 0;
+  std::wstring hash;
+  if (CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo,
+                          CRYPT_ENCODE_ALLOC_FLAG, nullptr, &encoded, &size)) {
+    hash = utils::DigestHex(utils::DigestKind::Sha256, encoded, size, false);
+    LocalFree(encoded);
+  }
+  CertFreeCertificateContext(certificate);
+  return hash;
+}
+
+bool SignedByPinnedPublisher(const std::wstring& path, HANDLE file, const std::wstring* pins, size_t pinCount,
+                             std::wstring& why) {
+  if (pinCount == 0) {
+    why = L"no publisher is pinned in this build: the signature is not checked";
+    return true;
+  }
+  LONG trust = VerifyFileSignature(path, file);
+  if (trust != ERROR_SUCCESS) {
+    why = utils::FormatWide(L"its signature is not intact and trusted (0x%08lX)", static_cast<unsigned long>(trust));
+    return false;
+  }
+  std::wstring signer = SignerKeyHash(path);
+  for (size_t i = 0; i < pinCount; ++i) {
+    if (!signer.empty() && signer == pins[i]) {
+      why = L"signed by the pinned publisher " + signer;
+      return true;
+    }
+  }
+  why = L"signed by " + (signer.empty() ? std::wstring(L"an unreadable signer") : L"the publisher " + signer) +
+        L", which is not pinned";
+  return false;
+}
+
+bool SignedByPinnedPublisher(const std::wstring& path, HANDLE file, std::wstring& why) {
+  std::vector<std::wstring> pins;
+  for (const char* hash : definition::kPublisherKeyHashes) pins.emplace_back(hash, hash + strlen(hash));
+  return SignedByPinnedPublisher(path, file, pins.data(), pins.size(), why);
 }
 
 }  // namespace stubframework::core

@@ -13,8 +13,19 @@ namespace stubframework::core {
 // delete sharing, for as long as the checked content must stay what it is.
 LONG VerifyFileSignature(const std::wstring& path, HANDLE file = nullptr);
 
-// True when both files carry an embedded signature whose signer certificates have the same
-// subject name. It says nothing about trust: callers verify each file as well.
-bool SameSigner(const std::wstring& first, const std::wstring& second);
+// The SHA-256, in lower-case hex, of the public key (the encoded SubjectPublicKeyInfo) of the
+// certificate that signed the file's embedded signature; empty when there is none. A key hash
+// names a publisher across renewed certificates, and no other signer can match it.
+std::wstring SignerKeyHash(const std::wstring& path);
+
+// Whether the elevated stub may run the file: its signature is intact and trusted
+// (VerifyFileSignature, on the held handle when given) and its signer's key hash is one of pins.
+// With no pins (a build for the tests may pin nothing) every file passes and why says so. why
+// tells the log what was decided.
+bool SignedByPinnedPublisher(const std::wstring& path, HANDLE file, const std::wstring* pins, size_t pinCount,
+                             std::wstring& why);
+
+// The same with the product definition's publishers.
+bool SignedByPinnedPublisher(const std::wstring& path, HANDLE file, std::wstring& why);
 
 }  // namespace stubframework::core

@@ -114,7 +114,8 @@ StubParameters::StubParameters() {
   methods::SetInstallStatus(*this, 4);
   properties.Set(L"osbits", architecture);
   methods::SetInstallLanguage(*this, 1);
-  passthroughArguments = PassthroughArguments(GetCommandLineW());
+  std::vector<std::wstring> allowed(definition::kPassthroughProperties.begin(), definition::kPassthroughProperties.end());
+  passthroughArguments = BoundedPassthrough(PassthroughArguments(GetCommandLineW()), allowed, droppedPassthrough);
 }
 
 }  // namespace stubframework::core

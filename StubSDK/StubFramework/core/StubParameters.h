@@ -4,6 +4,7 @@
 #include <climits>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "ProductDefinition.h"
 #include "htmlui/PropertyStore.h"
@@ -48,6 +49,7 @@ class StubParameters {
   std::map<std::wstring, std::wstring> externalProperties;
   htmlui::PropertyStore properties;
   std::wstring passthroughArguments;
+  std::vector<std::wstring> droppedPassthrough;  // what passthrough held beyond the allowed pairs
 
  private:
   const std::wstring& TextWithFallback(std::wstring& member, const wchar_t* valueName);

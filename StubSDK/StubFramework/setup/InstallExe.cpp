@@ -5,6 +5,7 @@
 
 #include "core/FrameworkCore.h"
 #include "core/LockedFile.h"
+#include "core/Signature.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipExtraction.h"
 
@@ -35,6 +36,16 @@ bool ExtractedFolders(core::HtmlExternal* external, const std::wstring& file, st
 }
 
 }  // namespace
+
+bool MayInstall(core::FrameworkCore* core, const std::wstring& file, HANDLE held) {
+  std::wstring why;
+  bool allowed = core::SignedByPinnedPublisher(file, held, why);
+  if (allowed)
+    core::FrameworkLogDebug(core, L"Install %s: %s", file.c_str(), why.c_str());
+  else
+    core::FrameworkLogError(core, L"Install %s refused: %s", file.c_str(), why.c_str());
+  return allowed;
+}
 
 DWORD InstallProgressValue(core::HtmlExternal* external, const wchar_t* name) {
   return static_cast<DWORD>(wcstoul(external->GetProperty(name).c_str(), nullptr, 10));
@@ -71,6 +82,7 @@ Config_ErrorHandle InstallExe(core::FrameworkCore* core, const std::wstring& fil
     core::FrameworkLogDebug(core, L"Install %s, the program cannot be locked: %lu", file.c_str(), GetLastError());
     return Config_ErrorHandle::Failure;
   }
+  if (!MayInstall(core, file, held.Get())) return Config_ErrorHandle::Failure;
   std::wstring commandLine = L"\"" + file + L"\" " + parameters;
   std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back(L'\0');

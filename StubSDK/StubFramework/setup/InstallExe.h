@@ -14,6 +14,10 @@ class HtmlExternal;
 
 namespace stubframework::setup {
 
+// Whether the elevated stub may run the installer file, held locked by the caller: signed by a
+// publisher the product definition pins (core/Signature.h), logged either way.
+bool MayInstall(core::FrameworkCore* core, const std::wstring& file, HANDLE held);
+
 // A progress number kept within the unsigned 32 bits the progress properties hold.
 DWORD ClampToDword(long long value);
 // The install progress property as the unsigned 32-bit number it holds: the external object's
@@ -24,7 +28,7 @@ DWORD InstallProgressValue(core::HtmlExternal* external, const wchar_t* name);
 // else UnknowError.
 Config_ErrorHandle TransferInstallError(core::FrameworkCore* core, DWORD exitCode);
 
-// Runs "<file>" parameters and waits for it. With an estimatedTime (seconds) above 0 the progress
+// Runs "<file>" parameters and waits for it, when MayInstall lets it (Failure otherwise). With an estimatedTime (seconds) above 0 the progress
 // runs from 0 towards estimatedTime x 10 in tenths of a second, stopping one short of the total
 // until the program ends. The exit code goes to lastInstallError.
 Config_ErrorHandle InstallExe(core::FrameworkCore* core, const std::wstring& file, const std::wstring& parameters,

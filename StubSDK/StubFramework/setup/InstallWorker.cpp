@@ -69,6 +69,8 @@ Config_ErrorHandle Install(const InstallRequest& request, htmlui::ScriptCallback
     return Config_ErrorHandle::FileNotExist;
   }
   core->workers->ReleaseHold(request.file);
+  // A program runs its own check in InstallExe; a package is Windows Installer's to run, as SYSTEM.
+  if (kind == InstallerKind::Msi && !MayInstall(core, request.file, held.Get())) return Config_ErrorHandle::Failure;
 
   std::wstring logPath = InstallLogPath(core);
   std::wstring secondaryLogPath =

@@ -10,8 +10,8 @@
 #include "core/CommandLine.h"
 #include "core/DownloadLogger.h"
 #include "core/FrameworkCore.h"
-#include "core/Registry.h"
 #include "core/TextFormat.h"
+#include "core/WorkingFolders.h"
 #include "downloader/UrlDownload.h"
 #include "downloader/VerifyFileWithMeta.h"
 #include "htmlui/DownloadCallback.h"
@@ -37,11 +37,6 @@ struct UpdateRequest {
   bool isResume = true;
   IStream* callbackStream = nullptr;
 };
-
-std::wstring ProductKey(core::FrameworkCore* core) {
-  core::StubParameters& parameters = *core->parameters;
-  return utils::ProductRegistryKey(parameters.ProductId(), utils::MajorVersion(parameters.ProductVersion()));
-}
 
 // The download of one worker with its progress reports; NoError only with the whole file there.
 Config_ErrorHandle DownloadWithReports(core::FrameworkCore* core, htmlui::ScriptCallback& callback,
@@ -75,31 +70,36 @@ void FinalCallback(core::FrameworkCore* core, htmlui::ScriptCallback& callback, 
     callback.Call({static_cast<int>(record.status), static_cast<int>(record.total), static_cast<int>(record.current)});
 }
 
-// The self-update hands over to the launcher only with a whole, verified new stub: anything
-// else leaves neither a file nor a value the launcher would act on.
+// The self-update hands over to the launcher only with a whole, verified new stub, put into
+// the launcher's working root and named to it there; the fact stays in this process's memory.
+// A process the stub's launcher did not start has no launcher to hand over to and downloads
+// nothing.
 Config_ErrorHandle UpdateSelf(core::FrameworkCore* core, htmlui::ScriptCallback& callback, const UpdateRequest& request,
                               ProgressRecord& record) {
-  std::wstring exe = core::ModulePath();
+  std::wstring exe = core::ModulePath(), root;
   size_t slash = exe.find_last_of(L'\\');
   std::wstring name = core::UpdateStubName(request.url, exe.substr(slash + 1));
   if (exe.empty() || slash == std::wstring::npos || name.empty()) {
     FrameworkLogError(core, L"SelfUpdateThreadFunc: no file name in %s", request.url.c_str());
     return Config_ErrorHandle::Failure;
   }
-  std::wstring target = exe.substr(0, slash + 1) + name;
-  std::wstring key = ProductKey(core);
+  if (!utils::GetWorkingRoot(root) || !utils::WorkingRootIsShared()) {
+    FrameworkLogError(core, L"SelfUpdateThreadFunc: not started by the stub's launcher, nothing to hand over to");
+    return Config_ErrorHandle::Failure;
+  }
+  std::wstring target = root + name;
   Config_ErrorHandle result = DownloadWithReports(core, callback, request, target, record);
+  if (result == Config_ErrorHandle::NoError && !core::WriteUpdateHandOver(name)) {
+    FrameworkLogError(core, L"SelfUpdateThreadFunc: the hand-over to the launcher could not be written");
+    result = Config_ErrorHandle::Failure;
+  }
   if (result == Config_ErrorHandle::NoError) {
     core->parameters->exitCode = core::kSelfUpdateExitCode;
-    utils::WriteRegistryString(key, L"update_stub_name", name, false);
-    utils::WriteRegistryString(key, L"selfupdate_code", utils::FormatWide(L"%d", core::kSelfUpdateExitCode), false);
   } else {
     if (result != Config_ErrorHandle::Abort)
       FrameworkLogError(core, L"Download fail, download path : %s, download result : %x", target.c_str(),
                         static_cast<int>(result));
     DeleteFileW(target.c_str());
-    utils::DeleteRegistryValue(key, L"update_stub_name", false);
-    utils::DeleteRegistryValue(key, L"selfupdate_code", false);
   }
   FrameworkLogDebug(core, L"Download %s finished.", request.url.c_str());
   return result;

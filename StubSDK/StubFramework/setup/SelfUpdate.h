@@ -1,8 +1,9 @@
 #pragma once
 // The self-update and installer-list workers and the size probe of the page's download list.
 // Both workers download through DownloadFile with a progress reporter and make one final
-// callback. The self-update hands over to the launcher (exit code 197800, "update_stub_name")
-// only after a download that ended with NoError; the list replaces its file only then.
+// callback. The self-update hands over to the launcher (exit code 197800, the new stub named in
+// the launcher's working root) only after a download that ended with NoError; the list replaces
+// its file only then.
 #include <string>
 
 namespace stubframework::setup {

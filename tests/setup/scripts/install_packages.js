@@ -1,5 +1,7 @@
 // install through the page's API: Windows Installer packages built by wixl, installed into the
-// test prefix for real, the test installer program and a file no installer takes. Each install
+// test prefix for real, the test installer program and a file no installer takes. Only what the
+// pinned publisher signed runs: unsigned, another publisher's, and changed files are refused
+// with Failure before anything starts. Each install
 // ends with exactly one final callback, after which the progress properties read 1 and 0.
 var bin = window.external.getCurrentPath();
 var fixtures = bin.substring(0, bin.lastIndexOf("\\") + 1) + "install-fixtures\\";
@@ -16,11 +18,16 @@ var runs = [
   { file: "notes.txt", parameters: "/qn", result: 2, code: 1618,
     logged: "Install fail, install path : " + fixtures + "notes.txt, install result : 2\r\n" }
 ];
+var refusedFiles = ["installer-unsigned.exe", "installer-other.exe", "installer-changed.exe", "setup-unsigned.zip",
+                    "install-good-unsigned.msi", "install-good-other.msi"];
+for (var i = 0; i < refusedFiles.length; ++i)
+  runs.push({ file: refusedFiles[i], parameters: "exit=0 /qn", result: 4, code: 1618, refused: true });
 var finals = [];
+var refusals = 0;
 
 function run(index) {
   if (index === runs.length) {
-    checkEqual(finals.join(","), "0,4,11,11,13,2", "one final result per install");
+    checkEqual(finals.join(","), "0,4,11,11,13,2,4,4,4,4,4,4", "one final result per install");
     check(host.logText().indexOf("notes.txt\" ") < 0, "nothing started for the text file");
     finish();
     return;
@@ -34,6 +41,11 @@ function run(index) {
     checkEqual(window.external.getProperty("installTotal") + "/" + window.external.getProperty("installCurrent"), "1/0",
                r.file + " progress reset");
     if (r.logged) check(host.logText().indexOf(r.logged) >= 0, r.file + " log: " + r.logged);
+    if (r.refused) {
+      ++refusals;
+      checkEqual(host.logText().split(" refused: ").length - 1, refusals, r.file + " refused");
+      check(host.logText().indexOf(r.file + "\" exit=0") < 0, r.file + " never started");
+    }
     if (r.product)
       checkEqual(window.external.getDataFromReg(uninstallKey + r.product, "DisplayName"), r.name, r.file + " registered");
     run(index + 1);
