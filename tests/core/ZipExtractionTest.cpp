@@ -91,6 +91,9 @@ TEST_F(ZipExtraction, DamagedArchivesStopAtTheFailingEntryKeepEarlierOnesAndDele
   std::wstring out = Destination();
   EXPECT_FALSE(Extract(ZipFixture(L"truncated.zip"), out));
   EXPECT_FALSE(PathExists(out + L"one.txt"));
+  // A directory holding more records than its end record counts would lose the rest.
+  EXPECT_FALSE(Extract(ZipFixture(L"undercounted.zip"), out));
+  EXPECT_FALSE(PathExists(out + L"file1.txt"));
 
   for (const wchar_t* name : {L"corrupt-deflate.zip", L"crc-mismatch.zip"}) {
     out = Destination();

@@ -129,11 +129,18 @@ TEST_F(ZipWriter, FileNamesTheAnsiCodePageCannotHoldAreRefusedOthersExtractUncha
 }
 
 TEST_F(ZipWriter, RefusesWhatItCannotAppendToAndLeavesNoFileBehind) {
+  // Not an archive, and one whose directory holds a record beyond its end record's count, which
+  // a directory rewritten from the counted records would lose.
   std::wstring notes = scratch_.File(L"notes.zip"), source = scratch_.File(L"source.txt");
   ASSERT_TRUE(WriteFileBytes(notes, "not an archive at all"));
+  std::wstring undercounted = scratch_.File(L"undercounted.zip");
+  ASSERT_TRUE(CopyFileW(ZipFixture(L"undercounted.zip").c_str(), undercounted.c_str(), FALSE));
   ASSERT_TRUE(WriteFileBytes(source, "data"));
-  EXPECT_FALSE(AddFileToZip(notes, source));
-  EXPECT_EQ(ReadFileBytes(notes), "not an archive at all");
+  for (const std::wstring& zip : {notes, undercounted}) {
+    std::string before = ReadFileBytes(zip);
+    EXPECT_FALSE(AddFileToZip(zip, source)) << zip;
+    EXPECT_EQ(ReadFileBytes(zip), before) << zip;
+  }
 
   EXPECT_FALSE(AddFileToZip(scratch_.File(L"missing\\log.zip"), source));
   EXPECT_FALSE(AddFileToZip(scratch_.File(L"fresh.zip"), scratch_.File(L"no-such-source.txt")));

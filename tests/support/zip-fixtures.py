@@ -86,6 +86,11 @@ def make_archives(folder):
 
     whole = zip_bytes([("one.txt", text("one " * 500)), ("two.txt", text("two " * 500)),
                        ("three.txt", text("three " * 500))])
+    # The end record counts two of the three records its directory holds.
+    undercounted = bytearray(zip_bytes([(f"file{i}.txt", text(f"file {i}")) for i in (1, 2, 3)]))
+    struct.pack_into("<HH", undercounted, len(undercounted) - 22 + 8, 2, 2)
+    with open(os.path.join(folder, "undercounted.zip"), "wb") as out:
+        out.write(undercounted)
     with open(os.path.join(folder, "truncated.zip"), "wb") as out:
         out.write(whole[: len(whole) // 2])
 

@@ -153,8 +153,10 @@ bool ZipReader::ReadCentralDirectory(uint16_t count) {
     entries_.push_back(std::move(entry));
     position += recordSize;
   }
-  // Bytes after the last record are not part of any entry; an appended record must follow the
-  // last one directly, as the records are read back to back.
+  // Bytes after the last record are padding of no entry; an appended record must follow the last
+  // one directly, as the records are read back to back. A record there is an entry the end record
+  // does not count: reading on would disagree with the count, stopping would lose it.
+  if (directorySize - position >= 4 && ReadLe32(directory + position) == kCentralHeaderSignature) return false;
   centralDirectory_.resize(position);
   return SetDataLimits();
 }

@@ -61,7 +61,8 @@ class ZipReader {
  public:
   // Locates the archive in the first size bytes of source and reads its central directory. The
   // archive may follow other data (an executable image) and be followed by a short block of
-  // foreign data (a signature). False when there is no archive this reader supports.
+  // foreign data (a signature). False when there is no archive this reader supports, and when the
+  // directory holds a record beyond the count of its end record: no entry is ever left out.
   bool Open(ZipSource* source, uint64_t size);
 
   size_t EntryCount() const { return entries_.size(); }
