@@ -62,8 +62,27 @@ TEST_F(ZipExtraction, FoldersComeFromDirectoryEntriesOrFileNamesAndFilesAreOverw
   ASSERT_TRUE(Extract(ZipFixture(L"no-dir-entry.zip"), out));
   EXPECT_EQ(ReadFileBytes(out + L"x\\y\\z.txt"), "deep");
 
-  ASSERT_TRUE(ExtractBuilt(BuildZip({{"plain", "", 0, 0, FILE_ATTRIBUTE_DIRECTORY}}), out));
-  EXPECT_TRUE(GetFileAttributesW((out + L"plain").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  // A folder by its name's "/", by the MS-DOS attribute, or for an entry made on Unix (host 3)
+  // by the file type of the mode in the attributes' high half.
+  const struct {
+    RawZipEntry entry;
+    bool folder;
+  } kinds[] = {
+      {{"dos-folder", "", 0, 0, FILE_ATTRIBUTE_DIRECTORY}, true},
+      {{"unix-file", "", 0, 0, 0x81FDFFFF, 0x031E}, false},  // mode 100775, every MS-DOS bit set
+      {{"unix-folder", "", 0, 0, 0x41ED0000, 0x031E}, true},
+      {{"unix-slash/", "", 0, 0, 0x81A40000, 0x031E}, true},
+      {{"unix-no-type", "", 0, 0, FILE_ATTRIBUTE_DIRECTORY, 0x031E}, true},
+      {{"other-host", "", 0, 0, 0x41ED0000, 0x0A14}, false},
+  };
+  for (const auto& kind : kinds) {
+    std::string name = kind.entry.name.substr(0, kind.entry.name.find('/'));
+    std::wstring path = out + std::wstring(name.begin(), name.end());
+    ASSERT_TRUE(ExtractBuilt(BuildZip({kind.entry}), out)) << name;
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << name;
+    EXPECT_EQ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, kind.folder) << name;
+  }
 
   // Behind an image: offsets from the archive's start with a 65535-byte comment, or from the
   // start of the file.

@@ -51,6 +51,7 @@ struct RawZipEntry {
   uint16_t method = 0;  // 0 stored; 8 deflated by the builder
   uint16_t flags = 0;
   uint32_t externalAttributes = 0;
+  uint16_t madeBy = 20;  // "version made by": the host in the high byte (0 MS-DOS, 3 Unix)
 };
 
 inline std::string RawDeflate(const std::string& content) {
@@ -82,7 +83,7 @@ inline std::string BuildZip(const std::vector<RawZipEntry>& entries, const std::
                          le16(static_cast<uint32_t>(entry.name.size())) + le16(0);
     uint32_t offset = static_cast<uint32_t>(body.size());
     body += le32(0x04034B50) + common + entry.name + data;
-    directory += le32(0x02014B50) + le16(20) + common + le16(0) + le16(0) + le16(0) +
+    directory += le32(0x02014B50) + le16(entry.madeBy) + common + le16(0) + le16(0) + le16(0) +
                  le32(entry.externalAttributes) + le32(offset) + entry.name;
   }
   return body + directory + le32(0x06054B50) + le16(0) + le16(0) +

@@ -21,6 +21,10 @@ constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagPatchData = 0x0020;
 constexpr uint16_t kFlagStrongEncryption = 0x0040;
 
+constexpr uint16_t kHostUnix = 3;
+constexpr uint32_t kUnixTypeMask = 0xF000;  // S_IFMT
+constexpr uint32_t kUnixDirectory = 0x4000;  // S_IFDIR
+
 // Marks of sizes and offsets that live in ZIP64 records, which this reader does not read.
 constexpr uint16_t kZip64Count = 0xFFFF;
 constexpr uint32_t kZip64Value = 0xFFFFFFFF;
@@ -129,6 +133,7 @@ bool ZipReader::ReadCentralDirectory(uint16_t count) {
     if (directorySize - position < recordSize) return false;
 
     ZipEntry entry;
+    entry.madeBy = ReadLe16(header + 4);
     entry.flags = ReadLe16(header + 8);
     entry.method = ReadLe16(header + 10);
     entry.crc = ReadLe32(header + 16);
@@ -181,6 +186,9 @@ bool ZipReader::SetDataLimits() {
 bool ZipReader::IsDirectory(size_t index) const {
   const ZipEntry& entry = entries_[index];
   if (!entry.name.empty() && entry.name.back() == '/') return true;
+  // Unix hosts keep the mode in the high half and leave the low half to chance (0xFFFF, say).
+  uint32_t type = (entry.externalAttributes >> 16) & kUnixTypeMask;
+  if ((entry.madeBy >> 8) == kHostUnix && type != 0) return type == kUnixDirectory;
   return (entry.externalAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 

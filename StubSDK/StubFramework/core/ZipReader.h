@@ -45,6 +45,7 @@ class FileSource : public ZipSource {
 
 struct ZipEntry {
   std::string name;  // the raw name bytes
+  uint16_t madeBy = 0;  // "version made by": the host system in the high byte
   uint16_t flags = 0;
   uint16_t method = 0;
   uint32_t crc = 0;
@@ -67,6 +68,8 @@ class ZipReader {
 
   size_t EntryCount() const { return entries_.size(); }
   const ZipEntry& Entry(size_t index) const { return entries_[index]; }
+  // A name ending in "/"; otherwise, for an entry made on Unix whose mode has a file type, that
+  // type; otherwise the MS-DOS directory attribute.
   bool IsDirectory(size_t index) const;
   // The sum of the sizes the entries declare: what extracting them all writes at most.
   uint64_t TotalUncompressedSize() const;
