@@ -173,6 +173,38 @@ TEST_F(ZipExtraction, DeviceStreamDotAndOverlongNamesAreRefusedButLookAlikesAreN
   }
 }
 
+TEST_F(ZipExtraction, NamesAreUtf8WhereTheirFlagSaysSoAndInTheCodePageOtherwise) {
+  ASSERT_EQ(GetACP(), 1252u) << "the names without the flag below are chosen for code page 1252";
+  std::wstring out = Destination();
+  ASSERT_TRUE(Extract(ZipFixture(L"utf8-names.zip"), out));
+  EXPECT_EQ(ReadFileBytes(out + L"\u00c4\u00d6\u00dc\u00df\u00e4\u00f6\u00fc.txt"), "umlauts");
+  EXPECT_EQ(ReadFileBytes(out + L"caf\u00e9\\men\u00fc.txt"), "menu");
+
+  const struct {
+    std::string name;
+    uint16_t flags;
+    std::wstring extracted;  // empty: the name is refused
+  } rows[] = {
+      {"\xC3\x84.txt", 0x0800, L"\u00c4.txt"},
+      {"\xE2\x98\x83.txt", 0x0800, L"\u2603.txt"},
+      {"\xF0\x9F\x93\xA6.txt", 0x0800, L"\U0001F4E6.txt"},
+      {"\xC4.txt", 0, L"\u00c4.txt"},
+      {"\xC3\x84.txt", 0, L"\u00c3\u201e.txt"},
+      {"\xC4.txt", 0x0800, L""},
+      {"cut\xC3", 0x0800, L""},
+      {"\xC0\xAF..\xC0\xAFoverlong.txt", 0x0800, L""},
+      {"\xED\xA0\x80.txt", 0x0800, L""},  // a surrogate
+      {"\xF4\x90\x80\x80.txt", 0x0800, L""},  // beyond U+10FFFF
+      {"\xFF.txt", 0x0800, L""},
+  };
+  for (const auto& row : rows) {
+    out = Destination();
+    bool extracted = ExtractBuilt(BuildZip({{"ok.txt", "ok"}, {row.name, "data", 0, row.flags}}), out);
+    EXPECT_EQ(extracted, !row.extracted.empty()) << row.name;
+    EXPECT_EQ(ReadFileBytes(out + row.extracted), extracted ? "data" : "") << row.name;
+  }
+}
+
 namespace {
 
 // A core with just what UnzipPackage uses: the log and the external object.

@@ -108,24 +108,28 @@ TEST_F(ZipWriter, AppendingAfterADirectoryWithTrailingPaddingWritesOnlyItsRecord
   EXPECT_EQ(archive.contents, (std::vector<std::string>{"first entry", "second entry", "appended entry\r\n"}));
 }
 
-TEST_F(ZipWriter, FileNamesTheAnsiCodePageCannotHoldAreRefusedOthersExtractUnchanged) {
-  ASSERT_EQ(GetACP(), 1252u) << "the names below are chosen for code page 1252";
-  // Neither a snowman nor (without best-fit mapping to "a") a-macron is in code page 1252.
-  for (const wchar_t* name : {L"snow\u2603.txt", L"macron\u0101.txt"}) {
-    ASSERT_TRUE(WriteFileBytes(scratch_.File(name), "data"));
-    EXPECT_FALSE(AddFileToZip(scratch_.File(L"refused.zip"), scratch_.File(name)));
-    EXPECT_FALSE(PathExists(scratch_.File(L"refused.zip")));
-  }
-
-  std::wstring zip = ZipFixture(L"written\\ansi-name.zip"), out = scratch_.File(L"out\\");
+TEST_F(ZipWriter, FileNamesOutsideAsciiAreWrittenInUtf8AndExtractUnchanged) {
+  // Inside code page 1252, and outside it: a snowman, a-macron.
+  const std::pair<std::wstring, std::string> names[] = {{L"r\u00e9sum\u00e9.txt", "r\xC3\xA9sum\xC3\xA9.txt"},
+                                                        {L"snow\u2603.txt", "snow\xE2\x98\x83.txt"},
+                                                        {L"macron\u0101.txt", "macron\xC4\x81.txt"}};
+  std::wstring zip = ZipFixture(L"written\\utf8-names.zip"), out = scratch_.File(L"out\\");
   DeleteFileW(zip.c_str());
-  ASSERT_TRUE(WriteFileBytes(scratch_.File(L"r\u00e9sum\u00e9.txt"), "accented"));
-  ASSERT_TRUE(AddFileToZip(zip, scratch_.File(L"r\u00e9sum\u00e9.txt")));
-  EXPECT_EQ(ReadArchive(zip).names, std::vector<std::string>{"r\xe9sum\xe9.txt"});
+  std::vector<std::string> written;
+  for (const auto& name : names) {
+    ASSERT_TRUE(WriteFileBytes(scratch_.File(name.first), "named"));
+    ASSERT_TRUE(AddFileToZip(zip, scratch_.File(name.first)));
+    written.push_back(name.second);
+  }
+  EXPECT_EQ(ReadArchive(zip).names, written);
   HANDLE file = CreateFileW(zip.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_TRUE(ExtractZipFromHandle(file, out, nullptr));
   CloseHandle(file);
-  EXPECT_EQ(ReadFileBytes(out + L"r\u00e9sum\u00e9.txt"), "accented");
+  for (const auto& name : names) EXPECT_EQ(ReadFileBytes(out + name.first), "named");
+
+  // A lone surrogate is no text in any encoding.
+  EXPECT_FALSE(AddFileToZip(scratch_.File(L"refused.zip"), scratch_.File(L"lone\xD800.txt")));
+  EXPECT_FALSE(PathExists(scratch_.File(L"refused.zip")));
 }
 
 TEST_F(ZipWriter, RefusesWhatItCannotAppendToAndLeavesNoFileBehind) {

@@ -55,6 +55,10 @@ def make_archives(folder):
 
     write_zip(os.path.join(folder, "dir-then-file.zip"), [("a/", b""), ("a/b.txt", text("inside a"))])
     write_zip(os.path.join(folder, "no-dir-entry.zip"), [("x/y/z.txt", text("deep"))])
+    # zipfile writes names outside ASCII in UTF-8 and says so in the entry's flags.
+    write_zip(os.path.join(folder, "utf8-names.zip"),
+              [("\u00c4\u00d6\u00dc\u00df\u00e4\u00f6\u00fc.txt", text("umlauts")),
+               ("caf\u00e9/men\u00fc.txt", text("menu"))])
     write_zip(os.path.join(folder, "fifty.zip"),
               [(f"f{i:02d}.txt", text(f"entry {i}\n" * (i + 1))) for i in range(50)])
 
@@ -170,7 +174,8 @@ def check_written(folder):
         "appended.zip": [(b"page.html", b"<p>old</p>"), (b"css/", b""), appended],
         "appended-stub.exe": [(b"page.html", b"<p>page</p>"), (b"css/", b""), (b"css/site.css", b"p{}"), appended],
         "padded-directory.zip": [(b"first.txt", b"first entry"), (b"second.txt", b"second entry"), appended],
-        "ansi-name.zip": [("r\u00e9sum\u00e9.txt".encode("cp1252"), b"accented")],
+        "utf8-names.zip": [(name.encode("utf-8"), b"named")
+                           for name in ("r\u00e9sum\u00e9.txt", "snow\u2603.txt", "macron\u0101.txt")],
     }
     failures = [f"{name}: not written" for name in expected if not os.path.exists(os.path.join(written, name))]
     for name in sorted(os.listdir(written)):
@@ -185,6 +190,10 @@ def check_written(folder):
                         archive.read(info)) for info in archive.infolist()]
                 if bad is not None:
                     failures.append(f"{name}: bad CRC in {bad}")
+                # The flag says UTF-8 exactly where a name leaves ASCII.
+                for info in archive.infolist():
+                    if bool(info.flag_bits & 0x800) == info.orig_filename.isascii():
+                        failures.append(f"{name}: UTF-8 flag {info.flag_bits & 0x800:#x} on {info.orig_filename!r}")
                 if got != expected[name]:
                     failures.append(f"{name}: entries {[(n, len(d)) for n, d in got]}")
         except (OSError, zipfile.BadZipFile) as error:
@@ -196,32 +205,42 @@ def check_written(folder):
 
 
 def check_package_ui(script):
-    """Page file names must reach the stub as they are: it decodes them in the ANSI code page, so
-    the packager takes ASCII names Windows allows and refuses the others, naming them."""
+    """Page file names must reach the stub as they are: names outside ASCII go into the archive as
+    UTF-8 with the entry's UTF-8 flag, which the stub reads them by; names Windows does not allow
+    are refused, naming them."""
     image = fake_image(4096)
+    refused = ("a:b.txt", "what?.html", "tab\t.txt", "js/aux.js", "con .txt", "conin$.js", "page.")
+    accepted = ("css/\u00e9.css", "caf\u00e9/site.css", "\u00c4\u00d6\u00dc\u00df\u00e4\u00f6\u00fc.html")
+    # The packager adds the pages' libraries from the npm modules to every package.
+    packed = ["Load.html", "common/", "common/js/", "common/js/jquery-ui.js", "common/js/jquery.min.js", "css/",
+              "css/site.css"]
     failures = []
-    for bad in ("css/\u00e9.css", "caf\u00e9/site.css", "a:b.txt", "what?.html", "tab\t.txt", "js/aux.js", "con .txt", "conin$.js", "page."):
-        for good in (None, bad):
-            with tempfile.TemporaryDirectory() as work:
-                pages, executable = os.path.join(work, "pages"), os.path.join(work, "stub.exe")
-                files = ["Load.html", "css/site.css"] + ([good] if good else [])
-                for name in files:
-                    os.makedirs(os.path.dirname(os.path.join(pages, name)), exist_ok=True)
-                    with open(os.path.join(pages, name), "w") as out:
-                        out.write(name)
-                with open(executable, "wb") as out:
-                    out.write(image)
-                run = subprocess.run([sys.executable, script, executable, pages], capture_output=True, text=True)
-                if good is None:
-                    with open(executable, "rb") as packed, zipfile.ZipFile(packed) as archive:
-                        names = archive.namelist()
-                    # The packager adds the pages' libraries from the npm modules to every package.
-                    expected = ["Load.html", "common/", "common/js/", "common/js/jquery-ui.js",
-                                "common/js/jquery.min.js", "css/", "css/site.css"]
-                    if run.returncode != 0 or names != expected:
-                        failures.append(f"ASCII pages: exit {run.returncode}, {names}")
-                elif run.returncode == 0 or os.path.exists(executable) or repr(bad) not in run.stderr:
-                    failures.append(f"{bad!r}: exit {run.returncode}, stderr {run.stderr.strip()!r}")
+    for extra in (None,) + accepted + refused:
+        with tempfile.TemporaryDirectory() as work:
+            pages, executable = os.path.join(work, "pages"), os.path.join(work, "stub.exe")
+            files = ["Load.html", "css/site.css"] + ([extra] if extra else [])
+            for name in files:
+                os.makedirs(os.path.dirname(os.path.join(pages, name)), exist_ok=True)
+                with open(os.path.join(pages, name), "w") as out:
+                    out.write(name)
+            with open(executable, "wb") as out:
+                out.write(image)
+            run = subprocess.run([sys.executable, script, executable, pages], capture_output=True, text=True)
+            if extra in refused:
+                if run.returncode == 0 or os.path.exists(executable) or repr(extra) not in run.stderr:
+                    failures.append(f"{extra!r}: exit {run.returncode}, stderr {run.stderr.strip()!r}")
+                continue
+            if run.returncode != 0:
+                failures.append(f"{extra!r}: exit {run.returncode}, stderr {run.stderr.strip()!r}")
+                continue
+            with open(executable, "rb") as packed_file, zipfile.ZipFile(packed_file) as archive:
+                entries = [(info.filename, bool(info.flag_bits & 0x800)) for info in archive.infolist()]
+            expected = set(packed)
+            if extra:
+                expected |= {extra, extra.rsplit("/", 1)[0] + "/"} if "/" in extra else {extra}
+            if sorted(name for name, _ in entries) != sorted(expected):
+                failures.append(f"{extra!r}: packed {[name for name, _ in entries]}")
+            failures += [f"{name!r}: UTF-8 flag {flag}" for name, flag in entries if flag == name.isascii()]
     for failure in failures:
         print(failure)
     print("package-ui names: " + ("FAILED" if failures else "checked"))

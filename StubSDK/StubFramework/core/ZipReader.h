@@ -116,6 +116,7 @@ constexpr uint32_t kLocalHeaderSize = 30;
 constexpr uint32_t kCentralHeaderSize = 46;
 constexpr uint32_t kEndRecordSize = 22;
 constexpr uint32_t kZip64LocatorSize = 20;
+constexpr uint16_t kFlagUtf8 = 0x0800;  // the name (and comment) are UTF-8
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
 
