@@ -92,6 +92,36 @@ TEST_F(ZipExtraction, FoldersComeFromDirectoryEntriesOrFileNamesAndFilesAreOverw
   EXPECT_EQ(ReadFileBytes(out + L"page.html"), "<p>absolute</p>");
 }
 
+TEST_F(ZipExtraction, Zip64ArchivesExtractWhereverTheirRecordsPlaceTheEntries) {
+  // zipfile's ZIP64 fields for every size and offset, alone and behind an image.
+  for (const wchar_t* name : {L"zip64.zip", L"exe-zip64.exe"}) {
+    std::wstring out = Destination();
+    ASSERT_TRUE(Extract(ZipFixture(name), out)) << name;
+    EXPECT_EQ(ReadFileBytes(out + L"first.txt").size(), 2400u) << name;
+    EXPECT_EQ(ReadFileBytes(out + L"d\\second.txt"), "second") << name;
+  }
+  // An entry and the directory 5 GiB into a sparse file.
+  std::wstring out = Destination();
+  ASSERT_TRUE(Extract(ZipFixture(L"zip64-far.zip"), out));
+  EXPECT_EQ(ReadFileBytes(out + L"near.txt"), "at the start");
+  EXPECT_EQ(ReadFileBytes(out + L"far.txt"), "5 GiB further");
+
+  // 70,001 entries, more than the end record counts: read, not written out.
+  HANDLE file = CreateFileW(ZipFixture(L"zip64-entries.zip").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER size = {};
+  GetFileSizeEx(file, &size);
+  FileSource source(file, nullptr);
+  ZipReader reader;
+  EXPECT_TRUE(reader.Open(&source, size.QuadPart));
+  ASSERT_EQ(reader.EntryCount(), 70001u);
+  StringSink sink;
+  EXPECT_TRUE(reader.Extract(70000, sink));
+  EXPECT_EQ(sink.text, "entry 70001");
+  CloseHandle(file);
+}
+
 TEST_F(ZipExtraction, ProgressComesBeforeEachEntryAndOnceAtTheEnd) {
   RecordingReporter reporter;
   ASSERT_TRUE(Extract(ZipFixture(L"fifty.zip"), Destination(), &reporter));

@@ -80,6 +80,14 @@ TEST_F(ZipWriter, AppendingKeepsTheEntriesTheirOrderAndAnyImageInFront) {
   EXPECT_EQ(archive.names, (std::vector<std::string>{"page.html", "css/", "new.txt"}));
   EXPECT_EQ(archive.contents[0], "<p>old</p>");
 
+  // A ZIP64 archive keeps its entries' ZIP64 fields and gets an end record without ZIP64.
+  zip = ZipFixture(L"written\\appended-zip64.zip");
+  ASSERT_TRUE(CopyFileW(ZipFixture(L"zip64.zip").c_str(), zip.c_str(), FALSE));
+  ASSERT_TRUE(AddFileToZip(zip, scratch_.File(L"new.txt")));
+  archive = ReadArchive(zip);
+  ASSERT_TRUE(archive.ok);
+  EXPECT_EQ(archive.names, (std::vector<std::string>{"first.txt", "d/", "d/second.txt", "new.txt"}));
+
   std::wstring stub = ZipFixture(L"written\\appended-stub.exe");
   ASSERT_TRUE(CopyFileW(ZipFixture(L"exe-with-comment.exe").c_str(), stub.c_str(), FALSE));
   std::string image = ReadFileBytes(stub).substr(0, 100000);
@@ -133,14 +141,18 @@ TEST_F(ZipWriter, FileNamesOutsideAsciiAreWrittenInUtf8AndExtractUnchanged) {
 }
 
 TEST_F(ZipWriter, RefusesWhatItCannotAppendToAndLeavesNoFileBehind) {
-  // Not an archive, and one whose directory holds a record beyond its end record's count, which
-  // a directory rewritten from the counted records would lose.
+  // Not an archive; one whose directory holds a record beyond its end record's count, which a
+  // directory rewritten from the counted records would lose; one whose entries only a ZIP64 end
+  // record counts, which this writer does not write.
   std::wstring notes = scratch_.File(L"notes.zip"), source = scratch_.File(L"source.txt");
   ASSERT_TRUE(WriteFileBytes(notes, "not an archive at all"));
-  std::wstring undercounted = scratch_.File(L"undercounted.zip");
-  ASSERT_TRUE(CopyFileW(ZipFixture(L"undercounted.zip").c_str(), undercounted.c_str(), FALSE));
+  std::vector<std::wstring> archives = {notes};
+  for (const wchar_t* name : {L"undercounted.zip", L"zip64-entries.zip"}) {
+    archives.push_back(scratch_.File(name));
+    ASSERT_TRUE(CopyFileW(ZipFixture(name).c_str(), archives.back().c_str(), FALSE));
+  }
   ASSERT_TRUE(WriteFileBytes(source, "data"));
-  for (const std::wstring& zip : {notes, undercounted}) {
+  for (const std::wstring& zip : archives) {
     std::string before = ReadFileBytes(zip);
     EXPECT_FALSE(AddFileToZip(zip, source)) << zip;
     EXPECT_EQ(ReadFileBytes(zip), before) << zip;

@@ -37,6 +37,27 @@ def zip_bytes(entries, comment=b""):
     return buffer.getvalue()
 
 
+def zip64_bytes(entries):
+    """An archive as zipfile writes one beyond 2 GiB: its end in a ZIP64 end record, and the sizes
+    and offsets in ZIP64 fields with the 32-bit fields marked, here every one it can put there."""
+    limit = zipfile.ZIP64_LIMIT
+    zipfile.ZIP64_LIMIT = 0
+    try:
+        data = zip_bytes(entries)
+    finally:
+        zipfile.ZIP64_LIMIT = limit
+    # The tests hold only while zipfile writes what they are meant to read: a locator in front of
+    # the end record, the sizes of every entry with data marked in its central record.
+    with zipfile.ZipFile(io.BytesIO(data)) as archive:
+        at, marked = archive.start_dir, True
+        for info in archive.infolist():
+            marked &= data[at + 20:at + 28] == b"\xff" * 8 or not info.file_size
+            at += 46 + sum(struct.unpack_from("<HHH", data, at + 28))
+    if data[-42:-38] != b"PK\x06\x07" or not marked:
+        raise SystemExit("zipfile no longer writes ZIP64 records for the fixtures")
+    return data
+
+
 def fake_image(size):
     """Bytes standing in for an executable image in front of an archive."""
     return b"MZ" + bytes((i * 7 + 3) % 251 for i in range(size - 2))
@@ -87,6 +108,21 @@ def make_archives(folder):
         out.write(fake_image(50000))
     with zipfile.ZipFile(absolute, "a", zipfile.ZIP_DEFLATED) as archive:
         archive.writestr(zipfile.ZipInfo("page.html", STAMP), text("<p>absolute</p>"))
+
+    # ZIP64: sizes and offsets in ZIP64 fields, behind an image too; more entries than the end
+    # record can count; an entry 5 GiB into a sparse file.
+    zip64 = zip64_bytes([("first.txt", text("first " * 400)), ("d/", b""), ("d/second.txt", text("second"))])
+    with open(os.path.join(folder, "zip64.zip"), "wb") as out:
+        out.write(zip64)
+    with open(os.path.join(folder, "exe-zip64.exe"), "wb") as out:
+        out.write(fake_image(100000) + zip64)
+    many = zip_bytes([(f"{i}", b"") for i in range(70000)] + [("last.txt", text("entry 70001"))])
+    with open(os.path.join(folder, "zip64-entries.zip"), "wb") as out:
+        out.write(many)
+    with zipfile.ZipFile(os.path.join(folder, "zip64-far.zip"), "w") as archive:
+        archive.writestr(zipfile.ZipInfo("near.txt", STAMP), text("at the start"))
+        archive.start_dir = 5 << 30  # where zipfile writes the next entry
+        archive.writestr(zipfile.ZipInfo("far.txt", STAMP), text("5 GiB further"))
 
     whole = zip_bytes([("one.txt", text("one " * 500)), ("two.txt", text("two " * 500)),
                        ("three.txt", text("three " * 500))])
@@ -172,6 +208,7 @@ def check_written(folder):
     expected = {
         "log-twice.zip": [(b"log.txt", b"first run\r\n"), (b"log.txt", b"second run, longer\r\n" * 50)],
         "appended.zip": [(b"page.html", b"<p>old</p>"), (b"css/", b""), appended],
+        "appended-zip64.zip": [(b"first.txt", b"first " * 400), (b"d/", b""), (b"d/second.txt", b"second"), appended],
         "appended-stub.exe": [(b"page.html", b"<p>page</p>"), (b"css/", b""), (b"css/site.css", b"p{}"), appended],
         "padded-directory.zip": [(b"first.txt", b"first entry"), (b"second.txt", b"second entry"), appended],
         "utf8-names.zip": [(name.encode("utf-8"), b"named")
