@@ -21,8 +21,9 @@ deleted, so that the next build links it again instead of shipping an image with
 archive only (the folder keeps its own); an empty value keeps the package's. Their "${name}"
 placeholders are left to the pages.
 
-The stub reads entry names in the Windows ANSI code page, which differs between machines, so only
-names in printable ASCII that Windows can create are packed; any other name fails the build.
+Names outside ASCII go into the archive in UTF-8, with the entry's UTF-8 flag (zipfile sets it),
+which the stub reads them by on any machine. Names Windows cannot create (reserved characters,
+device names, a trailing dot or space, control characters) fail the build.
 """
 import argparse
 import io
@@ -68,10 +69,10 @@ def copy_libraries(folder):
 def check_name(relative):
     """relative: a path below the package folder, "/" between its elements."""
     for element in relative.rstrip("/").split("/"):
-        if (not element.isascii() or not element.isprintable() or FORBIDDEN.search(element)
-                or element.endswith((".", " ")) or DEVICE.fullmatch(element)):
-            raise RuntimeError(f"{relative!r}: page file names must be printable ASCII that Windows "
-                               f"allows, since the stub reads them in the ANSI code page; rename it")
+        if (not element.isprintable() or FORBIDDEN.search(element) or element.endswith((".", " "))
+                or DEVICE.fullmatch(element)):
+            raise RuntimeError(f"{relative!r}: page file names must be printable names that Windows "
+                               f"allows; rename it")
 
 
 def set_install_params(text, values):

@@ -62,8 +62,27 @@ TEST_F(ZipExtraction, FoldersComeFromDirectoryEntriesOrFileNamesAndFilesAreOverw
   ASSERT_TRUE(Extract(ZipFixture(L"no-dir-entry.zip"), out));
   EXPECT_EQ(ReadFileBytes(out + L"x\\y\\z.txt"), "deep");
 
-  ASSERT_TRUE(ExtractBuilt(BuildZip({{"plain", "", 0, 0, FILE_ATTRIBUTE_DIRECTORY}}), out));
-  EXPECT_TRUE(GetFileAttributesW((out + L"plain").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  // A folder by its name's "/", by the MS-DOS attribute, or for an entry made on Unix (host 3)
+  // by the file type of the mode in the attributes' high half.
+  const struct {
+    RawZipEntry entry;
+    bool folder;
+  } kinds[] = {
+      {{"dos-folder", "", 0, 0, FILE_ATTRIBUTE_DIRECTORY}, true},
+      {{"unix-file", "", 0, 0, 0x81FDFFFF, 0x031E}, false},  // mode 100775, every MS-DOS bit set
+      {{"unix-folder", "", 0, 0, 0x41ED0000, 0x031E}, true},
+      {{"unix-slash/", "", 0, 0, 0x81A40000, 0x031E}, true},
+      {{"unix-no-type", "", 0, 0, FILE_ATTRIBUTE_DIRECTORY, 0x031E}, true},
+      {{"other-host", "", 0, 0, 0x41ED0000, 0x0A14}, false},
+  };
+  for (const auto& kind : kinds) {
+    std::string name = kind.entry.name.substr(0, kind.entry.name.find('/'));
+    std::wstring path = out + std::wstring(name.begin(), name.end());
+    ASSERT_TRUE(ExtractBuilt(BuildZip({kind.entry}), out)) << name;
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << name;
+    EXPECT_EQ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0, kind.folder) << name;
+  }
 
   // Behind an image: offsets from the archive's start with a 65535-byte comment, or from the
   // start of the file.
@@ -71,6 +90,36 @@ TEST_F(ZipExtraction, FoldersComeFromDirectoryEntriesOrFileNamesAndFilesAreOverw
   EXPECT_EQ(ReadFileBytes(out + L"css\\site.css"), "p{}");
   ASSERT_TRUE(Extract(ZipFixture(L"exe-absolute-offsets.exe"), out));
   EXPECT_EQ(ReadFileBytes(out + L"page.html"), "<p>absolute</p>");
+}
+
+TEST_F(ZipExtraction, Zip64ArchivesExtractWhereverTheirRecordsPlaceTheEntries) {
+  // zipfile's ZIP64 fields for every size and offset, alone and behind an image.
+  for (const wchar_t* name : {L"zip64.zip", L"exe-zip64.exe"}) {
+    std::wstring out = Destination();
+    ASSERT_TRUE(Extract(ZipFixture(name), out)) << name;
+    EXPECT_EQ(ReadFileBytes(out + L"first.txt").size(), 2400u) << name;
+    EXPECT_EQ(ReadFileBytes(out + L"d\\second.txt"), "second") << name;
+  }
+  // An entry and the directory 5 GiB into a sparse file.
+  std::wstring out = Destination();
+  ASSERT_TRUE(Extract(ZipFixture(L"zip64-far.zip"), out));
+  EXPECT_EQ(ReadFileBytes(out + L"near.txt"), "at the start");
+  EXPECT_EQ(ReadFileBytes(out + L"far.txt"), "5 GiB further");
+
+  // 70,001 entries, more than the end record counts: read, not written out.
+  HANDLE file = CreateFileW(ZipFixture(L"zip64-entries.zip").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER size = {};
+  GetFileSizeEx(file, &size);
+  FileSource source(file, nullptr);
+  ZipReader reader;
+  EXPECT_TRUE(reader.Open(&source, size.QuadPart));
+  ASSERT_EQ(reader.EntryCount(), 70001u);
+  StringSink sink;
+  EXPECT_TRUE(reader.Extract(70000, sink));
+  EXPECT_EQ(sink.text, "entry 70001");
+  CloseHandle(file);
 }
 
 TEST_F(ZipExtraction, ProgressComesBeforeEachEntryAndOnceAtTheEnd) {
@@ -91,6 +140,9 @@ TEST_F(ZipExtraction, DamagedArchivesStopAtTheFailingEntryKeepEarlierOnesAndDele
   std::wstring out = Destination();
   EXPECT_FALSE(Extract(ZipFixture(L"truncated.zip"), out));
   EXPECT_FALSE(PathExists(out + L"one.txt"));
+  // A directory holding more records than its end record counts would lose the rest.
+  EXPECT_FALSE(Extract(ZipFixture(L"undercounted.zip"), out));
+  EXPECT_FALSE(PathExists(out + L"file1.txt"));
 
   for (const wchar_t* name : {L"corrupt-deflate.zip", L"crc-mismatch.zip"}) {
     out = Destination();
@@ -148,6 +200,38 @@ TEST_F(ZipExtraction, DeviceStreamDotAndOverlongNamesAreRefusedButLookAlikesAreN
     std::wstring out = Destination();
     EXPECT_TRUE(ExtractBuilt(BuildZip({{name.first, name.first}}), out)) << name.first;
     EXPECT_EQ(ReadFileBytes(out + name.second), name.first);
+  }
+}
+
+TEST_F(ZipExtraction, NamesAreUtf8WhereTheirFlagSaysSoAndInTheCodePageOtherwise) {
+  ASSERT_EQ(GetACP(), 1252u) << "the names without the flag below are chosen for code page 1252";
+  std::wstring out = Destination();
+  ASSERT_TRUE(Extract(ZipFixture(L"utf8-names.zip"), out));
+  EXPECT_EQ(ReadFileBytes(out + L"\u00c4\u00d6\u00dc\u00df\u00e4\u00f6\u00fc.txt"), "umlauts");
+  EXPECT_EQ(ReadFileBytes(out + L"caf\u00e9\\men\u00fc.txt"), "menu");
+
+  const struct {
+    std::string name;
+    uint16_t flags;
+    std::wstring extracted;  // empty: the name is refused
+  } rows[] = {
+      {"\xC3\x84.txt", 0x0800, L"\u00c4.txt"},
+      {"\xE2\x98\x83.txt", 0x0800, L"\u2603.txt"},
+      {"\xF0\x9F\x93\xA6.txt", 0x0800, L"\U0001F4E6.txt"},
+      {"\xC4.txt", 0, L"\u00c4.txt"},
+      {"\xC3\x84.txt", 0, L"\u00c3\u201e.txt"},
+      {"\xC4.txt", 0x0800, L""},
+      {"cut\xC3", 0x0800, L""},
+      {"\xC0\xAF..\xC0\xAFoverlong.txt", 0x0800, L""},
+      {"\xED\xA0\x80.txt", 0x0800, L""},  // a surrogate
+      {"\xF4\x90\x80\x80.txt", 0x0800, L""},  // beyond U+10FFFF
+      {"\xFF.txt", 0x0800, L""},
+  };
+  for (const auto& row : rows) {
+    out = Destination();
+    bool extracted = ExtractBuilt(BuildZip({{"ok.txt", "ok"}, {row.name, "data", 0, row.flags}}), out);
+    EXPECT_EQ(extracted, !row.extracted.empty()) << row.name;
+    EXPECT_EQ(ReadFileBytes(out + row.extracted), extracted ? "data" : "") << row.name;
   }
 }
 

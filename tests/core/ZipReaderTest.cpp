@@ -69,11 +69,14 @@ const std::string kImage = "MZ" + std::string(99998, '\x90');
 TEST(ZipEndRecordSearch, FindsTheArchiveBehindForeignDataUpToTheLongestComment) {
   // 4074 keeps the signature in the last 4096-byte block; 4075, 4076 split it across the first
   // block boundary, 8167, 8168 across the second; 65535 is the longest comment.
-  for (size_t trailing : {0u, 4074u, 4075u, 4076u, 8167u, 8168u, 30000u, 65535u}) {
-    Opened zip(kImage + BuildZip(kTwo) + std::string(trailing, 'x'));
-    ASSERT_TRUE(zip.ok) << trailing;
-    EXPECT_EQ(zip.reader.StartOffset(), kImage.size());
-    EXPECT_EQ(zip.Extract(1), "second entry") << trailing;
+  // With ZIP64 the directory ends where the ZIP64 end record begins.
+  for (bool zip64 : {false, true}) {
+    for (size_t trailing : {0u, 4074u, 4075u, 4076u, 8167u, 8168u, 30000u, 65535u}) {
+      Opened zip(kImage + BuildZip(kTwo, "", zip64) + std::string(trailing, 'x'));
+      ASSERT_TRUE(zip.ok) << trailing << " " << zip64;
+      EXPECT_EQ(zip.reader.StartOffset(), kImage.size());
+      EXPECT_EQ(zip.Extract(1), "second entry") << trailing << " " << zip64;
+    }
   }
   EXPECT_FALSE(Opened(kImage + BuildZip(kTwo) + std::string(70000, 'x')).ok);
   EXPECT_FALSE(Opened(BuildZip({}).substr(0, 21)).ok);
@@ -89,35 +92,80 @@ TEST(ZipEndRecordSearch, FindsTheArchiveBehindForeignDataUpToTheLongestComment) 
 
 TEST(ZipCentralDirectory, RefusesInconsistentAndUnsupportedRecords) {
   const std::string good = BuildZip(kTwo);
+  const std::string good64 = BuildZip({{"first.txt", "first entry", 8}, {"second.txt", "second entry"}}, "", true);
   const size_t end = EndRecordAt(good), directory = CentralDirectoryAt(good);
+  // The ZIP64 end record, its locator, and the first central record's ZIP64 field (after the
+  // name "first.txt"): uncompressed size, compressed size, local header offset.
+  const size_t record = Zip64RecordAt(good64), locator = record + 56, directory64 = CentralDirectoryAt(good64);
+  const size_t field = directory64 + 46 + 9;
   const struct {
     const char* what;
+    const std::string& archive;
     size_t offset;
-    uint32_t value;
+    uint64_t value;
     int width;
   } damages[] = {
-      {"entries on this disk differ from the total", end + 8, 1, 2},
-      {"disk 0 with the directory on disk 1", end + 6, 1, 2},
-      {"ZIP64 entry count", end + 8, 0xFFFF, 2},
-      {"less than 46 directory bytes per entry", end + 12, 60, 4},
-      {"directory size plus offset beyond the file", end + 12, 0x7FFFFFF0, 4},
-      {"directory offset beyond its position", end + 16, static_cast<uint32_t>(directory + 1), 4},
-      {"central header signature", directory, 0x02014B51, 4},
-      {"name running past the directory", directory + 28, 0x4000, 2},
-      {"local header inside the directory", directory + 42, static_cast<uint32_t>(directory), 4},
-      {"ZIP64 compressed size", directory + 20, 0xFFFFFFFF, 4},
-      {"stored sizes that differ", directory + 24, 3, 4},
-      {"entry on another disk", directory + 34, 1, 2},
+      {"entries on this disk differ from the total", good, end + 8, 1, 2},
+      {"disk 0 with the directory on disk 1", good, end + 6, 1, 2},
+      {"ZIP64 marker on this disk's entry count only", good, end + 8, 0xFFFF, 2},
+      {"less than 46 directory bytes per entry", good, end + 12, 60, 4},
+      {"directory size plus offset beyond the file", good, end + 12, 0x7FFFFFF0, 4},
+      {"directory offset beyond its position", good, end + 16, static_cast<uint32_t>(directory + 1), 4},
+      {"central header signature", good, directory, 0x02014B51, 4},
+      {"name running past the directory", good, directory + 28, 0x4000, 2},
+      {"local header inside the directory", good, directory + 42, static_cast<uint32_t>(directory), 4},
+      {"ZIP64 marker for the compressed size, no ZIP64 field", good, directory + 20, 0xFFFFFFFF, 4},
+      {"stored sizes that differ", good, directory + 24, 3, 4},
+      {"entry on another disk", good, directory + 34, 1, 2},
+      {"ZIP64 locator pointing outside the file", good64, locator + 8, 0x7FFFFFF0, 4},
+      {"ZIP64 locator pointing elsewhere in the file", good64, locator + 8, static_cast<uint32_t>(record - 1), 4},
+      {"ZIP64 locator counting two disks", good64, locator + 16, 2, 4},
+      {"ZIP64 end record signature", good64, record, 0x06064B51, 4},
+      {"ZIP64 end record too short", good64, record + 4, 43, 4},
+      {"ZIP64 entries on this disk differ from the total", good64, record + 24, 1, 4},
+      {"ZIP64 directory below 46 bytes per entry", good64, record + 40, 60, 4},
+      {"ZIP64 directory size near 2^64", good64, record + 40, 0xFFFFFFFFFFFFFFF0, 8},
+      {"ZIP64 directory offset near 2^64", good64, record + 48, 0xFFFFFFFFFFFFFFF0, 8},
+      {"ZIP64 directory offset beyond its position", good64, record + 48, static_cast<uint32_t>(directory64 + 1), 4},
+      {"central ZIP64 field missing", good64, field, 0x0009, 2},
+      {"central ZIP64 field too short for the offset", good64, field + 2, 16, 2},
+      {"central ZIP64 field running past the extra field", good64, field + 2, 28, 2},
+      {"disk number marked, no ZIP64 value for it", good64, directory64 + 34, 0xFFFF, 2},
+      {"ZIP64 compressed size near 2^64", good64, field + 4 + 8, 0xFFFFFFFFFFFFFFF0, 8},
+      {"ZIP64 local header offset near 2^64", good64, field + 4 + 16, 0xFFFFFFFFFFFFFFF0, 8},
+      {"ZIP64 local header offset inside the directory", good64, field + 4 + 16, static_cast<uint32_t>(directory64),
+       4},
   };
+  ASSERT_TRUE(Opened(good64).ok);
   for (const auto& damage : damages) {
-    std::string bytes = good;
-    damage.width == 2 ? PutLe16(bytes, damage.offset, damage.value) : PutLe32(bytes, damage.offset, damage.value);
+    std::string bytes = damage.archive;
+    uint32_t low = static_cast<uint32_t>(damage.value);
+    damage.width == 2 ? PutLe16(bytes, damage.offset, low) : PutLe32(bytes, damage.offset, low);
+    if (damage.width == 8) PutLe32(bytes, damage.offset + 4, static_cast<uint32_t>(damage.value >> 32));
     EXPECT_FALSE(Opened(bytes).ok) << damage.what;
   }
-  // A ZIP64 locator in front of the end record, counted into the directory size.
+  // A ZIP64 locator without its record in front of it, counted into the directory size, and one
+  // whose record would begin before the file.
   std::string zip64 = good.substr(0, end) + std::string("PK\x06\x07", 4) + std::string(16, '\0') + good.substr(end);
   PutLe32(zip64, end + 20 + 12, GetLe32(good, end + 12) + 20);
   EXPECT_FALSE(Opened(zip64).ok);
+  EXPECT_TRUE(Opened(BuildZip({}, "", true)).ok);
+  EXPECT_FALSE(Opened(BuildZip({}, "", true).substr(56)).ok);
+}
+
+TEST(ZipCentralDirectory, CountsAllTheEntriesOfAFullEndRecord) {
+  // 65535 entries fill the end record's count without ZIP64, as zipfile writes them; one more
+  // needs the ZIP64 end record.
+  std::vector<RawZipEntry> entries;
+  for (int i = 0; i < 65535; ++i) entries.push_back({std::to_string(i), ""});
+  Opened full(BuildZip(entries));
+  ASSERT_TRUE(full.ok);
+  EXPECT_EQ(full.reader.EntryCount(), 65535u);
+  entries.push_back({"last.txt", "the last entry"});
+  Opened zip64(BuildZip(entries, "", true));
+  ASSERT_TRUE(zip64.ok);
+  ASSERT_EQ(zip64.reader.EntryCount(), 65536u);
+  EXPECT_EQ(zip64.Extract(65535), "the last entry");
 }
 
 TEST(ZipCentralDirectory, RefusesEntriesWhoseDataOverlapsAnotherEntry) {
@@ -147,11 +195,13 @@ TEST(ZipCentralDirectory, RefusesEntriesWhoseDataOverlapsAnotherEntry) {
 TEST(ZipEntryData, ExtractsStoredAndDeflatedDataAcrossManyChunks) {
   std::string large;
   for (unsigned i = 0; large.size() < 300000; ++i) large += std::to_string(i * 2654435761u) + ",";
-  Opened zip(BuildZip({{"stored.bin", large, 0}, {"deflated.bin", large, 8}, {"empty.txt", "", 8}}));
-  ASSERT_TRUE(zip.ok);
-  EXPECT_EQ(zip.Extract(0), large);
-  EXPECT_EQ(zip.Extract(1), large);
-  EXPECT_EQ(zip.Extract(2), "");
+  for (bool zip64 : {false, true}) {
+    Opened zip(BuildZip({{"stored.bin", large, 0}, {"deflated.bin", large, 8}, {"empty.txt", "", 8}}, "", zip64));
+    ASSERT_TRUE(zip.ok) << zip64;
+    EXPECT_EQ(zip.Extract(0), large);
+    EXPECT_EQ(zip.Extract(1), large);
+    EXPECT_EQ(zip.Extract(2), "");
+  }
 }
 
 TEST(ZipEntryData, RefusesWhatItCannotReadOrWhatDisagreesWithTheDirectory) {

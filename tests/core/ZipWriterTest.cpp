@@ -80,6 +80,14 @@ TEST_F(ZipWriter, AppendingKeepsTheEntriesTheirOrderAndAnyImageInFront) {
   EXPECT_EQ(archive.names, (std::vector<std::string>{"page.html", "css/", "new.txt"}));
   EXPECT_EQ(archive.contents[0], "<p>old</p>");
 
+  // A ZIP64 archive keeps its entries' ZIP64 fields and gets an end record without ZIP64.
+  zip = ZipFixture(L"written\\appended-zip64.zip");
+  ASSERT_TRUE(CopyFileW(ZipFixture(L"zip64.zip").c_str(), zip.c_str(), FALSE));
+  ASSERT_TRUE(AddFileToZip(zip, scratch_.File(L"new.txt")));
+  archive = ReadArchive(zip);
+  ASSERT_TRUE(archive.ok);
+  EXPECT_EQ(archive.names, (std::vector<std::string>{"first.txt", "d/", "d/second.txt", "new.txt"}));
+
   std::wstring stub = ZipFixture(L"written\\appended-stub.exe");
   ASSERT_TRUE(CopyFileW(ZipFixture(L"exe-with-comment.exe").c_str(), stub.c_str(), FALSE));
   std::string image = ReadFileBytes(stub).substr(0, 100000);
@@ -108,32 +116,47 @@ TEST_F(ZipWriter, AppendingAfterADirectoryWithTrailingPaddingWritesOnlyItsRecord
   EXPECT_EQ(archive.contents, (std::vector<std::string>{"first entry", "second entry", "appended entry\r\n"}));
 }
 
-TEST_F(ZipWriter, FileNamesTheAnsiCodePageCannotHoldAreRefusedOthersExtractUnchanged) {
-  ASSERT_EQ(GetACP(), 1252u) << "the names below are chosen for code page 1252";
-  // Neither a snowman nor (without best-fit mapping to "a") a-macron is in code page 1252.
-  for (const wchar_t* name : {L"snow\u2603.txt", L"macron\u0101.txt"}) {
-    ASSERT_TRUE(WriteFileBytes(scratch_.File(name), "data"));
-    EXPECT_FALSE(AddFileToZip(scratch_.File(L"refused.zip"), scratch_.File(name)));
-    EXPECT_FALSE(PathExists(scratch_.File(L"refused.zip")));
-  }
-
-  std::wstring zip = ZipFixture(L"written\\ansi-name.zip"), out = scratch_.File(L"out\\");
+TEST_F(ZipWriter, FileNamesOutsideAsciiAreWrittenInUtf8AndExtractUnchanged) {
+  // Inside code page 1252, and outside it: a snowman, a-macron.
+  const std::pair<std::wstring, std::string> names[] = {{L"r\u00e9sum\u00e9.txt", "r\xC3\xA9sum\xC3\xA9.txt"},
+                                                        {L"snow\u2603.txt", "snow\xE2\x98\x83.txt"},
+                                                        {L"macron\u0101.txt", "macron\xC4\x81.txt"}};
+  std::wstring zip = ZipFixture(L"written\\utf8-names.zip"), out = scratch_.File(L"out\\");
   DeleteFileW(zip.c_str());
-  ASSERT_TRUE(WriteFileBytes(scratch_.File(L"r\u00e9sum\u00e9.txt"), "accented"));
-  ASSERT_TRUE(AddFileToZip(zip, scratch_.File(L"r\u00e9sum\u00e9.txt")));
-  EXPECT_EQ(ReadArchive(zip).names, std::vector<std::string>{"r\xe9sum\xe9.txt"});
+  std::vector<std::string> written;
+  for (const auto& name : names) {
+    ASSERT_TRUE(WriteFileBytes(scratch_.File(name.first), "named"));
+    ASSERT_TRUE(AddFileToZip(zip, scratch_.File(name.first)));
+    written.push_back(name.second);
+  }
+  EXPECT_EQ(ReadArchive(zip).names, written);
   HANDLE file = CreateFileW(zip.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_TRUE(ExtractZipFromHandle(file, out, nullptr));
   CloseHandle(file);
-  EXPECT_EQ(ReadFileBytes(out + L"r\u00e9sum\u00e9.txt"), "accented");
+  for (const auto& name : names) EXPECT_EQ(ReadFileBytes(out + name.first), "named");
+
+  // A lone surrogate is no text in any encoding.
+  EXPECT_FALSE(AddFileToZip(scratch_.File(L"refused.zip"), scratch_.File(L"lone\xD800.txt")));
+  EXPECT_FALSE(PathExists(scratch_.File(L"refused.zip")));
 }
 
 TEST_F(ZipWriter, RefusesWhatItCannotAppendToAndLeavesNoFileBehind) {
+  // Not an archive; one whose directory holds a record beyond its end record's count, which a
+  // directory rewritten from the counted records would lose; one whose entries only a ZIP64 end
+  // record counts, which this writer does not write.
   std::wstring notes = scratch_.File(L"notes.zip"), source = scratch_.File(L"source.txt");
   ASSERT_TRUE(WriteFileBytes(notes, "not an archive at all"));
+  std::vector<std::wstring> archives = {notes};
+  for (const wchar_t* name : {L"undercounted.zip", L"zip64-entries.zip"}) {
+    archives.push_back(scratch_.File(name));
+    ASSERT_TRUE(CopyFileW(ZipFixture(name).c_str(), archives.back().c_str(), FALSE));
+  }
   ASSERT_TRUE(WriteFileBytes(source, "data"));
-  EXPECT_FALSE(AddFileToZip(notes, source));
-  EXPECT_EQ(ReadFileBytes(notes), "not an archive at all");
+  for (const std::wstring& zip : archives) {
+    std::string before = ReadFileBytes(zip);
+    EXPECT_FALSE(AddFileToZip(zip, source)) << zip;
+    EXPECT_EQ(ReadFileBytes(zip), before) << zip;
+  }
 
   EXPECT_FALSE(AddFileToZip(scratch_.File(L"missing\\log.zip"), source));
   EXPECT_FALSE(AddFileToZip(scratch_.File(L"fresh.zip"), scratch_.File(L"no-such-source.txt")));

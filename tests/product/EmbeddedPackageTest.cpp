@@ -128,6 +128,8 @@ TEST_F(EmbeddedPackageTest, OnlyAnArchiveBeforeTheCertificateTableIsThePackage) 
       {"the table right after the archive", Signed(image, own, ""), L"", "<html>own</html>"},
       {"an archive after the certificate", signedFile, L"", "<html>own</html>"},
       {"the same in a 64-bit image", Signed(ImageHeaders(true), own, planted), L"", "<html>own</html>"},
+      {"a ZIP64 package, an archive after the certificate",
+       Signed(image, BuildZip({{"Load.html", "<html>own</html>"}}, "", true), planted), L"", "<html>own</html>"},
       {"an archive after the table", Signed(image, own, "") + planted, L"", "<html>own</html>"},
       // The 64 KiB search window ends where the table begins.
       {"100000 bytes after the certificate", Signed(image, own, std::string(100000, 't')), L"", "<html>own</html>"},

@@ -51,6 +51,7 @@ struct RawZipEntry {
   uint16_t method = 0;  // 0 stored; 8 deflated by the builder
   uint16_t flags = 0;
   uint32_t externalAttributes = 0;
+  uint16_t madeBy = 20;  // "version made by": the host in the high byte (0 MS-DOS, 3 Unix)
 };
 
 inline std::string RawDeflate(const std::string& content) {
@@ -68,35 +69,59 @@ inline std::string RawDeflate(const std::string& content) {
 }
 
 // A well-formed archive, offsets from its own first byte; tests damage it at the offsets below.
-inline std::string BuildZip(const std::vector<RawZipEntry>& entries, const std::string& comment = "") {
+// A ZIP64 archive keeps every size, offset and count in ZIP64 fields with the 32/16-bit fields
+// marked: the entries' in a ZIP64 extra field (both sizes in the local header, as zipfile writes
+// them; both sizes and the offset in the central one), the directory's in a ZIP64 end record.
+inline std::string BuildZip(const std::vector<RawZipEntry>& entries, const std::string& comment = "",
+                            bool zip64 = false) {
   auto le16 = [](uint32_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; };
   auto le32 = [&](uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); };
+  auto le64 = [&](uint64_t v) { return le32(static_cast<uint32_t>(v)) + le32(static_cast<uint32_t>(v >> 32)); };
+  auto small = [&](uint64_t v) { return le32(zip64 ? 0xFFFFFFFF : static_cast<uint32_t>(v)); };
   std::string body, directory;
   for (const RawZipEntry& entry : entries) {
     std::string data = entry.method == 8 ? RawDeflate(entry.content) : entry.content;
     uint32_t crc = crc32(0, reinterpret_cast<const Bytef*>(entry.content.data()),
                          static_cast<uInt>(entry.content.size()));
-    std::string common = le16(20) + le16(entry.flags) + le16(entry.method) + le16(0) + le16(0x21) +
-                         le32(crc) + le32(static_cast<uint32_t>(data.size())) +
-                         le32(static_cast<uint32_t>(entry.content.size())) +
-                         le16(static_cast<uint32_t>(entry.name.size())) + le16(0);
-    uint32_t offset = static_cast<uint32_t>(body.size());
-    body += le32(0x04034B50) + common + entry.name + data;
-    directory += le32(0x02014B50) + le16(20) + common + le16(0) + le16(0) + le16(0) +
-                 le32(entry.externalAttributes) + le32(offset) + entry.name;
+    std::string sizes = le64(entry.content.size()) + le64(data.size());
+    std::string localExtra = zip64 ? le16(1) + le16(16) + sizes : "";
+    std::string centralExtra = zip64 ? le16(1) + le16(24) + sizes + le64(body.size()) : "";
+    std::string common = le16(zip64 ? 45 : 20) + le16(entry.flags) + le16(entry.method) + le16(0) + le16(0x21) +
+                         le32(crc) + small(data.size()) + small(entry.content.size()) +
+                         le16(static_cast<uint32_t>(entry.name.size()));
+    uint64_t offset = body.size();
+    body += le32(0x04034B50) + common + le16(static_cast<uint32_t>(localExtra.size())) + entry.name + localExtra + data;
+    directory += le32(0x02014B50) + le16(entry.madeBy) + common + le16(static_cast<uint32_t>(centralExtra.size())) +
+                 le16(0) + le16(0) + le16(0) + le32(entry.externalAttributes) + small(offset) + entry.name +
+                 centralExtra;
   }
-  return body + directory + le32(0x06054B50) + le16(0) + le16(0) +
-         le16(static_cast<uint32_t>(entries.size())) + le16(static_cast<uint32_t>(entries.size())) +
-         le32(static_cast<uint32_t>(directory.size())) + le32(static_cast<uint32_t>(body.size())) +
-         le16(static_cast<uint32_t>(comment.size())) + comment;
+  std::string tail;
+  uint32_t count = static_cast<uint32_t>(entries.size());
+  if (zip64) {
+    tail = le32(0x06064B50) + le64(44) + le16(45) + le16(45) + le32(0) + le32(0) + le64(count) + le64(count) +
+           le64(directory.size()) + le64(body.size()) + le32(0x07064B50) + le32(0) +
+           le64(body.size() + directory.size()) + le32(1);
+    count = 0xFFFF;
+  }
+  return body + directory + tail + le32(0x06054B50) + le16(0) + le16(0) + le16(count) + le16(count) +
+         small(directory.size()) + small(body.size()) + le16(static_cast<uint32_t>(comment.size())) + comment;
+}
+
+inline uint64_t GetLe64(const std::string& bytes, size_t offset) {
+  return GetLe32(bytes, offset) | (static_cast<uint64_t>(GetLe32(bytes, offset + 4)) << 32);
 }
 
 // Offsets into a BuildZip result (no comment unless commentSize says so).
 inline size_t EndRecordAt(const std::string& zip, size_t commentSize = 0) {
   return zip.size() - 22 - commentSize;
 }
+// The ZIP64 end record, directly in front of the 20-byte locator.
+inline size_t Zip64RecordAt(const std::string& zip, size_t commentSize = 0) {
+  return EndRecordAt(zip, commentSize) - 20 - 56;
+}
 inline size_t CentralDirectoryAt(const std::string& zip, size_t commentSize = 0) {
-  return GetLe32(zip, EndRecordAt(zip, commentSize) + 16);
+  uint32_t offset = GetLe32(zip, EndRecordAt(zip, commentSize) + 16);
+  return offset != 0xFFFFFFFF ? offset : static_cast<size_t>(GetLe64(zip, Zip64RecordAt(zip, commentSize) + 48));
 }
 
 }  // namespace testsupport

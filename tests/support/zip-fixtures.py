@@ -37,6 +37,27 @@ def zip_bytes(entries, comment=b""):
     return buffer.getvalue()
 
 
+def zip64_bytes(entries):
+    """An archive as zipfile writes one beyond 2 GiB: its end in a ZIP64 end record, and the sizes
+    and offsets in ZIP64 fields with the 32-bit fields marked, here every one it can put there."""
+    limit = zipfile.ZIP64_LIMIT
+    zipfile.ZIP64_LIMIT = 0
+    try:
+        data = zip_bytes(entries)
+    finally:
+        zipfile.ZIP64_LIMIT = limit
+    # The tests hold only while zipfile writes what they are meant to read: a locator in front of
+    # the end record, the sizes of every entry with data marked in its central record.
+    with zipfile.ZipFile(io.BytesIO(data)) as archive:
+        at, marked = archive.start_dir, True
+        for info in archive.infolist():
+            marked &= data[at + 20:at + 28] == b"\xff" * 8 or not info.file_size
+            at += 46 + sum(struct.unpack_from("<HHH", data, at + 28))
+    if data[-42:-38] != b"PK\x06\x07" or not marked:
+        raise SystemExit("zipfile no longer writes ZIP64 records for the fixtures")
+    return data
+
+
 def fake_image(size):
     """Bytes standing in for an executable image in front of an archive."""
     return b"MZ" + bytes((i * 7 + 3) % 251 for i in range(size - 2))
@@ -55,6 +76,10 @@ def make_archives(folder):
 
     write_zip(os.path.join(folder, "dir-then-file.zip"), [("a/", b""), ("a/b.txt", text("inside a"))])
     write_zip(os.path.join(folder, "no-dir-entry.zip"), [("x/y/z.txt", text("deep"))])
+    # zipfile writes names outside ASCII in UTF-8 and says so in the entry's flags.
+    write_zip(os.path.join(folder, "utf8-names.zip"),
+              [("\u00c4\u00d6\u00dc\u00df\u00e4\u00f6\u00fc.txt", text("umlauts")),
+               ("caf\u00e9/men\u00fc.txt", text("menu"))])
     write_zip(os.path.join(folder, "fifty.zip"),
               [(f"f{i:02d}.txt", text(f"entry {i}\n" * (i + 1))) for i in range(50)])
 
@@ -84,8 +109,28 @@ def make_archives(folder):
     with zipfile.ZipFile(absolute, "a", zipfile.ZIP_DEFLATED) as archive:
         archive.writestr(zipfile.ZipInfo("page.html", STAMP), text("<p>absolute</p>"))
 
+    # ZIP64: sizes and offsets in ZIP64 fields, behind an image too; more entries than the end
+    # record can count; an entry 5 GiB into a sparse file.
+    zip64 = zip64_bytes([("first.txt", text("first " * 400)), ("d/", b""), ("d/second.txt", text("second"))])
+    with open(os.path.join(folder, "zip64.zip"), "wb") as out:
+        out.write(zip64)
+    with open(os.path.join(folder, "exe-zip64.exe"), "wb") as out:
+        out.write(fake_image(100000) + zip64)
+    many = zip_bytes([(f"{i}", b"") for i in range(70000)] + [("last.txt", text("entry 70001"))])
+    with open(os.path.join(folder, "zip64-entries.zip"), "wb") as out:
+        out.write(many)
+    with zipfile.ZipFile(os.path.join(folder, "zip64-far.zip"), "w") as archive:
+        archive.writestr(zipfile.ZipInfo("near.txt", STAMP), text("at the start"))
+        archive.start_dir = 5 << 30  # where zipfile writes the next entry
+        archive.writestr(zipfile.ZipInfo("far.txt", STAMP), text("5 GiB further"))
+
     whole = zip_bytes([("one.txt", text("one " * 500)), ("two.txt", text("two " * 500)),
                        ("three.txt", text("three " * 500))])
+    # The end record counts two of the three records its directory holds.
+    undercounted = bytearray(zip_bytes([(f"file{i}.txt", text(f"file {i}")) for i in (1, 2, 3)]))
+    struct.pack_into("<HH", undercounted, len(undercounted) - 22 + 8, 2, 2)
+    with open(os.path.join(folder, "undercounted.zip"), "wb") as out:
+        out.write(undercounted)
     with open(os.path.join(folder, "truncated.zip"), "wb") as out:
         out.write(whole[: len(whole) // 2])
 
@@ -163,9 +208,11 @@ def check_written(folder):
     expected = {
         "log-twice.zip": [(b"log.txt", b"first run\r\n"), (b"log.txt", b"second run, longer\r\n" * 50)],
         "appended.zip": [(b"page.html", b"<p>old</p>"), (b"css/", b""), appended],
+        "appended-zip64.zip": [(b"first.txt", b"first " * 400), (b"d/", b""), (b"d/second.txt", b"second"), appended],
         "appended-stub.exe": [(b"page.html", b"<p>page</p>"), (b"css/", b""), (b"css/site.css", b"p{}"), appended],
         "padded-directory.zip": [(b"first.txt", b"first entry"), (b"second.txt", b"second entry"), appended],
-        "ansi-name.zip": [("r\u00e9sum\u00e9.txt".encode("cp1252"), b"accented")],
+        "utf8-names.zip": [(name.encode("utf-8"), b"named")
+                           for name in ("r\u00e9sum\u00e9.txt", "snow\u2603.txt", "macron\u0101.txt")],
     }
     failures = [f"{name}: not written" for name in expected if not os.path.exists(os.path.join(written, name))]
     for name in sorted(os.listdir(written)):
@@ -180,6 +227,10 @@ def check_written(folder):
                         archive.read(info)) for info in archive.infolist()]
                 if bad is not None:
                     failures.append(f"{name}: bad CRC in {bad}")
+                # The flag says UTF-8 exactly where a name leaves ASCII.
+                for info in archive.infolist():
+                    if bool(info.flag_bits & 0x800) == info.orig_filename.isascii():
+                        failures.append(f"{name}: UTF-8 flag {info.flag_bits & 0x800:#x} on {info.orig_filename!r}")
                 if got != expected[name]:
                     failures.append(f"{name}: entries {[(n, len(d)) for n, d in got]}")
         except (OSError, zipfile.BadZipFile) as error:
@@ -191,32 +242,42 @@ def check_written(folder):
 
 
 def check_package_ui(script):
-    """Page file names must reach the stub as they are: it decodes them in the ANSI code page, so
-    the packager takes ASCII names Windows allows and refuses the others, naming them."""
+    """Page file names must reach the stub as they are: names outside ASCII go into the archive as
+    UTF-8 with the entry's UTF-8 flag, which the stub reads them by; names Windows does not allow
+    are refused, naming them."""
     image = fake_image(4096)
+    refused = ("a:b.txt", "what?.html", "tab\t.txt", "js/aux.js", "con .txt", "conin$.js", "page.")
+    accepted = ("css/\u00e9.css", "caf\u00e9/site.css", "\u00c4\u00d6\u00dc\u00df\u00e4\u00f6\u00fc.html")
+    # The packager adds the pages' libraries from the npm modules to every package.
+    packed = ["Load.html", "common/", "common/js/", "common/js/jquery-ui.js", "common/js/jquery.min.js", "css/",
+              "css/site.css"]
     failures = []
-    for bad in ("css/\u00e9.css", "caf\u00e9/site.css", "a:b.txt", "what?.html", "tab\t.txt", "js/aux.js", "con .txt", "conin$.js", "page."):
-        for good in (None, bad):
-            with tempfile.TemporaryDirectory() as work:
-                pages, executable = os.path.join(work, "pages"), os.path.join(work, "stub.exe")
-                files = ["Load.html", "css/site.css"] + ([good] if good else [])
-                for name in files:
-                    os.makedirs(os.path.dirname(os.path.join(pages, name)), exist_ok=True)
-                    with open(os.path.join(pages, name), "w") as out:
-                        out.write(name)
-                with open(executable, "wb") as out:
-                    out.write(image)
-                run = subprocess.run([sys.executable, script, executable, pages], capture_output=True, text=True)
-                if good is None:
-                    with open(executable, "rb") as packed, zipfile.ZipFile(packed) as archive:
-                        names = archive.namelist()
-                    # The packager adds the pages' libraries from the npm modules to every package.
-                    expected = ["Load.html", "common/", "common/js/", "common/js/jquery-ui.js",
-                                "common/js/jquery.min.js", "css/", "css/site.css"]
-                    if run.returncode != 0 or names != expected:
-                        failures.append(f"ASCII pages: exit {run.returncode}, {names}")
-                elif run.returncode == 0 or os.path.exists(executable) or repr(bad) not in run.stderr:
-                    failures.append(f"{bad!r}: exit {run.returncode}, stderr {run.stderr.strip()!r}")
+    for extra in (None,) + accepted + refused:
+        with tempfile.TemporaryDirectory() as work:
+            pages, executable = os.path.join(work, "pages"), os.path.join(work, "stub.exe")
+            files = ["Load.html", "css/site.css"] + ([extra] if extra else [])
+            for name in files:
+                os.makedirs(os.path.dirname(os.path.join(pages, name)), exist_ok=True)
+                with open(os.path.join(pages, name), "w") as out:
+                    out.write(name)
+            with open(executable, "wb") as out:
+                out.write(image)
+            run = subprocess.run([sys.executable, script, executable, pages], capture_output=True, text=True)
+            if extra in refused:
+                if run.returncode == 0 or os.path.exists(executable) or repr(extra) not in run.stderr:
+                    failures.append(f"{extra!r}: exit {run.returncode}, stderr {run.stderr.strip()!r}")
+                continue
+            if run.returncode != 0:
+                failures.append(f"{extra!r}: exit {run.returncode}, stderr {run.stderr.strip()!r}")
+                continue
+            with open(executable, "rb") as packed_file, zipfile.ZipFile(packed_file) as archive:
+                entries = [(info.filename, bool(info.flag_bits & 0x800)) for info in archive.infolist()]
+            expected = set(packed)
+            if extra:
+                expected |= {extra, extra.rsplit("/", 1)[0] + "/"} if "/" in extra else {extra}
+            if sorted(name for name, _ in entries) != sorted(expected):
+                failures.append(f"{extra!r}: packed {[name for name, _ in entries]}")
+            failures += [f"{name!r}: UTF-8 flag {flag}" for name, flag in entries if flag == name.isascii()]
     for failure in failures:
         print(failure)
     print("package-ui names: " + ("FAILED" if failures else "checked"))

@@ -75,13 +75,16 @@ bool FullPath(const std::wstring& path, std::wstring& full) {
 }
 
 // The path an entry extracts to; false when its name is unusable or leads outside destination.
-bool EntryPath(const std::wstring& destination, const std::string& rawName, std::wstring& path) {
-  // Names that do not fit are refused rather than cut short, which could name another file.
-  if (rawName.empty() || rawName.size() >= MAX_PATH || rawName.find('\0') != std::string::npos)
-    return false;
+bool EntryPath(const std::wstring& destination, const ZipEntry& entry, std::wstring& path) {
+  const std::string& rawName = entry.name;
+  if (rawName.empty() || rawName.find('\0') != std::string::npos) return false;
+  // Names without the UTF-8 flag were written in the code page of the packing machine, which
+  // is all a reader can assume for them. A name that does not fit is refused rather than cut
+  // short, which could name another file.
+  bool utf8 = (entry.flags & kFlagUtf8) != 0;
   wchar_t wide[MAX_PATH];
-  int length = MultiByteToWideChar(CP_ACP, 0, rawName.data(), static_cast<int>(rawName.size()),
-                                   wide, MAX_PATH - 1);
+  int length = MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, utf8 ? MB_ERR_INVALID_CHARS : 0, rawName.data(),
+                                   static_cast<int>(rawName.size()), wide, MAX_PATH - 1);
   if (length <= 0) return false;
   std::wstring name(wide, length);
   for (wchar_t& c : name)
@@ -111,7 +114,7 @@ void CreateFolder(std::wstring path) {
 bool ExtractEntry(const ZipReader& reader, size_t index, const std::wstring& destination,
                   ZipReporter* reporter) {
   std::wstring path;
-  if (!EntryPath(destination, reader.Entry(index).name, path)) return false;
+  if (!EntryPath(destination, reader.Entry(index), path)) return false;
   if (reader.IsDirectory(index)) {
     CreateFolder(path);
     return true;

@@ -16,7 +16,8 @@ namespace stubframework::zip {
 
 // Extracts every entry of the archive that reader has opened into destination, in
 // central-directory order, stopping at the first entry that fails (the file it was writing is
-// deleted; earlier ones stay). Entry names are read in the ANSI code page. A name that is rooted,
+// deleted; earlier ones stay). Entry names are read in UTF-8 where the entry's flag says so
+// (invalid UTF-8 fails the extraction), in the ANSI code page otherwise. A name that is rooted,
 // names a drive, a stream or a device, contains a ".." element or otherwise leads outside
 // destination fails the extraction: nothing is ever written outside destination. When the
 // entries' declared sizes add up to more than the destination volume has free, nothing is

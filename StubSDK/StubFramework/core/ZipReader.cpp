@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <exception>
 #include <memory>
 #include <new>
 
@@ -21,12 +22,53 @@ constexpr uint16_t kFlagEncrypted = 0x0001;
 constexpr uint16_t kFlagPatchData = 0x0020;
 constexpr uint16_t kFlagStrongEncryption = 0x0040;
 
-// Marks of sizes and offsets that live in ZIP64 records, which this reader does not read.
+constexpr uint16_t kHostUnix = 3;
+constexpr uint32_t kUnixTypeMask = 0xF000;  // S_IFMT
+constexpr uint32_t kUnixDirectory = 0x4000;  // S_IFDIR
+
+// Markers of counts, sizes and offsets whose values live in ZIP64 records and fields.
 constexpr uint16_t kZip64Count = 0xFFFF;
 constexpr uint32_t kZip64Value = 0xFFFFFFFF;
 
 bool ReadExactly(ZipSource* source, uint64_t offset, void* buffer, uint32_t length) {
   return source->Read(offset, buffer, length) == length;
+}
+
+// Whether length bytes from offset end at limit or before it; no sum that could overflow.
+bool EndsBy(uint64_t offset, uint64_t length, uint64_t limit) {
+  return offset <= limit && length <= limit - offset;
+}
+
+// Replaces each value that holds its marker by the next one of the ZIP64 extra field (id 1) in
+// extra, in the order the format fixes: the sizes and the offset in 8 bytes, the disk in 4. False
+// when a value is marked and the field is missing, runs past extra or is too short for it.
+bool TakeZip64Values(const uint8_t* extra, uint32_t length, uint64_t& uncompressed, uint64_t& compressed,
+                     uint64_t& offset, uint32_t& disk) {
+  uint64_t* const values[] = {&uncompressed, &compressed, &offset};
+  const bool marked[] = {uncompressed == kZip64Value, compressed == kZip64Value, offset == kZip64Value,
+                         disk == kZip64Count};
+  if (!marked[0] && !marked[1] && !marked[2] && !marked[3]) return true;
+  for (uint32_t at = 0; length - at >= 4;) {
+    uint32_t size = ReadLe16(extra + at + 2);
+    if (size > length - at - 4) return false;
+    if (ReadLe16(extra + at) == kZip64ExtraId) {
+      const uint8_t* value = extra + at + 4;
+      for (int i = 0; i < 3; ++i) {
+        if (!marked[i]) continue;
+        if (size < 8) return false;
+        *values[i] = ReadLe64(value);
+        value += 8;
+        size -= 8;
+      }
+      if (marked[3]) {
+        if (size < 4) return false;
+        disk = ReadLe32(value);
+      }
+      return true;
+    }
+    at += 4 + size;
+  }
+  return false;
 }
 
 }  // namespace
@@ -64,6 +106,22 @@ bool ZipReader::Open(ZipSource* source, uint64_t size) {
   size_ = size;
   entries_.clear();
   centralDirectory_.clear();
+  bool ok = false;
+  // A directory may declare more than memory holds (std::bad_alloc, std::length_error): then it is
+  // refused like any other archive that cannot be read.
+  try {
+    ok = ReadArchive();
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  if (!ok) {
+    entries_.clear();
+    centralDirectory_.clear();
+  }
+  return ok;
+}
+
+bool ZipReader::ReadArchive() {
   if (size_ < kEndRecordSize) return false;
 
   // The first end record found from the end decides; a damaged one rejects the file rather than
@@ -73,52 +131,69 @@ bool ZipReader::Open(ZipSource* source, uint64_t size) {
   uint8_t end[kEndRecordSize];
   if (!ReadExactly(source_, endPosition, end, kEndRecordSize)) return false;
   if (ReadLe32(end) != kEndRecordSignature) return false;
-  disk_ = ReadLe16(end + 4);
-  uint16_t directoryDisk = ReadLe16(end + 6);
-  uint16_t entriesOnDisk = ReadLe16(end + 8);
-  uint16_t entries = ReadLe16(end + 10);
-  uint32_t directorySize = ReadLe32(end + 12);
-  uint32_t directoryOffsetField = ReadLe32(end + 16);
+  uint32_t disk = ReadLe16(end + 4);
+  uint32_t directoryDisk = ReadLe16(end + 6);
+  uint64_t entriesOnDisk = ReadLe16(end + 8);
+  uint64_t entries = ReadLe16(end + 10);
+  uint64_t directorySize = ReadLe32(end + 12);
+  uint64_t directoryOffset = ReadLe32(end + 16);
+
+  // With a ZIP64 locator in front of the end record, the ZIP64 end record lies in front of the
+  // locator and the directory ends where it begins. Its values stand in for the marked fields
+  // only; a marked field without it means what it says (zipfile writes 65535 entries so).
+  uint64_t directoryEnd = endPosition;
+  bool zip64 = false;
+  uint64_t zip64RecordOffset = 0;
+  if (endPosition >= kZip64LocatorSize) {
+    uint8_t locator[kZip64LocatorSize];
+    if (!ReadExactly(source_, endPosition - kZip64LocatorSize, locator, kZip64LocatorSize)) return false;
+    zip64 = ReadLe32(locator) == kZip64LocatorSignature;
+    if (zip64) {
+      if (ReadLe32(locator + 4) != 0 || ReadLe32(locator + 16) > 1) return false;  // more than one disk
+      if (endPosition < kZip64LocatorSize + kZip64RecordSize) return false;
+      directoryEnd = endPosition - kZip64LocatorSize - kZip64RecordSize;
+      uint8_t record[kZip64RecordSize];
+      if (!ReadExactly(source_, directoryEnd, record, kZip64RecordSize)) return false;
+      // The record's size counts what follows the field; no more than the fixed part fits here.
+      if (ReadLe32(record) != kZip64RecordSignature || ReadLe64(record + 4) != kZip64RecordSize - 12) return false;
+      if (disk == kZip64Count) disk = ReadLe32(record + 16);
+      if (directoryDisk == kZip64Count) directoryDisk = ReadLe32(record + 20);
+      if (entriesOnDisk == kZip64Count) entriesOnDisk = ReadLe64(record + 24);
+      if (entries == kZip64Count) entries = ReadLe64(record + 32);
+      if (directorySize == kZip64Value) directorySize = ReadLe64(record + 40);
+      if (directoryOffset == kZip64Value) directoryOffset = ReadLe64(record + 48);
+      zip64RecordOffset = ReadLe64(locator + 8);
+    }
+  }
 
   if (entriesOnDisk != entries) return false;
-  if (!((disk_ == 0 && directoryDisk == 0) || (disk_ == 1 && directoryDisk == 1))) return false;
-  if (entries == kZip64Count || directorySize == kZip64Value || directoryOffsetField == kZip64Value)
-    return false;
-  if (endPosition >= kZip64LocatorSize) {
-    uint8_t locator[4];
-    if (!ReadExactly(source_, endPosition - kZip64LocatorSize, locator, 4)) return false;
-    if (ReadLe32(locator) == kZip64LocatorSignature) return false;
-  }
-  if (static_cast<uint64_t>(directorySize) < static_cast<uint64_t>(kCentralHeaderSize) * entries)
-    return false;
-  if (static_cast<uint64_t>(directorySize) + directoryOffsetField > size_) return false;
+  if (!((disk == 0 && directoryDisk == 0) || (disk == 1 && directoryDisk == 1))) return false;
+  disk_ = static_cast<uint16_t>(disk);
+  if (entries > directorySize / kCentralHeaderSize) return false;
+  if (!EndsBy(directoryOffset, directorySize, size_)) return false;
 
-  // The central directory ends where the end record begins; the distance to the offset it
-  // claims is the data in front of the archive.
-  if (endPosition < directorySize) return false;
-  centralDirectoryOffset_ = endPosition - directorySize;
-  if (centralDirectoryOffset_ < directoryOffsetField) return false;
-  startOffset_ = centralDirectoryOffset_ - directoryOffsetField;
+  // The directory's end is known; the distance from its start to the offset it claims is the
+  // data in front of the archive. The locator counts from the archive's start as well.
+  if (directorySize > directoryEnd) return false;
+  centralDirectoryOffset_ = directoryEnd - directorySize;
+  if (centralDirectoryOffset_ < directoryOffset) return false;
+  startOffset_ = centralDirectoryOffset_ - directoryOffset;
+  if (zip64 && zip64RecordOffset != directoryEnd - startOffset_) return false;
 
-  uint8_t* bytes = new (std::nothrow) uint8_t[directorySize ? directorySize : 1];
-  if (!bytes) return false;
-  std::unique_ptr<uint8_t[]> owner(bytes);
-  if (!ReadExactly(source_, centralDirectoryOffset_, bytes, directorySize)) return false;
-  centralDirectory_.assign(bytes, bytes + directorySize);
-  if (!ReadCentralDirectory(entries)) {
-    entries_.clear();
-    centralDirectory_.clear();
+  if (directorySize > kZip64Value) return false;  // more than one read; no process holds it anyway
+  centralDirectory_.resize(static_cast<size_t>(directorySize));
+  if (directorySize > 0 &&
+      !ReadExactly(source_, centralDirectoryOffset_, centralDirectory_.data(), static_cast<uint32_t>(directorySize)))
     return false;
-  }
-  return true;
+  return ReadCentralDirectory(entries);
 }
 
-bool ZipReader::ReadCentralDirectory(uint16_t count) {
+bool ZipReader::ReadCentralDirectory(uint64_t count) {
   const uint8_t* directory = centralDirectory_.data();
   const uint64_t directorySize = centralDirectory_.size();
   uint64_t position = 0;
-  entries_.reserve(count);
-  for (uint32_t i = 0; i < count; ++i) {
+  entries_.reserve(static_cast<size_t>(count));
+  for (uint64_t i = 0; i < count; ++i) {
     if (directorySize - position < kCentralHeaderSize) return false;
     const uint8_t* header = directory + position;
     if (ReadLe32(header) != kCentralHeaderSignature) return false;
@@ -129,32 +204,37 @@ bool ZipReader::ReadCentralDirectory(uint16_t count) {
     if (directorySize - position < recordSize) return false;
 
     ZipEntry entry;
+    entry.madeBy = ReadLe16(header + 4);
     entry.flags = ReadLe16(header + 8);
     entry.method = ReadLe16(header + 10);
     entry.crc = ReadLe32(header + 16);
     entry.compressedSize = ReadLe32(header + 20);
     entry.uncompressedSize = ReadLe32(header + 24);
-    uint16_t entryDisk = ReadLe16(header + 34);
+    uint32_t entryDisk = ReadLe16(header + 34);
     entry.externalAttributes = ReadLe32(header + 38);
-    uint32_t localOffset = ReadLe32(header + 42);
+    uint64_t localOffset = ReadLe32(header + 42);
     entry.name.assign(reinterpret_cast<const char*>(header + kCentralHeaderSize), nameLength);
+    if (!TakeZip64Values(header + kCentralHeaderSize + nameLength, extraLength, entry.uncompressedSize,
+                         entry.compressedSize, localOffset, entryDisk))
+      return false;
 
     if (entryDisk != disk_) return false;
-    if (entry.compressedSize == kZip64Value || entry.uncompressedSize == kZip64Value ||
-        localOffset == kZip64Value)
-      return false;
     // Encrypted data carries a header of its own; such entries are refused when extracted.
     if (entry.method == kMethodStored && !(entry.flags & kFlagEncrypted) &&
         entry.compressedSize != entry.uncompressedSize)
       return false;
     if (entry.uncompressedSize != 0 && entry.compressedSize == 0) return false;
+    // Every local header lies in front of the directory, which also bounds the sums made of it.
+    if (localOffset > centralDirectoryOffset_ - startOffset_) return false;
     entry.localHeaderOffset = startOffset_ + localOffset;
 
     entries_.push_back(std::move(entry));
     position += recordSize;
   }
-  // Bytes after the last record are not part of any entry; an appended record must follow the
-  // last one directly, as the records are read back to back.
+  // Bytes after the last record are padding of no entry; an appended record must follow the last
+  // one directly, as the records are read back to back. A record there is an entry the end record
+  // does not count: reading on would disagree with the count, stopping would lose it.
+  if (directorySize - position >= 4 && ReadLe32(directory + position) == kCentralHeaderSignature) return false;
   centralDirectory_.resize(position);
   return SetDataLimits();
 }
@@ -171,7 +251,9 @@ bool ZipReader::SetDataLimits() {
   for (size_t k = 0; k < order.size(); ++k) {
     ZipEntry& entry = entries_[order[k]];
     entry.dataLimit = k + 1 < order.size() ? entries_[order[k + 1]].localHeaderOffset : centralDirectoryOffset_;
-    if (entry.localHeaderOffset + kLocalHeaderSize + entry.compressedSize > entry.dataLimit) return false;
+    if (!EndsBy(entry.localHeaderOffset, kLocalHeaderSize, entry.dataLimit) ||
+        !EndsBy(entry.localHeaderOffset + kLocalHeaderSize, entry.compressedSize, entry.dataLimit))
+      return false;
   }
   return true;
 }
@@ -179,12 +261,16 @@ bool ZipReader::SetDataLimits() {
 bool ZipReader::IsDirectory(size_t index) const {
   const ZipEntry& entry = entries_[index];
   if (!entry.name.empty() && entry.name.back() == '/') return true;
+  // Unix hosts keep the mode in the high half and leave the low half to chance (0xFFFF, say).
+  uint32_t type = (entry.externalAttributes >> 16) & kUnixTypeMask;
+  if ((entry.madeBy >> 8) == kHostUnix && type != 0) return type == kUnixDirectory;
   return (entry.externalAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 uint64_t ZipReader::TotalUncompressedSize() const {
   uint64_t total = 0;
-  for (const ZipEntry& entry : entries_) total += entry.uncompressedSize;
+  for (const ZipEntry& entry : entries_)
+    total = entry.uncompressedSize > UINT64_MAX - total ? UINT64_MAX : total + entry.uncompressedSize;
   return total;
 }
 
@@ -198,7 +284,7 @@ bool ZipReader::Extract(size_t index, ZipSink& sink) const {
   if (ReadLe32(local) != kLocalHeaderSignature) return false;
   uint64_t dataOffset =
       entry.localHeaderOffset + kLocalHeaderSize + ReadLe16(local + 26) + ReadLe16(local + 28);
-  if (dataOffset + entry.compressedSize > entry.dataLimit) return false;
+  if (!EndsBy(dataOffset, entry.compressedSize, entry.dataLimit)) return false;
 
   std::unique_ptr<uint8_t[]> input(new (std::nothrow) uint8_t[kChunk]);
   if (!input) return false;

@@ -34,6 +34,7 @@ bool ValidEntryName(const std::string& name) {
 }
 
 struct EntryRecord {
+  uint16_t flags = 0;
   uint16_t method = kMethodStored;
   uint16_t time = 0;
   uint16_t date = 0;
@@ -47,7 +48,7 @@ struct EntryRecord {
 // The fields both headers share, from "version needed" to the name length.
 void PutCommonFields(std::vector<uint8_t>& out, const EntryRecord& entry, const std::string& name) {
   PutLe16(out, kVersion);
-  PutLe16(out, 0);  // flags
+  PutLe16(out, entry.flags);
   PutLe16(out, entry.method);
   PutLe16(out, entry.time);
   PutLe16(out, entry.date);
@@ -138,16 +139,15 @@ bool Deflate(const void* data, uint32_t size, std::unique_ptr<uint8_t[]>& compre
   return ok;
 }
 
-// The name in the ANSI code page, which extraction decodes it with; false for a character the
-// code page lacks, which would otherwise become "?" or a look-alike and name another file.
-bool ToAnsiName(const wchar_t* wide, char (&name)[MAX_PATH]) {
-  if (GetACP() == CP_UTF8)
-    return WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, name, MAX_PATH, nullptr,
-                               nullptr) != 0;
-  BOOL defaulted = FALSE;
-  return WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, name, MAX_PATH, nullptr,
-                             &defaulted) != 0 &&
-         !defaulted;
+// The name in UTF-8, which holds every name; false for one that is no text (a lone surrogate).
+bool ToUtf8Name(const wchar_t* wide, std::string& name) {
+  int size = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return false;
+  name.resize(static_cast<size_t>(size));
+  if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, &name[0], size, nullptr, nullptr) != size)
+    return false;
+  name.pop_back();
+  return true;
 }
 
 }  // namespace
@@ -157,6 +157,9 @@ bool AddEntryToArchive(const std::wstring& path, const std::string& name, const 
   if (!ValidEntryName(name) || size == kLimit32) return false;
 
   EntryRecord entry;
+  // Readers take names without the flag in a code page of their own choosing.
+  if (std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+    entry.flags = kFlagUtf8;
   DosTimeNow(entry.time, entry.date);
   entry.size = size;
   entry.crc = static_cast<uint32_t>(crc32(crc32(0, nullptr, 0), static_cast<const Bytef*>(data), size));
@@ -239,8 +242,8 @@ bool AddEntryToArchive(const std::wstring& path, const std::string& name, const 
 }
 
 bool AddFileToZip(const std::wstring& zipPath, const std::wstring& sourcePath) {
-  char name[MAX_PATH] = {};
-  if (!ToAnsiName(PathFindFileNameW(sourcePath.c_str()), name)) return false;
+  std::string name;
+  if (!ToUtf8Name(PathFindFileNameW(sourcePath.c_str()), name)) return false;
 
   utils::FileHandle source(CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
