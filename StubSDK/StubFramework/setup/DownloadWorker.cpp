@@ -285,8 +285,8 @@ Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& u
   std::wstring metaUrl = url + L".meta";
   if (isSecure) {
     // A URL whose exchange fails is used as it is.
-    analytics::TokenizeUrl(fileUrl);
-    analytics::TokenizeUrl(metaUrl);
+    analytics::TokenizeUrl(fileUrl, limits.stopped);
+    analytics::TokenizeUrl(metaUrl, limits.stopped);
   }
   Config_ErrorHandle result;
   if (isResume) {
