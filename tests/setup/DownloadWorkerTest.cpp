@@ -37,6 +37,7 @@ class DownloadWorkerTest : public ::testing::Test {
 };
 
 TEST_F(DownloadWorkerTest, TransferDownloadErrorMapsEveryListedCodeAndTheRestToUnknown) {
+  // 0x80070017: served data that kept failing verification.
   const struct {
     unsigned long hr;
     Config_ErrorHandle code;
@@ -45,7 +46,7 @@ TEST_F(DownloadWorkerTest, TransferDownloadErrorMapsEveryListedCodeAndTheRestToU
       {0x800C0005, Config_ErrorHandle::Failure},  {0x800C0008, Config_ErrorHandle::Failure},
       {0x800C000B, Config_ErrorHandle::Failure},  {0x80004004, Config_ErrorHandle::Abort},
       {0x80070070, Config_ErrorHandle::DiskFull}, {0x800C0006, Config_ErrorHandle::FileNotExist},
-      {0x80004005, Config_ErrorHandle::UnknowError}, {0x80070017, Config_ErrorHandle::UnknowError},
+      {0x80004005, Config_ErrorHandle::UnknowError}, {0x80070017, Config_ErrorHandle::Failure},
   };
   for (const auto& c : cases)
     EXPECT_EQ(TransferDownloadError(static_cast<HRESULT>(c.hr)), c.code) << std::hex << c.hr;
@@ -67,6 +68,7 @@ TEST_F(DownloadWorkerTest, AttemptsStopAtFinalResultsAndAStopAndAreBoundedEvenWh
       {false, false, static_cast<HRESULT>(0x800C0006), 0, 1, Config_ErrorHandle::FileNotExist},
       {true, false, static_cast<HRESULT>(0x80070070), 0, 1, Config_ErrorHandle::DiskFull},
       {false, false, static_cast<HRESULT>(0x800C0008), 2, 2, Config_ErrorHandle::Abort},
+      {false, false, static_cast<HRESULT>(0x80070017), 0, 1, Config_ErrorHandle::Failure},
   };
   for (const auto& c : cases) {
     int made = 0;

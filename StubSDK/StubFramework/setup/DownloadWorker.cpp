@@ -60,7 +60,9 @@ class SimpleDownloadCallback : public downloader::IDownloadCallback {
   }
 
   void OnComplete(long result) override {
-    result_ = (result == S_OK || result == E_ABORT || result == kDiskFull) ? result : kDownloadFailure;
+    result_ = (result == S_OK || result == E_ABORT || result == kDiskFull || result == downloader::kResultDataError)
+                  ? result
+                  : kDownloadFailure;
     SetEvent(done_);
   }
 
@@ -239,6 +241,8 @@ Config_ErrorHandle TransferDownloadError(HRESULT hr) {
       return Config_ErrorHandle::DiskFull;
     case 0x800C0006:
       return Config_ErrorHandle::FileNotExist;
+    case static_cast<unsigned long>(downloader::kResultDataError):
+      return Config_ErrorHandle::Failure;
     default:
       return Config_ErrorHandle::UnknowError;
   }
@@ -261,7 +265,9 @@ Config_ErrorHandle RunDownloadAttempts(core::FrameworkCore* core, bool restartOn
     HRESULT hr = attempt(progressSeen);
     FrameworkLogDebug(core, L"TransferDownloadError HRESULT: %x", hr);
     result = TransferDownloadError(hr);
-    if (IsFinalDownloadResult(result)) break;
+    // Served data that keeps failing verification was fetched again by the engine already; the
+    // attempts are for the network's faults.
+    if (IsFinalDownloadResult(result) || hr == downloader::kResultDataError) break;
     remaining = restartOnProgress && progressSeen ? kDownloadAttempts : remaining - 1;
     if (remaining == 0 || made == kMaxPlainAttempts) break;
     if (downloader::SleepUnlessStopped(waitMs, stopped)) return Config_ErrorHandle::Abort;

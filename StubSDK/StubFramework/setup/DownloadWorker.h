@@ -36,7 +36,8 @@ struct DownloadRequest {
 // when no worker could be started (the end of the run began, or no thread).
 bool StartDownloadWorker(DownloadRequest* request);
 
-// The download error of an attempt mapped to the script's result code.
+// The download error of an attempt mapped to the script's result code; data that kept failing
+// verification (downloader::kResultDataError) is a Failure that is not tried again.
 Config_ErrorHandle TransferDownloadError(HRESULT hr);
 
 // Attempts give up on these at once; any other code is tried again.
@@ -68,8 +69,8 @@ Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& u
                                 bool isSecure, bool isResume);
 
 // One blocking verified download, given up as limits say; its HRESULT (E_ABORT when stopped, the
-// disk-full error, 0x800C0008 for any other failure and for a transfer given up idle,
-// E_OUTOFMEMORY when nothing could be set up).
+// disk-full error, downloader::kResultDataError, 0x800C0008 for any other failure and for a
+// transfer given up idle, E_OUTOFMEMORY when nothing could be set up).
 HRESULT DownloadFileSimple(core::FrameworkCore* core, const std::wstring& url, const std::wstring& metaUrl,
                            const std::wstring& path, const downloader::WaitLimits& limits);
 
