@@ -5,7 +5,9 @@
 #      package's extraction included (bench/StartBench.cpp, which starts as the stub does), next to
 #      Wine's own start, measured by a null program (bench/NullProgram.cpp) in the same series:
 #      median and best of RUNS, each program started from the shell with the Wine server already
-#      up (one warm-up run of each not counted).
+#      up (one warm-up run of each not counted). Then the same start with a web service that
+#      refuses at once and with one that accepts and never answers (the reports reach it through
+#      the user's proxy setting): the first call and the run, closed at once, to its exit.
 #   2. The verified download: bench/verified-download.sh, run from here.
 #   3. The main job as scripts/run.sh runs it (the sample product, a prefix set up as the sample
 #      machine, the page bridge, the wizard driver), its wall time split into download,
@@ -18,12 +20,14 @@
 #
 #   bench/whole-job.sh [build folder]     (default: the build the tests run)
 #   RUNS=20 bench/whole-job.sh            (start runs of each kind, default 10)
+#   SILENT_RUNS=5 bench/whole-job.sh      (starts with the silent service, default 3: ~10 s each)
 #   DATA_MIB=24 bench/whole-job.sh        (the sample product's data, default 256 MiB)
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 arch="$(bash "$here/scripts/test-arch.sh")"
 build="${1:-${HALVERN_BUILD_ROOT:-$here/build}/$arch}"
 runs="${RUNS:-10}"
+silent_runs="${SILENT_RUNS:-3}"
 data_mib="${DATA_MIB:-256}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -52,6 +56,7 @@ fi
 work="$(mktemp -d /tmp/halvern-whole-job.XXXXXX)"
 chmod 755 "$work"  # nginx's workers run as another user when nginx starts as root
 xvfb=""
+silent=""
 cleanup() {
   set +e
   [ -f "$work/sample/sample.txt" ] && bash "$here/scripts/sample-product.sh" stop "$work/sample" >/dev/null 2>&1
@@ -59,6 +64,7 @@ cleanup() {
     [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null
   done
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
+  [ -n "$silent" ] && kill "$silent" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -107,19 +113,31 @@ export WINEPREFIX="$work/start-prefix"
 times="$work/times.txt"
 export HALVERN_START_TIMES="Z:${times//\//\\}"
 wineserver -p
-# start_run KIND PROGRAM [ARGUMENTS...]: one start from the shell; appends "KIND <launch> <the
-# program's lines>" to starts.txt, the launch in FILETIME ticks like the program's times.
+# start_run KIND PROGRAM [ARGUMENTS...]: one start from the shell; appends "KIND <launch> <exit>
+# <the program's lines>" to starts.txt, launch and exit in FILETIME ticks like the program's times.
 start_run() {
-  local kind="$1" launch
+  local kind="$1" launch ended
   shift
   : >"$times"
   launch=$(date +%s%N)
   "$loader" "$@" || fail "$kind run of $1 ended with $?"
+  ended=$(date +%s%N)
   case "$1" in
     *null_program.exe) grep -q '^null ' "$times" ;;
     *) grep -q '^ui ' "$times" && { [ $# -gt 1 ] || grep -q '^launcher ' "$times"; } ;;
   esac || fail "$kind run of $1 recorded no times"
-  echo "$kind $((launch / 100 + 116444736000000000)) $(tr '\n' ' ' <"$times")" >>"$work/starts.txt"
+  echo "$kind $((launch / 100 + 116444736000000000)) $((ended / 100 + 116444736000000000)) $(tr '\n' ' ' <"$times")" \
+    >>"$work/starts.txt"
+}
+# user_proxy HOST:PORT: the proxy of the user's settings, as the system's dialog stores it; the
+# web service client's reports take it.
+user_proxy() {
+  local blob
+  blob=$(python3 -c 'import struct, sys
+proxy = sys.argv[1].encode()
+print((struct.pack("<IIII", 0x46, 1, 2, len(proxy)) + proxy + struct.pack("<II", 0, 0) + bytes(32)).hex())' "$1")
+  "$loader" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
+    /v DefaultConnectionSettings /t REG_BINARY /d "$blob" /f >/dev/null 2>&1 || fail "the proxy setting was refused"
 }
 start_run warm-up "$bin/null_program.exe"
 start_run warm-up "$bin/start_bench.exe" run=1
@@ -128,6 +146,24 @@ for _ in $(seq "$runs"); do
   start_run ui "$bin/start_bench.exe" run=1
   start_run launcher "$bin/start_bench.exe"
 done
+# A listener that accepts every connection and never answers, and a port that refuses.
+python3 -c 'import socket, sys, time
+listener = socket.create_server(("127.0.0.1", 0), backlog=64)
+open(sys.argv[1], "w").write(str(listener.getsockname()[1]))
+held = []
+while True:
+    held.append(listener.accept()[0])' "$work/silent-port" &
+silent=$!
+for _ in $(seq 50); do [ -s "$work/silent-port" ] && break; sleep 0.1; done
+[ -s "$work/silent-port" ] || fail "the silent listener did not start"
+user_proxy 127.0.0.1:1
+for _ in $(seq "$runs"); do start_run ui-refused "$bin/start_bench.exe" run=1; done
+user_proxy "127.0.0.1:$(cat "$work/silent-port")"
+for _ in $(seq "$silent_runs"); do start_run ui-silent "$bin/start_bench.exe" run=1; done
+"$loader" reg delete 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' \
+  /v DefaultConnectionSettings /f >/dev/null 2>&1 || true
+kill "$silent" 2>/dev/null
+silent=""
 wineserver -k
 
 # --- The main job ---------------------------------------------------------------------------
@@ -179,9 +215,10 @@ first = end - directory_offset - directory_size
 length = end + 22 + comment - first
 entries = zipfile.ZipFile(io.BytesIO(data[first:])).infolist()
 
-rows = {"null": [], "ui": [], "launcher": []}
+rows = {"null": [], "ui": [], "launcher": [], "ui-refused": [], "ui-silent": []}
+ended = {kind: [] for kind in rows}
 for line in open(starts):
-    kind, launch, *lines = line.split()
+    kind, launch, end, *lines = line.split()
     fields, record = {}, None
     for word in lines:
         if word in ("null", "ui", "launcher"):
@@ -190,6 +227,7 @@ for line in open(starts):
             record.append(int(word))
     if kind in rows:
         rows[kind].append((int(launch), fields))
+        ended[kind].append((int(end) - int(launch)) / 1e4)
 
 ms = lambda a, b: (b - a) / 1e4  # FILETIME ticks are 100 ns
 null_launch = [ms(l, f["null"][1]) for l, f in rows["null"]]
@@ -216,6 +254,11 @@ print("     stages (median): to the entry point {:.1f}, core and package {:.1f},
       " the call {:.2f}".format(*(med(s) for s in stages)))
 print(f"   as a user starts it (launcher, copy, run=1) {pair(user_launch)}    {pair(user_created)}")
 print(f"     of which the launcher to its copy's creation {med(copy_start):.1f}")
+print("   the same start (run=1), its reports through the user's proxy      first call from creation, run launch to exit")
+for kind, what in (("ui", "service running"), ("ui-refused", "service refuses"),
+                   ("ui-silent", "service accepts, never answers")):
+    created = [ms(f["ui"][0], f["ui"][4]) for l, f in rows[kind]]
+    print(f"     {what:<32} {len(created):2} runs   {pair(created)}        {pair(ended[kind])}")
 EOF
 
 echo

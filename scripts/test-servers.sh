@@ -45,6 +45,12 @@ for name, size, seed in (("empty.bin", 0, 0), ("data1000.bin", 1000, 1000), ("da
                          ("data10m.bin", 10 * 1024 * 1024 - 1000, 10)):
     with open(os.path.join(root, name), "wb") as out:
         out.write(random.Random(seed).randbytes(size))
+# data10m-bad.bin is data10m.bin with one byte of its fifth 1 MiB block changed: served in its
+# place, that block fails verification.
+bad = bytearray(random.Random(10).randbytes(10 * 1024 * 1024 - 1000))
+bad[4 * 1024 * 1024 + 77] ^= 0x5A
+with open(os.path.join(root, "data10m-bad.bin"), "wb") as out:
+    out.write(bad)
 # Past 4 GiB: zeros (a sparse file) and then two blocks of data.
 with open(os.path.join(root, "huge.bin"), "wb") as out:
     out.truncate(4 << 30)

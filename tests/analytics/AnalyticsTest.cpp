@@ -3,11 +3,11 @@
 // methods, the token exchange, and the user's proxy setting.
 #include <gtest/gtest.h>
 
-#include <winsock2.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -24,18 +24,23 @@
 #include "core/TextFormat.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipExtraction.h"
+#include "downloader/BoundedWait.h"
 #include "methods/ExternalMethods.h"
 #include "methods/LanguageTable.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework;
+using testsupport::ClearUserProxy;
+using testsupport::kProxyDetect;
+using testsupport::kProxyNamed;
+using testsupport::kProxyScript;
+using testsupport::SetUserProxy;
 using utils::Utf8ToWide;
 using utils::WideToUtf8;
 
 namespace {
 
 const wchar_t kProductSubkey[] = L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77";
-const wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
 
 std::wstring WindowsPath(const std::string& linuxPath) {
   std::wstring path = L"Z:" + Utf8ToWide(linuxPath);
@@ -102,73 +107,6 @@ class InstallerService {
 
  private:
   std::map<std::string, std::string> settings_;
-};
-
-// The user's connection settings as the system's settings dialog stores them.
-void SetUserProxy(DWORD flags, const std::string& proxy, const std::string& autoConfigUrl) {
-  std::string blob;
-  auto add32 = [&blob](DWORD value) { blob.append(reinterpret_cast<const char*>(&value), 4); };
-  add32(0x46);
-  add32(1);
-  add32(flags);
-  const std::string noBypass;
-  for (const std::string* text : {&proxy, &noBypass, &autoConfigUrl}) {
-    add32(static_cast<DWORD>(text->size()));
-    blob += *text;
-  }
-  blob.append(32, '\0');
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()),
-                 static_cast<DWORD>(blob.size()));
-  RegCloseKey(key);
-}
-
-void ClearUserProxy() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kConnections, L"DefaultConnectionSettings"); }
-
-constexpr DWORD kProxyNamed = 2, kProxyScript = 4, kProxyDetect = 8;
-
-// A proxy that takes one connection and holds it, unanswered, until released; then closes it.
-class HoldingProxy {
- public:
-  HoldingProxy() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof(address);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    listen(listener_, 1);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] {
-      SOCKET connection = accept(listener_, nullptr, nullptr);
-      SetEvent(accepted_);
-      WaitForSingleObject(release_, INFINITE);
-      if (connection != INVALID_SOCKET) closesocket(connection);
-    });
-  }
-  ~HoldingProxy() {
-    Release();
-    closesocket(listener_);
-    thread_.join();
-    CloseHandle(accepted_);
-    CloseHandle(release_);
-    WSACleanup();
-  }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
-  bool AwaitConnection() { return WaitForSingleObject(accepted_, 30000) == WAIT_OBJECT_0; }
-  void Release() { SetEvent(release_); }
-
- private:
-  SOCKET listener_ = INVALID_SOCKET;
-  int port_ = 0;
-  HANDLE accepted_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::thread thread_;
 };
 
 // A framework core, a method object on it and the service; the product key, the answers and the
@@ -415,7 +353,7 @@ TEST_F(ServiceTest, TrackUserActivityReportsFromItsOwnThreadAndIsAwaitedAtTheEnd
 
   // Through a proxy that holds the connection unanswered: the method has returned while the
   // report is under way, and the core is released only after the proxy let it go.
-  HoldingProxy proxy;
+  testsupport::SilentServer proxy;
   SetUserProxy(kProxyNamed, proxy.Address(), "");
   ASSERT_EQ(Call(&ExternalMethods::TrackUserActivity, {L"Welcome_Next"}, nullptr), S_OK);
   ASSERT_TRUE(proxy.AwaitConnection());
@@ -491,6 +429,37 @@ TEST_F(ServiceTest, ReportsUseOnlyAProxyTheUserNamed) {
       EXPECT_EQ(service_.Since(first, 1).size(), 1u) << c.flags;
     }
   }
+}
+
+// A service that accepts and never answers keeps no request waiting beyond its time-outs, nor the
+// token exchange beyond its deadline: each ends within 15 s, failed, as if the service were away.
+// The reports go through the user's proxy, here the silent server, the token exchange straight to
+// it over HTTPS (the handshake is never answered) and over HTTP (the answer never comes).
+TEST_F(ServiceTest, EveryRequestEndsWithinItsTimeOutsWhenTheServiceNeverAnswers) {
+  const DWORD kBoundMs = 15000;
+  testsupport::SilentServer silent;
+  SetUserProxy(kProxyNamed, silent.Address(), "");
+  std::string answer;
+  VARIANT embargo = {};
+  const std::wstring token = Utf8ToWide(silent.Address()) + L"/v1/token";
+  struct Case {
+    const char* name;
+    std::function<bool()> call;
+  } cases[] = {
+      {"end report", [&] { return core_->analytics->ReportEnd(); }},
+      {"embargo query",
+       [&] { return Call(&ExternalMethods::IsInEmbargoedCountry, {}, &embargo) == S_OK && embargo.boolVal; }},
+      {"token exchange over https", [&] { return analytics::PostAndRead(L"https://" + token, "x", answer, false); }},
+      {"token exchange over http", [&] { return analytics::PostAndRead(L"http://" + token, "x", answer, false); }},
+  };
+  for (const Case& c : cases) {
+    bool result = true;
+    ULONGLONG start = GetTickCount64();
+    EXPECT_TRUE(downloader::RunBounded([&] { result = c.call(); }, kBoundMs)) << c.name;
+    printf("%s: %llu ms\n", c.name, GetTickCount64() - start);
+    EXPECT_FALSE(result) << c.name;
+  }
+  EXPECT_TRUE(silent.AwaitConnection(0));
 }
 
 TEST_F(ServiceTest, TokenizeUrlTakesTheQuotedValueLiterallyAndOtherwiseKeepsTheUrl) {

@@ -302,22 +302,35 @@ TEST_F(HttpTaskTest, EtagWithAControlCharacterIsNoValidator) {
   EXPECT_EQ(recorder->headers[0].etag, "");
 }
 
-TEST_F(HttpTaskTest, CancelDuringAPendingReadEndsWithTheCancelCode) {
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
-  // The server sends its header, then nothing for 3 s.
-  Ref<ITask> task(CreateHttpTask(FaultUrl(L"/data1000.bin?cut=0&stall=3").c_str(), Range(0, 0),
-                                 recorder.Get(), logger_));
-  ASSERT_NE(task.Get(), nullptr);
-  task->Start();
-  ASSERT_TRUE(recorder->WaitHeader());
-  Sleep(300);  // the read for the body is pending now
-  task->Cancel();
-  ASSERT_TRUE(recorder->WaitDone());
-  EXPECT_EQ(recorder->result, kResultCancelled);
-  EXPECT_EQ(recorder->completions, 1);
-  EXPECT_EQ(recorder->dataCalls, 0);
+// Cancel completes at once, whether the body's read or the answer itself is pending: under Wine
+// a request waiting for its answer ends only when the answer comes, 4 s after the request here.
+TEST_F(HttpTaskTest, CancelEndsWithTheCancelCodeAtOnceWhateverTheRequestWaitsFor) {
+  struct Case {
+    const char* name;
+    const wchar_t* path;
+    bool header;
+  } cases[] = {
+      {"a pending read: the header, then nothing for 3 s", L"/data1000.bin?cut=0&stall=3", true},
+      {"no answer yet: nothing for 4 s", L"/data1000.bin?delay=4", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Ref<HttpRecorder> recorder(HttpRecorder::Create());
+    Ref<ITask> task(CreateHttpTask(FaultUrl(c.path).c_str(), Range(0, 0), recorder.Get(), logger_));
+    ASSERT_NE(task.Get(), nullptr);
+    task->Start();
+    if (c.header) {
+      ASSERT_TRUE(recorder->WaitHeader());
+    }
+    Sleep(300);  // the read or the answer is pending now
+    task->Cancel();
+    ASSERT_TRUE(recorder->WaitDone(2000));
+    EXPECT_EQ(recorder->result, kResultCancelled);
+    EXPECT_EQ(recorder->completions, 1);
+    EXPECT_EQ(recorder->dataCalls, 0);
+  }
   EXPECT_TRUE(LogHas("HttpTask::Cancel> Cancel"));
-  EXPECT_FALSE(LogHas("INTERNET_STATUS_REQUEST_COMPLETE failed: 12017"));
+  EXPECT_FALSE(LogHas("INTERNET_STATUS_REQUEST_COMPLETE failed"));
 }
 
 TEST_F(HttpTaskTest, ReleasingANeverStartedTaskCallsNothing) {

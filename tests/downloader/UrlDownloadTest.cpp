@@ -3,8 +3,6 @@
 // them (under Wine through the engine's HTTP task, which stands in for pulled streams).
 #include <shlwapi.h>
 
-#include <thread>
-
 #include "EngineTest.h"
 #include "core/FrameworkCore.h"
 #include "downloader/UrlDownload.h"
@@ -107,10 +105,6 @@ TEST_F(UrlDownloadTest, CallbackSetsTheProgressPropertiesAndStopsWhenAsked) {
   EXPECT_EQ(callback.OnProgress(0, 77, BINDSTATUS_BEGINDOWNLOADDATA, L""), E_ABORT);
   EXPECT_EQ(external_->GetProperty(L"downloadTotal"), L"77");
   external_->SetSizeQueryOnly(false);
-  external_->SetStopRequested(true);
-  EXPECT_EQ(callback.OnProgress(600, 1234, BINDSTATUS_DOWNLOADINGDATA, L""), E_ABORT);
-  EXPECT_EQ(callback.OnProgress(0, 0, BINDSTATUS_CONNECTING, L""), E_ABORT);
-  external_->SetStopRequested(false);
   EXPECT_EQ(callback.AddRef(), 2u);
   EXPECT_EQ(callback.Release(), 1u);
 }
@@ -137,7 +131,7 @@ TEST_F(UrlDownloadTest, TransfersGiveTheResultsAndFilesOfTheirServers) {
     external_->InitProgressValues();
     external_->SetSizeQueryOnly(c.sizeQueryOnly);
     DownloadCallback callback(external_);
-    HRESULT hr = DownloadUrlToFile(FaultUrl(c.path).c_str(), path_.c_str(), &callback, logger_);
+    HRESULT hr = DownloadUrlToFile(FaultUrl(c.path).c_str(), path_.c_str(), &callback, logger_, WaitLimits());
     external_->SetSizeQueryOnly(false);
     if (c.result == E_ABORT) {
       EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
@@ -147,26 +141,45 @@ TEST_F(UrlDownloadTest, TransfersGiveTheResultsAndFilesOfTheirServers) {
     EXPECT_TRUE(Target() == c.file);
     EXPECT_EQ(external_->GetProperty(L"downloadTotal"), c.total);
   }
-  EXPECT_EQ(DownloadUrlToFile(FaultUrl(L"/data1000.bin").c_str(), L"Z:\\no\\such\\folder\\x.bin", nullptr, logger_),
+  EXPECT_EQ(DownloadUrlToFile(FaultUrl(L"/data1000.bin").c_str(), L"Z:\\no\\such\\folder\\x.bin", nullptr, logger_,
+                              WaitLimits()),
             HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
 }
 
-TEST_F(UrlDownloadTest, AStopRequestOrAQuitMessageAbortsTheTransfer) {
-  // A slow body: 1000 bytes in pieces of 100.
-  std::thread stopper([this] {
-    for (int waited = 0; external_->GetDownloadCurrent() == 0 && waited < 10000; waited += 5) Sleep(5);
-    external_->SetStopRequested(true);
-  });
-  DownloadCallback callback(external_);
-  HRESULT hr = DownloadUrlToFile(FaultUrl(L"/data1000.bin?chunk=100&pause=0.1").c_str(), path_.c_str(), &callback, logger_);
-  stopper.join();
-  external_->SetStopRequested(false);
-  EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
-  EXPECT_LT(Target().size(), 1000u);
+// The transfer's wait gives up by itself, while data moves and while nothing comes at all: a stop
+// ends it with E_ABORT, a time without progress with the time-out, each at once.
+TEST_F(UrlDownloadTest, AStopOrTheIdleDeadlineEndsTheTransferAtOnce) {
+  struct Case {
+    const char* name;
+    const wchar_t* path;
+    DWORD stopAfterMs;  // 0: no stop
+    DWORD idleMs;
+    HRESULT result;
+    DWORD boundMs;
+  } cases[] = {
+      {"stopped while a slow body arrives", L"/data1000.bin?chunk=100&pause=0.1", 250, kTransferIdleMs, E_ABORT, 1250},
+      {"stopped before any answer", L"/data1000.bin?delay=4", 300, kTransferIdleMs, E_ABORT, 1300},
+      {"no answer for the idle deadline", L"/data1000.bin?delay=4", 0, 700, INET_E_CONNECTION_TIMEOUT, 1700},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WaitLimits limits;
+    limits.idleMs = c.idleMs;
+    ULONGLONG start = GetTickCount64();
+    limits.stopped = [&] { return c.stopAfterMs && GetTickCount64() - start >= c.stopAfterMs; };
+    DownloadCallback callback(external_);
+    HRESULT hr = DownloadUrlToFile(FaultUrl(c.path).c_str(), path_.c_str(), &callback, logger_, limits);
+    ULONGLONG took = GetTickCount64() - start;
+    EXPECT_EQ(hr, c.result) << std::hex << hr;
+    EXPECT_LT(took, c.boundMs);
+    EXPECT_LT(Target().size(), 1000u);
+  }
+  EXPECT_TRUE(LogHas("Nothing arrived for 700 ms: the transfer is given up."));
 
   // A quit message aborts the transfer too, and stays for the thread's own loop.
   PostQuitMessage(7);
-  hr = DownloadUrlToFile(FaultUrl(L"/data1000.bin?chunk=100&pause=0.5").c_str(), path_.c_str(), nullptr, logger_);
+  HRESULT hr = DownloadUrlToFile(FaultUrl(L"/data1000.bin?chunk=100&pause=0.5").c_str(), path_.c_str(), nullptr,
+                                 logger_, WaitLimits());
   EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
   MSG message;
   ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <regex>
 
@@ -155,4 +156,49 @@ TEST_F(StartupTest, ASecondInstanceRestoresTheFirstWindowAndEndsAtOnce) {
   EXPECT_EQ(result.exitCode, 0u);
   EXPECT_FALSE(ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"install_language", language));
   CloseHandle(mutex);
+}
+
+// The start report has a thread of its own: with a service that accepts and never answers, the
+// page's first call comes as soon as with one that refuses at once, and the run, closed at once,
+// ends within the reports' time-outs. start_bench starts exactly as the stub does and makes the
+// page's first call where the HTML engine would load the page (bench/StartBench.cpp); the reports
+// reach the service through the user's proxy, refusing, then silent.
+TEST_F(StartupTest, AServiceThatNeverAnswersDelaysNeitherThePageNorTheEndOfTheRun) {
+  const std::wstring bench = testsupport::ProgramFolder() + L"start_bench.exe";
+  ASSERT_TRUE(testsupport::PathExists(bench));
+  testsupport::ScratchFolder folder;
+  const std::wstring times = folder.File(L"times.txt");
+  ASSERT_TRUE(SetEnvironmentVariableW(L"HALVERN_START_TIMES", times.c_str()));
+  testsupport::SilentServer silent;
+  struct Start {
+    long long firstCallMs = -1;  // from the process's creation
+    ULONGLONG runMs = 0;         // launch to exit
+  };
+  auto start = [&](const std::string& proxy) {
+    Start result;
+    EXPECT_TRUE(testsupport::SetUserProxy(testsupport::kProxyNamed, proxy, ""));
+    DeleteFileW(times.c_str());
+    ULONGLONG launched = GetTickCount64();
+    testsupport::ProcessResult run = RunAndWait(bench, L"\"" + bench + L"\" run=1", 90000);
+    result.runMs = GetTickCount64() - launched;
+    EXPECT_TRUE(run.finished && run.exitCode == 0) << proxy;
+    // "ui <created> <entry> <started> <opened> <called>", FILETIME ticks of 100 ns.
+    unsigned long long created = 0, entry = 0, started = 0, opened = 0, called = 0;
+    if (sscanf(testsupport::ReadFileBytes(times).c_str(), "ui %llu %llu %llu %llu %llu", &created, &entry, &started,
+               &opened, &called) == 5)
+      result.firstCallMs = static_cast<long long>((called - created) / 10000);
+    printf("proxy %s: first call %lld ms after the creation, run %llu ms\n", proxy.c_str(), result.firstCallMs,
+           result.runMs);
+    return result;
+  };
+  Start refused = start("127.0.0.1:1");
+  Start silence = start(silent.Address());
+  testsupport::ClearUserProxy();
+  SetEnvironmentVariableW(L"HALVERN_START_TIMES", nullptr);
+  ASSERT_GT(refused.firstCallMs, 0);
+  ASSERT_GT(silence.firstCallMs, 0);
+  EXPECT_TRUE(silent.AwaitConnection(0));
+  EXPECT_LT(silence.firstCallMs, refused.firstCallMs + 2000);
+  // The start report's time-out, then the end report's: about 10 s.
+  EXPECT_LT(silence.runMs, 30000u);
 }

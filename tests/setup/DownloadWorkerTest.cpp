@@ -37,6 +37,7 @@ class DownloadWorkerTest : public ::testing::Test {
 };
 
 TEST_F(DownloadWorkerTest, TransferDownloadErrorMapsEveryListedCodeAndTheRestToUnknown) {
+  // 0x80070017: served data that kept failing verification.
   const struct {
     unsigned long hr;
     Config_ErrorHandle code;
@@ -45,31 +46,35 @@ TEST_F(DownloadWorkerTest, TransferDownloadErrorMapsEveryListedCodeAndTheRestToU
       {0x800C0005, Config_ErrorHandle::Failure},  {0x800C0008, Config_ErrorHandle::Failure},
       {0x800C000B, Config_ErrorHandle::Failure},  {0x80004004, Config_ErrorHandle::Abort},
       {0x80070070, Config_ErrorHandle::DiskFull}, {0x800C0006, Config_ErrorHandle::FileNotExist},
-      {0x80004005, Config_ErrorHandle::UnknowError}, {0x80070017, Config_ErrorHandle::UnknowError},
+      {0x80004005, Config_ErrorHandle::UnknowError}, {0x80070017, Config_ErrorHandle::Failure},
   };
   for (const auto& c : cases)
     EXPECT_EQ(TransferDownloadError(static_cast<HRESULT>(c.hr)), c.code) << std::hex << c.hr;
 }
 
-TEST_F(DownloadWorkerTest, AttemptsStopAtFinalResultsAndAreBoundedEvenWhenEveryAttemptMoves) {
+TEST_F(DownloadWorkerTest, AttemptsStopAtFinalResultsAndAStopAndAreBoundedEvenWhenEveryAttemptMoves) {
   const struct {
     bool restartOnProgress;
     bool progress;
     HRESULT hr;
+    int stopAfter;  // the stop turns true once this many attempts were made; 0: never
     int attempts;
     Config_ErrorHandle result;
   } cases[] = {
-      {true, true, static_cast<HRESULT>(0x800C0008), kMaxPlainAttempts, Config_ErrorHandle::Failure},
-      {true, false, static_cast<HRESULT>(0x800C0008), kDownloadAttempts, Config_ErrorHandle::Failure},
-      {false, true, E_FAIL, kDownloadAttempts, Config_ErrorHandle::UnknowError},
-      {true, true, E_ABORT, 1, Config_ErrorHandle::Abort},
-      {false, false, static_cast<HRESULT>(0x800C0006), 1, Config_ErrorHandle::FileNotExist},
-      {true, false, static_cast<HRESULT>(0x80070070), 1, Config_ErrorHandle::DiskFull},
+      {true, true, static_cast<HRESULT>(0x800C0008), 0, kMaxPlainAttempts, Config_ErrorHandle::Failure},
+      {true, false, static_cast<HRESULT>(0x800C0008), 0, kDownloadAttempts, Config_ErrorHandle::Failure},
+      {false, true, E_FAIL, 0, kDownloadAttempts, Config_ErrorHandle::UnknowError},
+      {true, true, E_ABORT, 0, 1, Config_ErrorHandle::Abort},
+      {false, false, static_cast<HRESULT>(0x800C0006), 0, 1, Config_ErrorHandle::FileNotExist},
+      {true, false, static_cast<HRESULT>(0x80070070), 0, 1, Config_ErrorHandle::DiskFull},
+      {false, false, static_cast<HRESULT>(0x800C0008), 2, 2, Config_ErrorHandle::Abort},
+      {false, false, static_cast<HRESULT>(0x80070017), 0, 1, Config_ErrorHandle::Failure},
   };
   for (const auto& c : cases) {
     int made = 0;
+    auto stopped = [&] { return c.stopAfter != 0 && made >= c.stopAfter; };
     // A loop without a bound would reach 100 and end there with NoError.
-    Config_ErrorHandle result = RunDownloadAttempts(&core_, c.restartOnProgress, 0, [&](bool& progressSeen) {
+    Config_ErrorHandle result = RunDownloadAttempts(&core_, c.restartOnProgress, 0, stopped, [&](bool& progressSeen) {
       progressSeen = c.progress;
       return ++made == 100 ? S_OK : c.hr;
     });

@@ -1,3 +1,6 @@
+// Winsock's header comes before the one that includes windows.h.
+#include <winsock2.h>
+
 #include "support/TestSupport.h"
 
 #include <fstream>
@@ -120,6 +123,82 @@ ProcessResult RunAndWait(const std::wstring& application, const std::wstring& co
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return result;
+}
+
+namespace {
+const wchar_t kConnections[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+}  // namespace
+
+bool SetUserProxy(DWORD flags, const std::string& proxy, const std::string& autoConfigUrl) {
+  std::string blob;
+  auto add32 = [&blob](DWORD value) { blob.append(reinterpret_cast<const char*>(&value), 4); };
+  add32(0x46);
+  add32(1);
+  add32(flags);
+  const std::string noBypass;
+  for (const std::string* text : {&proxy, &noBypass, &autoConfigUrl}) {
+    add32(static_cast<DWORD>(text->size()));
+    blob += *text;
+  }
+  blob.append(32, '\0');
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  bool set = RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()),
+                            static_cast<DWORD>(blob.size())) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return set;
+}
+
+void ClearUserProxy() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kConnections, L"DefaultConnectionSettings"); }
+
+SilentServer::SilentServer() {
+  InitializeCriticalSection(&lock_);
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof(address);
+  bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  listen(listener, SOMAXCONN);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
+  listener_ = listener;
+  thread_ = CreateThread(nullptr, 0, Accept, this, 0, nullptr);
+}
+
+SilentServer::~SilentServer() {
+  Release();
+  closesocket(listener_);
+  WaitForSingleObject(thread_, INFINITE);
+  CloseHandle(thread_);
+  CloseHandle(accepted_);
+  DeleteCriticalSection(&lock_);
+  WSACleanup();
+}
+
+DWORD WINAPI SilentServer::Accept(void* argument) {
+  auto* server = static_cast<SilentServer*>(argument);
+  for (;;) {
+    SOCKET connection = accept(server->listener_, nullptr, nullptr);
+    if (connection == INVALID_SOCKET) return 0;
+    EnterCriticalSection(&server->lock_);
+    if (server->released_) closesocket(connection);
+    else server->held_.push_back(connection);
+    LeaveCriticalSection(&server->lock_);
+    SetEvent(server->accepted_);
+  }
+}
+
+void SilentServer::Release() {
+  EnterCriticalSection(&lock_);
+  released_ = true;
+  for (uintptr_t connection : held_) closesocket(connection);
+  held_.clear();
+  LeaveCriticalSection(&lock_);
 }
 
 bool PlantLibraries(const std::wstring& folder, const std::vector<std::wstring>& names) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,41 @@ bool ReadStringValue(HKEY root, const std::wstring& subkey, const std::wstring& 
 // change is visible, false when it did not become so.
 bool MakeFolderLink(const std::wstring& target, const std::wstring& link);
 bool RemoveFolderLink(const std::wstring& link);
+
+// The user's proxy setting as the system's settings dialog stores it, which WinHTTP reads for the
+// user's Internet Explorer configuration: flags of these, the proxy ("host:port") and the
+// configuration script's URL.
+constexpr DWORD kProxyNamed = 2, kProxyScript = 4, kProxyDetect = 8;
+bool SetUserProxy(DWORD flags, const std::string& proxy, const std::string& autoConfigUrl);
+void ClearUserProxy();
+
+// A server on a loopback port that accepts every connection and never answers, as a service or a
+// proxy that has hung. The connections are held until Release or the end, then closed.
+class SilentServer {
+ public:
+  SilentServer();
+  ~SilentServer();
+  SilentServer(const SilentServer&) = delete;
+  SilentServer& operator=(const SilentServer&) = delete;
+
+  int Port() const { return port_; }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+  // True once a connection came within ms.
+  bool AwaitConnection(DWORD ms = 30000) const { return WaitForSingleObject(accepted_, ms) == WAIT_OBJECT_0; }
+  // Closes what is held, and every connection from now on at once.
+  void Release();
+
+ private:
+  static DWORD WINAPI Accept(void* server);
+
+  uintptr_t listener_;
+  int port_ = 0;
+  HANDLE accepted_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  CRITICAL_SECTION lock_;
+  bool released_ = false;
+  std::vector<uintptr_t> held_;
+  HANDLE thread_ = nullptr;
+};
 
 // A script function as a worker sees it: records the VT_I4 arguments of every call. Calls with
 // the first argument 10 (Running) are progress reports, every other one is a final call.

@@ -2,6 +2,8 @@
 
 #include <shlwapi.h>
 
+#include <memory>
+
 #include "analytics/MachineIdentity.h"
 #include "analytics/ServiceDocuments.h"
 #include "analytics/ServiceRequest.h"
@@ -44,6 +46,12 @@ bool UploadErrorLog(const std::wstring& zipPath, const std::wstring& token, cons
   return analytics::SendToService(bytes.data(), bytes.size(), path, L"PUT");
 }
 
+DWORD WINAPI SendStartReport(void* argument) {
+  std::unique_ptr<std::string> body(static_cast<std::string*>(argument));
+  analytics::SendToService(body->data(), body->size(), L"/v1/logAnalytics", L"POST");
+  return 0;
+}
+
 }  // namespace
 
 Analytics::Analytics(StubParameters* parameters) : parameters_(parameters) {
@@ -52,6 +60,8 @@ Analytics::Analytics(StubParameters* parameters) : parameters_(parameters) {
 }
 
 Analytics::~Analytics() {
+  // A start report still under way owns what it uses.
+  if (startReport_) CloseHandle(startReport_);
   ClearAttachments();
   DeleteCriticalSection(&lock_);
 }
@@ -62,6 +72,16 @@ bool Analytics::SendReport(bool initial) {
 }
 
 bool Analytics::ReportStart() { return SendReport(true); }
+
+void Analytics::BeginStartReport() {
+  auto* body = new std::string(utils::WideToUtf8(analytics::BuildAnalyticsDocument(*parameters_, true)));
+  startReport_ = CreateThread(nullptr, 0, SendStartReport, body, 0, nullptr);
+  if (!startReport_) SendStartReport(body);
+}
+
+bool Analytics::AwaitStartReport() {
+  return !startReport_ || WaitForSingleObject(startReport_, analytics::kServiceRequestBoundMs) == WAIT_OBJECT_0;
+}
 
 bool Analytics::ReportEnd() { return SendReport(false); }
 

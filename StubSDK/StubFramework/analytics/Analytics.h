@@ -22,6 +22,13 @@ class Analytics {
   // Each blocks until its request is sent or has failed; true when it was sent.
   virtual bool ReportStart();
   virtual bool ReportEnd();
+  // The start report from a thread of its own, so that nothing waits for the service meanwhile.
+  // Its document is built here, on the calling thread, where the parameters' getters may fill
+  // members; the thread uses nothing else of the run. Sent here when no thread can start.
+  void BeginStartReport();
+  // Waits for the start report begun, as long as its request's time-outs may take; true once it
+  // has ended or none was begun.
+  bool AwaitStartReport();
   // Zips the attachments into a fresh temporary folder as log.zip, uploads it and removes the
   // folder. False, creating nothing, without attachments.
   virtual bool ReportError();
@@ -45,6 +52,7 @@ class Analytics {
   bool SendReport(bool initial);
 
   StubParameters* parameters_;
+  HANDLE startReport_ = nullptr;
   std::vector<std::wstring> attachments_;
   CRITICAL_SECTION lock_;
   CONDITION_VARIABLE activitiesEnded_;

@@ -37,7 +37,12 @@ struct ServiceExchange {
         request(connection.Get() ? WinHttpOpenRequest(connection.Get(), verb, path.c_str(), nullptr,
                                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                       WINHTTP_FLAG_SECURE | WINHTTP_FLAG_REFRESH)
-                                 : nullptr) {}
+                                 : nullptr) {
+    // Wine's WinHTTP waits for the answer inside the send, with this time-out only.
+    DWORD timeout = kServiceTimeoutMs;
+    if (request.Get())
+      WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &timeout, sizeof(timeout));
+  }
 
   bool Send(const void* body, size_t length) {
     if (!request.Get() || length > MAXDWORD) return false;
@@ -62,6 +67,8 @@ void* OpenServiceSession() {
             : WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
   for (LPWSTR text : {config.lpszAutoConfigUrl, config.lpszProxy, config.lpszProxyBypass})
     if (text) GlobalFree(text);
+  const int timeout = static_cast<int>(kServiceTimeoutMs);
+  if (session) WinHttpSetTimeouts(session, timeout, timeout, timeout, timeout);
   return session;
 }
 

@@ -3,6 +3,7 @@
 #include <urlmon.h>
 
 #include <cwchar>
+#include <memory>
 #include <vector>
 
 #include "analytics/ServiceRequest.h"
@@ -45,6 +46,25 @@ bool DecodeUtf8(const std::string& bytes, std::wstring& text) {
                              length) == length;
 }
 
+// The exchange itself, blocking for as long as WinINet waits.
+bool Exchange(const std::wstring& url, const std::string& body, std::string& answer, bool withFormHeader) {
+  PostRequest post;
+  if (!OpenPostRequest(url, post)) return false;
+  const wchar_t* header = withFormHeader ? L"Content-type: application/x-www-form-urlencoded" : nullptr;
+  if (!HttpSendRequestW(post.request, header, header ? static_cast<DWORD>(wcslen(header)) : 0,
+                        const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
+    return false;
+  for (;;) {
+    size_t used = answer.size();
+    answer.resize(used + kReadPiece);
+    DWORD read = 0;
+    if (!InternetReadFile(post.request, &answer[used], kReadPiece, &read) || used + read > kMaxServiceAnswer)
+      return false;
+    answer.resize(used + read);
+    if (read == 0) return true;
+  }
+}
+
 }  // namespace
 
 PostRequest::~PostRequest() {
@@ -81,29 +101,29 @@ bool OpenPostRequest(const std::wstring& url, PostRequest& post) {
   post.connection = InternetConnectW(post.session, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
                                      password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
   if (!post.connection) return false;
+  // On the connection: Wine's WinINet takes no time-out from the session.
+  DWORD timeout = kServiceTimeoutMs;
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+    InternetSetOptionW(post.connection, option, &timeout, sizeof(timeout));
   post.request = HttpOpenRequestW(post.connection, L"POST", path.c_str(), nullptr, nullptr, nullptr, flags, 0);
   return post.request != nullptr;
 }
 
-bool PostAndRead(const std::wstring& url, const std::string& body, std::string& answer, bool withFormHeader) {
+bool PostAndRead(const std::wstring& url, const std::string& body, std::string& answer, bool withFormHeader,
+                 const downloader::StopSignal& stopped) {
   answer.clear();
-  PostRequest post;
-  if (!OpenPostRequest(url, post)) return false;
-  const wchar_t* header = withFormHeader ? L"Content-type: application/x-www-form-urlencoded" : nullptr;
-  if (!HttpSendRequestW(post.request, header, header ? static_cast<DWORD>(wcslen(header)) : 0,
-                        const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
-    return false;
-  for (;;) {
-    size_t used = answer.size();
-    answer.resize(used + kReadPiece);
-    DWORD read = 0;
-    if (!InternetReadFile(post.request, &answer[used], kReadPiece, &read) || used + read > kMaxServiceAnswer) {
-      answer.clear();
-      return false;
-    }
-    answer.resize(used + read);
-    if (read == 0) return true;
-  }
+  // On a thread of its own, with what it uses: an exchange that is given up goes on alone.
+  struct Result {
+    std::string answer;
+    volatile bool ok = false;
+  };
+  auto result = std::make_shared<Result>();
+  bool ended = downloader::RunBounded(
+      [url, body, withFormHeader, result] { result->ok = Exchange(url, body, result->answer, withFormHeader); },
+      kServiceDeadlineMs, stopped);
+  if (!ended || !result->ok) return false;
+  answer = std::move(result->answer);
+  return true;
 }
 
 std::wstring ExtractTokenizedUrl(const std::wstring& text) {
@@ -119,13 +139,13 @@ std::wstring ExtractTokenizedUrl(const std::wstring& text) {
   return text.substr(open + 1, close - open - 1);
 }
 
-bool TokenizeUrl(std::wstring& url) {
+bool TokenizeUrl(std::wstring& url, const downloader::StopSignal& stopped) {
   TokenRequest token{TokenEndpoint(), url, std::wstring()};
   if (token.source.empty()) return false;
   std::string body = utils::WideToUtf8(token.source);
   std::string answer;
   std::wstring text;
-  if (!PostAndRead(token.endpoint, body, answer, false) || !DecodeUtf8(answer, text)) return false;
+  if (!PostAndRead(token.endpoint, body, answer, false, stopped) || !DecodeUtf8(answer, text)) return false;
   token.tokenizedUrl = ExtractTokenizedUrl(text);
   if (token.tokenizedUrl.empty()) return false;
   url = token.tokenizedUrl;

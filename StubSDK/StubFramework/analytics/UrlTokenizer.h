@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "downloader/BoundedWait.h"
+
 namespace stubframework::analytics {
 
 // "https://<service host>[:port]/v1/token".
@@ -23,19 +25,21 @@ struct PostRequest {
 };
 
 // Opens a POST to an http or https URL with a host and a path, with the system browser's user
-// agent and the preconfigured proxy.
+// agent, the preconfigured proxy and the service's time-outs.
 bool OpenPostRequest(const std::wstring& url, PostRequest& post);
 
-// Posts body to url and reads the whole answer; false on any failure and when the answer exceeds
-// 1 MiB (the answer is then empty).
-bool PostAndRead(const std::wstring& url, const std::string& body, std::string& answer, bool withFormHeader);
+// Posts body to url and reads the whole answer; false on any failure, when the answer exceeds
+// 1 MiB, when the exchange has not ended after kServiceDeadlineMs and once stopped turns true
+// (the answer is then empty).
+bool PostAndRead(const std::wstring& url, const std::string& body, std::string& answer, bool withFormHeader,
+                 const downloader::StopSignal& stopped = nullptr);
 
 // The text between the quotes of the answer's "tokenizedUrl" value, taken literally (escapes are
 // kept as they are); empty when the member is missing or its value is not a quoted text.
 std::wstring ExtractTokenizedUrl(const std::wstring& text);
 
-// Replaces url by its tokenized form; false, with url unchanged, when the exchange fails or
-// yields nothing.
-bool TokenizeUrl(std::wstring& url);
+// Replaces url by its tokenized form; false, with url unchanged, when the exchange fails, yields
+// nothing, or is given up (as PostAndRead gives it up).
+bool TokenizeUrl(std::wstring& url, const downloader::StopSignal& stopped = nullptr);
 
 }  // namespace stubframework::analytics

@@ -296,7 +296,8 @@ int SettleFinalStatus(int status, const std::wstring& uninstallOption) {
 
 void RunUserInterface(FrameworkCore* core, HtmlExternal* external, PageView* view) {
   StubParameters& parameters = *core->parameters;
-  core->analytics->ReportStart();
+  // The window comes up meanwhile: a service that does not answer keeps nobody waiting.
+  core->analytics->BeginStartReport();
 
   if (core->resources->loaded) {
     CoInitialize(nullptr);
@@ -310,6 +311,8 @@ void RunUserInterface(FrameworkCore* core, HtmlExternal* external, PageView* vie
   std::wstring uninstallOption = parameters.properties.Get(L"uninstallOption");
   if (status < 4) methods::SetInstallStatus(parameters, SettleFinalStatus(status, uninstallOption));
 
+  // The service hears of the end after the start.
+  core->analytics->AwaitStartReport();
   core->analytics->ReportEnd();
 
   if (status == 2) {

@@ -163,11 +163,17 @@ long HttpTask::CreateSession() {
     logger_->Log(L"HttpTask::CreateSession", L"InternetOpenA failed: %u.", error);
     return ResultFromError(error);
   }
-  DWORD connectTimeout = 60000, sendTimeout = 30000, receiveTimeout = 30000;
-  InternetSetOptionA(session_, INTERNET_OPTION_CONNECT_TIMEOUT, &connectTimeout, sizeof(DWORD));
-  InternetSetOptionA(session_, INTERNET_OPTION_SEND_TIMEOUT, &sendTimeout, sizeof(DWORD));
-  InternetSetOptionA(session_, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout, sizeof(DWORD));
+  SetTimeouts(session_);
   return kResultOk;
+}
+
+// Wine's WinINet takes the time-outs only from the request handle, where Windows inherits them
+// from the session: both get them.
+void HttpTask::SetTimeouts(HINTERNET handle) {
+  DWORD connectTimeout = 60000, sendTimeout = 30000, receiveTimeout = 30000;
+  InternetSetOptionA(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connectTimeout, sizeof(DWORD));
+  InternetSetOptionA(handle, INTERNET_OPTION_SEND_TIMEOUT, &sendTimeout, sizeof(DWORD));
+  InternetSetOptionA(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receiveTimeout, sizeof(DWORD));
 }
 
 long HttpTask::Connect() {
@@ -232,6 +238,7 @@ long HttpTask::Connect() {
     connection_ = nullptr;
     return ResultFromError(error);
   }
+  SetTimeouts(request_);
   return kResultOk;
 }
 
@@ -291,6 +298,9 @@ void HttpTask::SendRequest() {
 void CALLBACK HttpTask::InternetStatusCallback(HINTERNET handle, DWORD_PTR context, DWORD status,
                                                void* info, DWORD length) {
   auto* task = reinterpret_cast<HttpTask*>(context);
+  // A finishing task has told its callback or is about to: what WinINet reports afterwards belongs
+  // to a request it let go, and only the handle's closing still matters.
+  if (status != INTERNET_STATUS_HANDLE_CLOSING && task->IsFinishing()) return;
   switch (status) {
     case INTERNET_STATUS_RESOLVING_NAME:
       task->LogStatusText(L"INTERNET_STATUS_RESOLVING_NAME %S", info, length);
@@ -347,9 +357,23 @@ void HttpTask::OnRequestComplete(const INTERNET_ASYNC_RESULT& result) {
   Finish(ResultFromError(result.dwError));
 }
 
+// The callback hears of the end as soon as the request is closed. The handle's closing, which
+// gives back the self-reference, may come much later: Wine's WinINet keeps a request that waits
+// for an answer until the answer or a time-out comes, whatever the handle's state.
 void HttpTask::Close() {
-  // Closing may run the final completion at once; nothing of the task is touched after it.
+  // The closing notification may run inside InternetCloseHandle and give back the self-reference.
+  AddRef();
   if (request_) InternetCloseHandle(request_);
+  TellCallback();
+  Release();
+}
+
+void HttpTask::TellCallback() {
+  auto* callback = static_cast<IHttpCallback*>(
+      InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&callback_), nullptr));
+  if (!callback) return;
+  callback->OnComplete(FinalResult());
+  callback->Release();
 }
 
 void HttpTask::CompleteFinally() {
@@ -357,10 +381,7 @@ void HttpTask::CompleteFinally() {
   connection_ = nullptr;
   InternetCloseHandle(session_);
   session_ = nullptr;
-  long result = FinalResult();
-  IHttpCallback* callback = std::exchange(callback_, nullptr);
-  callback->OnComplete(result);
-  callback->Release();
+  TellCallback();
   Release();
 }
 

@@ -42,11 +42,16 @@ class HttpTask : public ITask, public TaskLock<HttpTask, long> {
                                               void* info, DWORD length);
   void LogStatusText(const wchar_t* format, const void* info, DWORD length);
   void OnRequestComplete(const INTERNET_ASYNC_RESULT& result);
-  // The close action: closing the request handle leads to the handle-closing notification.
+  // The close action: closes the request handle and completes to the callback.
   void Close();
+  // Gives the callback its one OnComplete, from Close or the handle-closing notification,
+  // whichever comes first.
+  void TellCallback();
+  // The handle-closing notification: the handles go and the self-reference is given back.
   void CompleteFinally();
 
   long CreateSession();
+  static void SetTimeouts(HINTERNET handle);
   long Connect();
   bool SetRange();
   bool SetIfRange();

@@ -74,8 +74,8 @@ class HttpPullCallback : public IHttpCallback {
     std::exchange(holder_, nullptr)->Release();
   }
 
-  // The pumping thread's abort after a quit message.
-  void Abort() { Stop(E_ABORT); }
+  // The pumping thread's abort: after a quit message, a stop or a time without progress.
+  void Abort(HRESULT reason) { Stop(reason); }
 
  protected:
   HttpPullCallback(BSCHolder* holder) : holder_(holder) { holder_->AddRef(); }
@@ -101,12 +101,18 @@ class HttpPullCallback : public IHttpCallback {
 };
 
 // Pumps the thread's messages until the binding stopped and its holder is released by the
-// transfer. A quit message aborts the transfer and is posted again at the end.
-HRESULT PumpUntilStopped(BSCHolder* holder, HttpPullCallback* pull, ILogger* logger) {
+// transfer. A quit message aborts the transfer and is posted again at the end; so do the limits,
+// whose reason then is the result.
+HRESULT PumpUntilStopped(BSCHolder* holder, HttpPullCallback* pull, ILogger* logger, const WaitLimits& limits) {
   bool quit = false;
   WPARAM quitCode = 0;
+  HRESULT givenUp = S_OK;
   DWORD waitStart = 0;
   bool waiting = false;
+  auto abort = [&](HRESULT reason) {
+    if (pull) pull->Abort(reason);
+    else holder->Abort();
+  };
   for (;;) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -114,7 +120,7 @@ HRESULT PumpUntilStopped(BSCHolder* holder, HttpPullCallback* pull, ILogger* log
         if (!quit) {
           quit = true;
           quitCode = message.wParam;
-          if (pull) pull->Abort(); else holder->Abort();
+          abort(E_ABORT);
         }
         continue;
       }
@@ -122,14 +128,23 @@ HRESULT PumpUntilStopped(BSCHolder* holder, HttpPullCallback* pull, ILogger* log
       DispatchMessageW(&message);
     }
     bool stopped = holder->BindResult() != E_PENDING;
+    if (!stopped && !quit && givenUp == S_OK) {
+      WaitEnd reason = GiveUpReason(holder->Activity(), limits);
+      if (reason != WaitEnd::kDone) {
+        givenUp = reason == WaitEnd::kStopped ? E_ABORT : INET_E_CONNECTION_TIMEOUT;
+        if (reason == WaitEnd::kIdle)
+          logger->Log(L"DownloadUrlToFile", L"Nothing arrived for %u ms: the transfer is given up.", limits.idleMs);
+        abort(givenUp);
+      }
+    }
     if (stopped && holder->ReferenceCount() == 1) break;
-    if ((stopped || quit) && !waiting) {
+    if ((stopped || quit || givenUp != S_OK) && !waiting) {
       waiting = true;
       waitStart = GetTickCount();
     }
     if (waiting && GetTickCount() - waitStart >= kReleaseWaitMs) {
       logger->Log(L"DownloadUrlToFile", stopped ? L"The transfer did not release its callback within %u ms."
-                                                : L"The transfer did not stop within %u ms of the quit message.",
+                                                : L"The transfer did not stop within %u ms of its abort.",
                   kReleaseWaitMs);
       break;
     }
@@ -137,6 +152,7 @@ HRESULT PumpUntilStopped(BSCHolder* holder, HttpPullCallback* pull, ILogger* log
   }
   if (quit) PostQuitMessage(static_cast<int>(quitCode));
   HRESULT result = holder->BindResult();
+  if (givenUp != S_OK && result != S_OK) return givenUp;
   return result == E_PENDING ? E_ABORT : result;
 }
 
@@ -196,6 +212,7 @@ HRESULT BSCHolder::GetBindInfo(DWORD* flags, BINDINFO* info) {
 }
 
 HRESULT BSCHolder::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR statusText) {
+  activity_.Touch();
   if (statusCode == BINDSTATUS_BEGINDOWNLOADDATA && progressMax != 0) {
     // The announced length is reserved at once; the pointer goes back to the start for the data.
     LARGE_INTEGER position;
@@ -210,6 +227,7 @@ HRESULT BSCHolder::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCod
 }
 
 HRESULT BSCHolder::OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) {
+  activity_.Touch();
   if (!medium || medium->tymed != TYMED_ISTREAM || !medium->pstm) return S_OK;
   BYTE piece[kPieceSize];
   for (;;) {
@@ -274,7 +292,8 @@ void BSCHolder::Abort() {
   }
 }
 
-HRESULT DownloadUrlToFile(const wchar_t* url, const wchar_t* path, IBindStatusCallback* callback, ILogger* logger) {
+HRESULT DownloadUrlToFile(const wchar_t* url, const wchar_t* path, IBindStatusCallback* callback, ILogger* logger,
+                          const WaitLimits& limits) {
   HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return ResultFromLastError();
   BSCHolder* holder = new (std::nothrow) BSCHolder(file, callback);
@@ -297,7 +316,7 @@ HRESULT DownloadUrlToFile(const wchar_t* url, const wchar_t* path, IBindStatusCa
       hr = E_OUTOFMEMORY;
     }
   }
-  if (SUCCEEDED(hr)) hr = PumpUntilStopped(holder, pull, logger);
+  if (SUCCEEDED(hr)) hr = PumpUntilStopped(holder, pull, logger, limits);
   if (task) task->Release();
   if (pull) pull->Release();
   // A transfer that outlived the wait must not reach the caller's callback any more.

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include "downloader/BoundedWait.h"
 #include "downloader/Object.h"
 #include "downloader/Text.h"
 
@@ -33,6 +34,8 @@ class BSCHolder final : public IBindStatusCallback {
 
   // E_PENDING until the binding stopped.
   HRESULT BindResult() const { return bindResult_; }
+  // Touched by every notification of the transfer.
+  const ActivityClock& Activity() const { return activity_; }
   LONG ReferenceCount() const { return referenceCount_; }
   // Asks the binding to stop; its OnStopBinding follows.
   void Abort();
@@ -59,12 +62,16 @@ class BSCHolder final : public IBindStatusCallback {
   IBindStatusCallback* inner_;
   CRITICAL_SECTION lock_;  // guards binding_, which Abort may use from the pumping thread, and inner_
   IBinding* binding_ = nullptr;
+  ActivityClock activity_;
 };
 
 // Downloads url into path (created anew), pumping the calling thread's messages until the
 // transfer ends. S_OK when every announced byte arrived, S_FALSE when fewer did, the converted
-// error of a failed write, otherwise the moniker's error. A quit message aborts the transfer; the
-// message is posted again before returning. logger must not be null.
-HRESULT DownloadUrlToFile(const wchar_t* url, const wchar_t* path, IBindStatusCallback* callback, ILogger* logger);
+// error of a failed write, otherwise the moniker's error. The transfer is given up as limits say:
+// E_ABORT when stopped, INET_E_CONNECTION_TIMEOUT after limits.idleMs without any notification.
+// A quit message aborts the transfer; the message is posted again before returning. logger must
+// not be null.
+HRESULT DownloadUrlToFile(const wchar_t* url, const wchar_t* path, IBindStatusCallback* callback, ILogger* logger,
+                          const WaitLimits& limits);
 
 }  // namespace downloader

@@ -4,8 +4,10 @@
 #include <wininet.h>
 
 #include <cstring>
+#include <memory>
 
 #include "core/DownloadLogger.h"
+#include "downloader/BoundedWait.h"
 #include "downloader/DownloadMetaSimple.h"
 #include "downloader/HashTask.h"
 #include "downloader/HttpToMemTask.h"
@@ -82,19 +84,29 @@ class HashCallback : public downloader::IHashCallback {
   downloader::ITask* task_ = nullptr;
 };
 
-// True unless the URL answers, without following redirects, with a status other than 200.
-bool MetaUrlUnreachable(const std::wstring& metaUrl) {
+// The status of a request for the URL without following redirects; 0 when none came.
+DWORD ProbeStatus(const std::wstring& url) {
   HINTERNET session = InternetOpenW(L"ValidURL", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-  if (!session) return true;
-  HINTERNET request = InternetOpenUrlW(session, metaUrl.c_str(), nullptr, 0,
+  if (!session) return 0;
+  HINTERNET request = InternetOpenUrlW(session, url.c_str(), nullptr, 0,
                                        INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
   DWORD status = 0;
   DWORD size = sizeof(status);
-  bool answered = request && HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
-                                            &status, &size, nullptr);
+  if (request && !HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+    status = 0;
   if (request) InternetCloseHandle(request);
   InternetCloseHandle(session);
-  return !answered || (status != 200 && !downloader::IsRedirectStatus(status));
+  return status;
+}
+
+// True unless the URL answers, without following redirects, with a status other than 200. The
+// probe is a blocking call that WinINet may never end: it runs on a thread of its own, and no
+// answer within the deadline is no answer.
+bool MetaUrlUnreachable(const std::wstring& metaUrl) {
+  auto status = std::make_shared<volatile DWORD>(0);
+  if (!downloader::RunBounded([metaUrl, status] { *status = ProbeStatus(metaUrl); }, downloader::kProbeDeadlineMs))
+    return true;
+  return *status != 200 && !downloader::IsRedirectStatus(*status);
 }
 
 bool DownloadMeta(const std::wstring& metaUrl, downloader::DownloadMeta& meta) {
@@ -108,7 +120,11 @@ bool DownloadMeta(const std::wstring& metaUrl, downloader::DownloadMeta& meta) {
                                                : nullptr;
   if (task) {
     task->Start();
-    WaitForSingleObject(done.get(), INFINITE);
+    // A metadata file is small: the deadline is for the whole of it. A task given up ends
+    // cancelled, which is a failed download.
+    downloader::WaitLimits limits;
+    limits.idleMs = downloader::kProbeDeadlineMs;
+    downloader::WaitForTask(done.get(), task, downloader::ActivityClock(), limits);
     task->Release();
   }
   if (logger) logger->Release();

@@ -22,7 +22,7 @@ HRESULT DownloadCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG st
     progressSeen_ = true;
     external_->SetDownloadCurrent(progress);
   }
-  return external_->stopRequested ? E_ABORT : S_OK;
+  return S_OK;
 }
 
 }  // namespace stubframework::core

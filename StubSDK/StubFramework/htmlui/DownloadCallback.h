@@ -1,8 +1,9 @@
 #pragma once
 // The bind-status callback of plain downloads: turns the transfer's notifications into the
 // "downloadTotal" and "downloadCurrent" properties and honours the external object's
-// sizeQueryOnly and stopRequested flags. A size probe of its own (sizeOnly) ends its transfer once
-// the length is known without touching the shared flag, so downloads of other threads go on. It
+// sizeQueryOnly flag. A size probe of its own (sizeOnly) ends its transfer once the length is
+// known without touching the shared flag, so downloads of other threads go on. A stop is the
+// transfer's wait's to notice (downloader::WaitLimits): it comes also while nothing arrives. It
 // lives on its user's stack and counts no references.
 #include <windows.h>
 #include <urlmon.h>

@@ -11,6 +11,7 @@
 #include "core/Registry.h"
 #include "core/TextFormat.h"
 #include "core/ZipExtraction.h"
+#include "downloader/BoundedWait.h"
 #include "downloader/DownloadSimpleTask.h"
 #include "downloader/ResultCodes.h"
 #include "downloader/UrlDownload.h"
@@ -44,7 +45,8 @@ bool HasZipExtension(const std::wstring& url) {
   return url.size() >= 4 && _wcsicmp(url.c_str() + url.size() - 4, L".zip") == 0;
 }
 
-// The verified download's completion and progress: the progress properties, the stop flag.
+// The verified download's completion and progress: the progress properties, the sign of
+// progress that the wait's idle deadline looks at.
 class SimpleDownloadCallback : public downloader::IDownloadCallback {
  public:
   SimpleDownloadCallback(core::HtmlExternal* external, HANDLE done) : external_(external), done_(done) {
@@ -55,16 +57,17 @@ class SimpleDownloadCallback : public downloader::IDownloadCallback {
     // The progress properties hold 32 bits; larger files show wrapped values.
     external_->SetDownloadTotal(static_cast<DWORD>(total));
     external_->SetDownloadCurrent(static_cast<DWORD>(current));
-    if (external_->stopRequested && task_) task_->Cancel();
+    activity_.Touch();
   }
 
   void OnComplete(long result) override {
-    result_ = (result == S_OK || result == E_ABORT || result == kDiskFull) ? result : kDownloadFailure;
+    result_ = (result == S_OK || result == E_ABORT || result == kDiskFull || result == downloader::kResultDataError)
+                  ? result
+                  : kDownloadFailure;
     SetEvent(done_);
   }
 
-  // Not counted: the task holds this callback, and the routine holds the task until it ended.
-  void SetTask(downloader::ITask* task) { task_ = task; }
+  const downloader::ActivityClock& Activity() const { return activity_; }
   HRESULT Result() const { return result_; }
 
  protected:
@@ -73,7 +76,7 @@ class SimpleDownloadCallback : public downloader::IDownloadCallback {
  private:
   core::HtmlExternal* external_;
   HANDLE done_;
-  downloader::ITask* volatile task_ = nullptr;
+  downloader::ActivityClock activity_;
   HRESULT result_ = kDownloadFailure;
 };
 
@@ -243,6 +246,8 @@ Config_ErrorHandle TransferDownloadError(HRESULT hr) {
       return Config_ErrorHandle::DiskFull;
     case 0x800C0006:
       return Config_ErrorHandle::FileNotExist;
+    case static_cast<unsigned long>(downloader::kResultDataError):
+      return Config_ErrorHandle::Failure;
     default:
       return Config_ErrorHandle::UnknowError;
   }
@@ -254,18 +259,23 @@ bool IsFinalDownloadResult(Config_ErrorHandle result) {
 }
 
 Config_ErrorHandle RunDownloadAttempts(core::FrameworkCore* core, bool restartOnProgress, DWORD waitMs,
+                                       const downloader::StopSignal& stopped,
                                        const std::function<HRESULT(bool& progressSeen)>& attempt) {
   Config_ErrorHandle result = Config_ErrorHandle::Failure;
   int remaining = kDownloadAttempts;
   for (int made = 1;; ++made) {
+    // A stop ends the attempts wherever it finds them: before one, in one or between two.
+    if (stopped && stopped()) return Config_ErrorHandle::Abort;
     bool progressSeen = false;
     HRESULT hr = attempt(progressSeen);
     FrameworkLogDebug(core, L"TransferDownloadError HRESULT: %x", hr);
     result = TransferDownloadError(hr);
-    if (IsFinalDownloadResult(result)) break;
+    // Served data that keeps failing verification was fetched again by the engine already; the
+    // attempts are for the network's faults.
+    if (IsFinalDownloadResult(result) || hr == downloader::kResultDataError) break;
     remaining = restartOnProgress && progressSeen ? kDownloadAttempts : remaining - 1;
     if (remaining == 0 || made == kMaxPlainAttempts) break;
-    Sleep(waitMs);
+    if (downloader::SleepUnlessStopped(waitMs, stopped)) return Config_ErrorHandle::Abort;
   }
   return result;
 }
@@ -278,12 +288,16 @@ std::wstring CacheBustingUrl(const std::wstring& url, const SYSTEMTIME& utc) {
 
 Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& url, const std::wstring& path,
                                 bool isSecure, bool isResume) {
+  core::HtmlExternal* external = core->external;
+  downloader::WaitLimits limits;
+  limits.idleMs = downloader::kTransferIdleMs;
+  limits.stopped = [external] { return external->stopRequested != 0; };
   std::wstring fileUrl = url;
   std::wstring metaUrl = url + L".meta";
   if (isSecure) {
     // A URL whose exchange fails is used as it is.
-    analytics::TokenizeUrl(fileUrl);
-    analytics::TokenizeUrl(metaUrl);
+    analytics::TokenizeUrl(fileUrl, limits.stopped);
+    analytics::TokenizeUrl(metaUrl, limits.stopped);
   }
   // Whoever answers a plain http request decides what is installed as administrator.
   if (!DownloadUrlAllowed(fileUrl) || !DownloadUrlAllowed(metaUrl)) {
@@ -292,8 +306,8 @@ Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& u
   }
   Config_ErrorHandle result;
   if (isResume) {
-    result = RunDownloadAttempts(core, false, kDownloadRetryWaitMs, [&](bool&) {
-      return DownloadFileSimple(core, fileUrl, metaUrl, path);
+    result = RunDownloadAttempts(core, false, kDownloadRetryWaitMs, limits.stopped, [&](bool&) {
+      return DownloadFileSimple(core, fileUrl, metaUrl, path, limits);
     });
   } else {
     SYSTEMTIME now;
@@ -301,21 +315,28 @@ Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& u
     std::wstring timedUrl = CacheBustingUrl(fileUrl, now);
     EngineRef<downloader::ILogger> logger(debug::DownloadLogger::Create(core->log));
     if (!logger) return TransferDownloadError(E_OUTOFMEMORY);
-    result = RunDownloadAttempts(core, true, kDownloadRetryWaitMs, [&](bool& progressSeen) {
-      core::DownloadCallback callback(core->external);
-      HRESULT hr = downloader::DownloadUrlToFile(timedUrl.c_str(), path.c_str(), &callback, logger.get());
+    result = RunDownloadAttempts(core, true, kDownloadRetryWaitMs, limits.stopped, [&](bool& progressSeen) {
+      core::DownloadCallback callback(external);
+      HRESULT hr = downloader::DownloadUrlToFile(timedUrl.c_str(), path.c_str(), &callback, logger.get(), limits);
       progressSeen = callback.ProgressSeen();
       return hr;
     });
   }
-  if ((result == Config_ErrorHandle::Failure || result == Config_ErrorHandle::FileNotExist) &&
-      !InternetCheckConnectionW(fileUrl.c_str(), FLAG_ICC_FORCE_CONNECTION, 0))
-    result = Config_ErrorHandle::NoNetwork;
+  if (result == Config_ErrorHandle::Failure || result == Config_ErrorHandle::FileNotExist) {
+    // The check runs on a thread of its own: a server that accepts nothing may keep a connection
+    // attempt waiting for minutes, and then the check counts as failed.
+    auto connected = std::make_shared<volatile bool>(false);
+    bool answered = downloader::RunBounded(
+        [fileUrl, connected] { *connected = InternetCheckConnectionW(fileUrl.c_str(), FLAG_ICC_FORCE_CONNECTION, 0) != FALSE; },
+        downloader::kProbeDeadlineMs, limits.stopped);
+    if (limits.stopped()) return Config_ErrorHandle::Abort;
+    if (!answered || !*connected) result = Config_ErrorHandle::NoNetwork;
+  }
   return result;
 }
 
 HRESULT DownloadFileSimple(core::FrameworkCore* core, const std::wstring& url, const std::wstring& metaUrl,
-                           const std::wstring& path) {
+                           const std::wstring& path, const downloader::WaitLimits& limits) {
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (!done) return E_OUTOFMEMORY;
   HRESULT result = E_OUTOFMEMORY;
@@ -328,11 +349,19 @@ HRESULT DownloadFileSimple(core::FrameworkCore* core, const std::wstring& url, c
                                                                              path.c_str(), callback.get(),
                                                                              logger.get()));
       if (task) {
-        callback->SetTask(task.get());
         task->Start();
-        WaitForSingleObject(done, INFINITE);
-        callback->SetTask(nullptr);
-        result = callback->Result();
+        switch (downloader::WaitForTask(done, task.get(), callback->Activity(), limits)) {
+          case downloader::WaitEnd::kStopped:
+            result = E_ABORT;
+            break;
+          case downloader::WaitEnd::kIdle:
+            FrameworkLogDebug(core, L"Download of %s given up: no progress for %lu ms", url.c_str(), limits.idleMs);
+            result = kDownloadFailure;
+            break;
+          case downloader::WaitEnd::kDone:
+            result = callback->Result();
+            break;
+        }
       }
     }
   }

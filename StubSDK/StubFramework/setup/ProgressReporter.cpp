@@ -24,6 +24,7 @@ void Report(const ReporterArgs& args) {
   if (args.callback)
     args.callback->Call({static_cast<int>(Config_ErrorHandle::Running), static_cast<int>(args.record->total),
                          static_cast<int>(args.record->current)});
+  InterlockedIncrement(&args.record->reports);
 }
 
 }  // namespace
@@ -51,10 +52,6 @@ DWORD WINAPI DownloadProgressReporter(void* argument) {
     record.total = total;
     record.current = extractFollows ? static_cast<long long>(current * 0.95) : current;
     Report(args);
-    if (current >= total) {
-      args.external->SetDownloadCurrent(total);
-      InterlockedCompareExchange(&record.status, kNoError, kRunning);
-    }
     Sleep(kReportIntervalMs);
   }
   return 0;
@@ -98,7 +95,10 @@ bool ReporterThread::Start(LPTHREAD_START_ROUTINE reporter, ReporterArgs* args) 
 
 void ReporterThread::AwaitReported() {
   if (!thread_) return;
-  while (record_->status == kRunning && WaitForSingleObject(thread_, 1) == WAIT_TIMEOUT) {
+  // The report under way now may have read the properties before the call.
+  LONG wanted = record_->reports + 2;
+  while (record_->status == kRunning && record_->reports < wanted &&
+         WaitForSingleObject(thread_, 1) == WAIT_TIMEOUT) {
   }
 }
 

@@ -2,9 +2,9 @@
 // Progress reports of the download and install workers. A worker owns one ProgressRecord and
 // runs at most one reporter thread at a time through a ReporterThread; the reporter reads the
 // progress properties every 2 ms and calls the page back with (Running, total, current) until the
-// record's status leaves Running. The worker joins the reporter (ReporterThread::Join, also done
-// by its destructor) before it makes the final callback or frees the record, the arguments or the
-// callback, so no Running report can follow the final one.
+// record's status leaves Running or the worker joins it. The worker joins the reporter
+// (ReporterThread::Join, also done by its destructor) before it makes the final callback or frees
+// the record, the arguments or the callback, so no Running report can follow the final one.
 #include <windows.h>
 #include <objbase.h>
 
@@ -25,9 +25,11 @@ struct ProgressRecord {
   // Written by the reporter only; the worker reads them after joining it.
   long long current = 0;
   long long total = 0;
-  // A Config_ErrorHandle code: Running while the operation runs. The reporter sets NoError when
-  // the progress reaches the total; the worker sets the result.
+  // A Config_ErrorHandle code: Running while the operation runs. The install and extraction
+  // reporter sets NoError when the progress reaches the total; the worker sets the result.
   volatile LONG status = static_cast<LONG>(Config_ErrorHandle::Running);
+  // The reports made so far.
+  volatile LONG reports = 0;
   // Set by ReporterThread::Join: the reporter ends without another report.
   volatile LONG quit = 0;
 };
@@ -40,8 +42,10 @@ struct ReporterArgs {
 };
 
 // Thread procedures; the argument is a ReporterArgs*.
-// Reports "downloadCurrent"/"downloadTotal"; with an extraction to follow
-// ("__Extract_ZIP_In_Download_Progress__" = "true") the download fills 95 % of the bar.
+// Reports "downloadCurrent"/"downloadTotal" until the worker ends it: the verified download moves
+// its progress back when data fails verification, and the bar follows the fetch again. With an
+// extraction to follow ("__Extract_ZIP_In_Download_Progress__" = "true") the download fills 95 %
+// of the bar.
 DWORD WINAPI DownloadProgressReporter(void* args);
 // Reports "installCurrent"/"installTotal"; with an extraction following a download, the
 // extraction fills the download bar's last 5 % instead.
@@ -84,7 +88,8 @@ class ReporterThread {
   // record's quit mark. False when the thread cannot be started (the worker goes on without
   // progress reports).
   bool Start(LPTHREAD_START_ROUTINE reporter, ReporterArgs* args);
-  // Waits (1 ms polls) until the reporter has moved the status from Running or has ended.
+  // Waits (1 ms polls) until the reporter has made a report that began after this call (one that
+  // shows what the worker set before it), has moved the status from Running or has ended.
   void AwaitReported();
   // Makes the reporter end and waits for it; nothing after this sees another report.
   void Join();

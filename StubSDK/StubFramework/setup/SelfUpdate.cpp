@@ -243,9 +243,12 @@ HRESULT ExternalMethods::InitDownloadSize(WORD flags, DISPPARAMS* params, VARIAN
   std::unique_ptr<downloader::ILogger, void (*)(downloader::ILogger*)> logger(
       debug::DownloadLogger::Create(core_->log), [](downloader::ILogger* object) { object->Release(); });
   if (logger) {
-    // The probe's own flag: a download running on a worker meanwhile goes on.
+    // The probe's own flag: a download running on a worker meanwhile goes on. The page waits for
+    // the call: a server that does not answer is given up.
     core::DownloadCallback callback(core_->external, true);
-    downloader::DownloadUrlToFile(url.c_str(), temp.c_str(), &callback, logger.get());
+    downloader::WaitLimits limits;
+    limits.idleMs = downloader::kProbeDeadlineMs;
+    downloader::DownloadUrlToFile(url.c_str(), temp.c_str(), &callback, logger.get(), limits);
   }
   DeleteFileW(temp.c_str());
   return S_OK;
