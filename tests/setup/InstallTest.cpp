@@ -50,7 +50,7 @@ std::wstring ReadWideFile(const std::wstring& path) {
 class InstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (Fixture(L"installer.exe").empty()) GTEST_SKIP() << "HALVERN_INSTALL_FIXTURES is not set";
+    ASSERT_FALSE(Fixture(L"installer.exe").empty()) << "HALVERN_INSTALL_FIXTURES is not set";
     core_.log = new debug::InstallerLog;
     core_.parameters = &parameters_;
     core_.external = new core::HtmlExternal(&parameters_);
