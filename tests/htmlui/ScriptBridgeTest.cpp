@@ -189,6 +189,9 @@ TEST_F(ScriptBridgeTest, CallingConventionOfTheMethods) {
   EXPECT_EQ(Call(L"getProperty", 1, &one.params, &result), DISP_E_MEMBERNOTFOUND);
   // No result slot: nothing to do, and success.
   EXPECT_EQ(Call(L"getProperty", 3, &one.params, nullptr), S_OK);
+  Arguments url({Text(L"http://127.0.0.1:1/HalvernSetup.exe")});
+  EXPECT_EQ(Call(L"isNeedSelfUpdate", 3, &url.params, nullptr), S_OK);
+  EXPECT_EQ(LogText().find("EMIsNeedSelfUpdate"), std::string::npos);
   EXPECT_EQ(Call(L"getProperty", 3, &one.params, &result), S_OK);
   EXPECT_EQ(result.vt, VT_BSTR);
   VariantClear(&result);

@@ -175,7 +175,7 @@ namespace stubframework {
 
 HRESULT ExternalMethods::IsSkipSelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result) {
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr) || !result) return hr;
   bool skip = core::HasArgument(GetCommandLineW(), L"update=0");
   core::FrameworkLogDebug(core_, L"EMIsSkipUpdate Result: %s", skip ? L"skipUpdate" : L"update");
   SetResultBool(result, skip);
@@ -184,7 +184,7 @@ HRESULT ExternalMethods::IsSkipSelfUpdate(WORD flags, DISPPARAMS* params, VARIAN
 
 HRESULT ExternalMethods::IsNeedSelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result) {
   HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR});
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr) || !result) return hr;
   bool need = !utils::VerifyFileWithMeta(core::ModulePath(), ArgumentText(params, 0) + L".meta");
   core::FrameworkLogDebug(core_, L"EMIsNeedSelfUpdate Result: %s", need ? L"need update" : L"not need update");
   SetResultBool(result, need);
@@ -193,7 +193,7 @@ HRESULT ExternalMethods::IsNeedSelfUpdate(WORD flags, DISPPARAMS* params, VARIAN
 
 HRESULT ExternalMethods::IsSilentLaunchStub(WORD flags, DISPPARAMS* params, VARIANT* result) {
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr) || !result) return hr;
   bool silent = false;
   for (const std::wstring& argument : core::SplitCommandLine(GetCommandLineW()))
     silent = silent || _wcsicmp(argument.c_str(), L"/QN") == 0;
