@@ -43,12 +43,12 @@ bool HasZipExtension(const std::wstring& url) {
   return url.size() >= 4 && _wcsicmp(url.c_str() + url.size() - 4, L".zip") == 0;
 }
 
-// The verified download's completion and progress: the progress properties, the stop flag.
+// The verified download's completion and progress: the progress properties, the stop flag. It
+// holds no reference on the external object, whose count is the user-interface thread's alone:
+// the workers are joined before the object goes.
 class SimpleDownloadCallback : public downloader::IDownloadCallback {
  public:
-  SimpleDownloadCallback(core::HtmlExternal* external, HANDLE done) : external_(external), done_(done) {
-    external_->AddRef();
-  }
+  SimpleDownloadCallback(core::HtmlExternal* external, HANDLE done) : external_(external), done_(done) {}
 
   void OnProgress(int64_t current, int64_t total) override {
     // The progress properties hold 32 bits; larger files show wrapped values.
@@ -67,7 +67,7 @@ class SimpleDownloadCallback : public downloader::IDownloadCallback {
   HRESULT Result() const { return result_; }
 
  protected:
-  virtual ~SimpleDownloadCallback() { external_->Release(); }
+  virtual ~SimpleDownloadCallback() = default;
 
  private:
   core::HtmlExternal* external_;
