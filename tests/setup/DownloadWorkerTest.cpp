@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <new>
 #include <string>
 
 #include "core/FrameworkCore.h"
@@ -121,6 +122,19 @@ TEST_F(DownloadWorkerTest, AVerifiedDownloadLeavesTheExternalObjectsCountAlone) 
                                scratch.File(L"data.bin")),
             static_cast<HRESULT>(0x800C0008));
   EXPECT_EQ(external->counted.load(), 0);
+}
+
+DWORD WINAPI OutOfMemoryReporter(void*) { throw std::bad_alloc(); }
+
+TEST(ReporterThread, AReporterThatThrowsEndsAloneAndTheWorkerGoesOn) {
+  ProgressRecord record;
+  ReporterArgs args;
+  args.record = &record;
+  ReporterThread reporter;
+  ASSERT_TRUE(reporter.Start(OutOfMemoryReporter, &args));
+  reporter.AwaitReported();
+  reporter.Join();
+  EXPECT_EQ(record.status, static_cast<LONG>(Config_ErrorHandle::Running));
 }
 
 TEST(ExtractionBar, FillsTheLastFivePercentByTheExtractedFraction) {

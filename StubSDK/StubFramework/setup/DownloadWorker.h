@@ -2,7 +2,7 @@
 // The download script method's worker and the download routine it shares with the self-update:
 // a CRC pre-check, the read-only volume check, the download with retries (verified and resumable,
 // or plain with a cache-busting timestamp), a CRC post-check, an optional extraction of a ZIP
-// download, progress reports and exactly one final callback.
+// download and progress reports, run as a script worker (setup/ScriptWorker.h).
 #include <windows.h>
 #include <objbase.h>
 
@@ -11,29 +11,20 @@
 
 #include "setup/Workflow.h"
 
-namespace stubframework {
-class ExternalMethods;
-namespace core {
+namespace stubframework::core {
 struct FrameworkCore;
 }
-}  // namespace stubframework
 
 namespace stubframework::setup {
 
-// Created by the download method, owned and freed by the worker.
+// What the download method hands its worker.
 struct DownloadRequest {
-  ExternalMethods* owner = nullptr;
   bool isResume = false;
   bool isSecure = false;
   std::wstring crc;  // expected CRC-32 as unsigned decimal text; empty = no check
   std::wstring path;
   std::wstring url;
-  IStream* callbackStream = nullptr;  // the script callback, marshalled for the worker
 };
-
-// Starts the worker through the core's WorkerSet; takes the request over in every case. False
-// when no worker could be started (the end of the run began, or no thread).
-bool StartDownloadWorker(DownloadRequest* request);
 
 // The download error of an attempt mapped to the script's result code.
 Config_ErrorHandle TransferDownloadError(HRESULT hr);

@@ -20,6 +20,7 @@
 #include "methods/ExternalMethods.h"
 #include "setup/DownloadWorker.h"
 #include "setup/ProgressReporter.h"
+#include "setup/ScriptWorker.h"
 #include "setup/WorkerSet.h"
 
 namespace stubframework::setup {
@@ -30,12 +31,11 @@ using core::FrameworkLogError;
 namespace {
 
 struct UpdateRequest {
-  ExternalMethods* owner = nullptr;
+  bool self = true;  // the self-update; otherwise the installer list's
   std::wstring url;
-  std::wstring path;  // the list file; empty for the self-update
+  std::wstring path;  // the list file
   bool isSecure = true;
   bool isResume = true;
-  IStream* callbackStream = nullptr;
 };
 
 std::wstring ProductKey(core::FrameworkCore* core) {
@@ -64,15 +64,6 @@ Config_ErrorHandle DownloadWithReports(core::FrameworkCore* core, htmlui::Script
   }
   reporter.Join();
   return result;
-}
-
-void FinalCallback(core::FrameworkCore* core, htmlui::ScriptCallback& callback, ProgressRecord& record,
-                   Config_ErrorHandle result) {
-  record.status = static_cast<LONG>(result);
-  core->external->SetDownloadCurrent(0);
-  core->external->SetDownloadTotal(1);
-  if (!core->workers->Closing())
-    callback.Call({static_cast<int>(record.status), static_cast<int>(record.total), static_cast<int>(record.current)});
 }
 
 // The self-update hands over to the launcher only with a whole, verified new stub: anything
@@ -121,44 +112,23 @@ Config_ErrorHandle UpdateList(core::FrameworkCore* core, htmlui::ScriptCallback&
   return result;
 }
 
-DWORD WINAPI UpdateThreadFunc(void* argument) {
-  std::unique_ptr<UpdateRequest> request(static_cast<UpdateRequest*>(argument));
-  core::FrameworkCore* core = request->owner->Core();
-  bool self = request->path.empty();
-  MultithreadedApartment apartment;
-  htmlui::ScriptCallback callback;
-  HRESULT hr = callback.Attach(request->callbackStream);
-  request->callbackStream = nullptr;
-  if (FAILED(hr)) {
-    FrameworkLogError(core,
-                      self ? L"SelfUpdateThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x"
-                           : L"UpdateInstallerListThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
-                      hr);
-    return 0;
-  }
-  ProgressRecord record;
-  Config_ErrorHandle result =
-      self ? UpdateSelf(core, callback, *request, record) : UpdateList(core, callback, *request, record);
-  FinalCallback(core, callback, record, result);
-  return 0;
-}
+// The self-update's and the installer list's worker.
+class UpdateWorker : public ScriptWorker {
+ public:
+  UpdateWorker(ExternalMethods* owner, UpdateRequest request)
+      : ScriptWorker(owner, request.self ? L"SelfUpdateThreadFunc" : L"UpdateInstallerListThreadFunc",
+                     FinalCall::Download),
+        request_(std::move(request)) {}
 
-HRESULT StartUpdateWorker(UpdateRequest* request, IDispatch* callback, const wchar_t* tag) {
-  core::FrameworkCore* core = request->owner->Core();
-  HRESULT hr = htmlui::MarshalScriptCallback(callback, &request->callbackStream);
-  if (FAILED(hr)) {
-    FrameworkLogError(core, L"%s: CoMarshalInterThreadInterfaceInStream failed with %x", tag, hr);
-    delete request;
-    return hr;
+ protected:
+  Config_ErrorHandle Work(htmlui::ScriptCallback& callback, ProgressRecord& record) override {
+    return request_.self ? UpdateSelf(Core(), callback, request_, record)
+                         : UpdateList(Core(), callback, request_, record);
   }
-  if (core->workers->Start(UpdateThreadFunc, request)) return S_OK;
-  CoReleaseMarshalData(request->callbackStream);
-  request->callbackStream->Release();
-  delete request;
-  if (core->workers->Closing()) return S_OK;
-  FrameworkLogError(core, L"%s: the worker could not be started", tag);
-  return E_FAIL;
-}
+
+ private:
+  UpdateRequest request_;
+};
 
 }  // namespace
 
@@ -205,30 +175,28 @@ HRESULT ExternalMethods::IsSilentLaunchStub(WORD flags, DISPPARAMS* params, VARI
 HRESULT ExternalMethods::SelfUpdate(WORD flags, DISPPARAMS* params, VARIANT*) {
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_DISPATCH});
   if (FAILED(hr)) return hr;
-  auto* request = new setup::UpdateRequest;
-  request->owner = this;
-  request->url = ArgumentText(params, 0);
-  return setup::StartUpdateWorker(request, Argument(params, 1).pdispVal, L"ZSUpdateSelf");
+  setup::UpdateRequest request;
+  request.url = ArgumentText(params, 0);
+  return setup::ScriptWorker::Start(std::make_unique<setup::UpdateWorker>(this, std::move(request)), L"ZSUpdateSelf",
+                                    Argument(params, 1).pdispVal);
 }
 
 HRESULT ExternalMethods::UpdateInstallerList(WORD flags, DISPPARAMS* params, VARIANT*) {
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_DISPATCH});
   if (FAILED(hr)) return hr;
-  auto* request = new setup::UpdateRequest;
-  request->owner = this;
-  request->url = ArgumentText(params, 0);
-  request->path = ArgumentText(params, 1);
+  setup::UpdateRequest request;
+  request.self = false;
+  request.url = ArgumentText(params, 0);
+  request.path = ArgumentText(params, 1);
   VARIANT_BOOL isSecure = Argument(params, 2).boolVal;
   VARIANT_BOOL isResume = Argument(params, 3).boolVal;
-  request->isSecure = isSecure == VARIANT_TRUE;
-  request->isResume = isResume == VARIANT_TRUE;
-  core::FrameworkLogDebug(core_, L"EMUpdateInstallerList %s %s %d %d", request->url.c_str(), request->path.c_str(),
+  request.isSecure = isSecure == VARIANT_TRUE;
+  request.isResume = isResume == VARIANT_TRUE;
+  core::FrameworkLogDebug(core_, L"EMUpdateInstallerList %s %s %d %d", request.url.c_str(), request.path.c_str(),
                           isSecure, isResume);
-  if (request->path.empty()) {
-    delete request;
-    return E_INVALIDARG;
-  }
-  hr = setup::StartUpdateWorker(request, Argument(params, 4).pdispVal, L"EMUpdateInstallerList");
+  if (request.path.empty()) return E_INVALIDARG;
+  hr = setup::ScriptWorker::Start(std::make_unique<setup::UpdateWorker>(this, std::move(request)),
+                                  L"EMUpdateInstallerList", Argument(params, 4).pdispVal);
   if (SUCCEEDED(hr)) core::FrameworkLogDebug(core_, L"EMUpdateInstallerList -- Finish");
   return hr;
 }
