@@ -17,6 +17,7 @@
 
 #include "core/CommandLine.h"
 #include "core/FrameworkCore.h"
+#include "core/MessagePump.h"
 #include "core/TextFormat.h"
 #include "htmlui/HtmlExternal.h"
 #include "htmlui/ScriptCallback.h"
@@ -490,22 +491,15 @@ void EndRunIfAsked(stubframework::core::FrameworkCore* core) {
 }
 
 void PumpUntilExit(stubframework::core::FrameworkCore* core, DWORD limitMs) {
-  DWORD start = GetTickCount();
-  while (!g_exitRequested) {
-    EndRunIfAsked(core);
-    if (g_exitRequested) break;
-    DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= limitMs) {
-      fwprintf(stderr, L"script host: time limit of %lu ms reached\n", static_cast<unsigned long>(limitMs));
-      g_exitCode = kTimeLimit;
-      return;
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, limitMs - elapsed, QS_ALLINPUT);
-    MSG message;
-    while (!g_exitRequested && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
+  bool exited = stubframework::core::PumpMessagesUntil(
+      [core] {
+        EndRunIfAsked(core);
+        return g_exitRequested;
+      },
+      limitMs, limitMs);
+  if (!exited) {
+    fwprintf(stderr, L"script host: time limit of %lu ms reached\n", static_cast<unsigned long>(limitMs));
+    g_exitCode = kTimeLimit;
   }
 }
 
