@@ -47,9 +47,9 @@ InstallerKind KindOf(const std::wstring& file) {
 }
 
 Config_ErrorHandle RunInstaller(core::FrameworkCore* core, InstallerKind kind, const InstallRequest& request,
-                                const std::wstring& parameters) {
+                                const std::wstring& parameters, const std::wstring& logPath) {
   switch (kind) {
-    case InstallerKind::Msi: return InstallMsi(core, request.file, parameters);
+    case InstallerKind::Msi: return InstallMsi(core, request.file, parameters, logPath);
     case InstallerKind::Zip: return InstallZip(core, request.file, parameters, request.estimatedTime);
     default: return InstallExe(core, request.file, parameters, request.estimatedTime);
   }
@@ -112,7 +112,7 @@ Config_ErrorHandle InstallWorker::Install(htmlui::ScriptCallback& callback, Prog
   args.item = request.file;
   ReporterThread reporter;
   reporter.Start(ExtractProgressReporter, &args);
-  Config_ErrorHandle result = RunInstaller(core, kind, request, parameters.text);
+  Config_ErrorHandle result = RunInstaller(core, kind, request, parameters.text, logPath);
   if (result == Config_ErrorHandle::NoError) reporter.AwaitReported();
   reporter.Join();
 
