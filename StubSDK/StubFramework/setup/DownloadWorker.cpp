@@ -12,6 +12,7 @@
 #include "core/TextFormat.h"
 #include "core/ZipExtraction.h"
 #include "downloader/DownloadSimpleTask.h"
+#include "downloader/ResultCodes.h"
 #include "downloader/UrlDownload.h"
 #include "htmlui/DownloadCallback.h"
 #include "htmlui/HtmlExternal.h"
@@ -59,7 +60,10 @@ class SimpleDownloadCallback : public downloader::IDownloadCallback {
   }
 
   void OnComplete(long result) override {
-    result_ = (result == S_OK || result == E_ABORT || result == kDiskFull) ? result : kDownloadFailure;
+    // A missing resource stays missing: that result is final, unlike the failure others become.
+    result_ = (result == S_OK || result == E_ABORT || result == kDiskFull || result == downloader::kResultNotFound)
+                  ? result
+                  : kDownloadFailure;
     SetEvent(done_);
   }
 

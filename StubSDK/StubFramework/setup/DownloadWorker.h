@@ -54,7 +54,8 @@ Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& u
                                 bool isSecure, bool isResume);
 
 // One blocking verified download; its HRESULT (E_ABORT when stopRequested was set, the disk-full
-// error, 0x800C0008 for any other failure, E_OUTOFMEMORY when nothing could be set up).
+// error, 0x800C0006 when the server has no such file or ".meta", 0x800C0008 for any other
+// failure, E_OUTOFMEMORY when nothing could be set up).
 HRESULT DownloadFileSimple(core::FrameworkCore* core, const std::wstring& url, const std::wstring& metaUrl,
                            const std::wstring& path);
 

@@ -98,10 +98,14 @@ Config_ErrorHandle UpdateSelf(core::FrameworkCore* core, htmlui::ScriptCallback&
 
 Config_ErrorHandle UpdateList(core::FrameworkCore* core, htmlui::ScriptCallback& callback, const UpdateRequest& request,
                               ProgressRecord& record) {
+  if (request.path.empty()) {
+    FrameworkLogError(core, L"UpdateInstallerListThreadFunc: no local path for %s", request.url.c_str());
+    return Config_ErrorHandle::Failure;
+  }
   if (!core->workers->Closing()) core->external->SetStopRequested(false);
   std::wstring temp = InstallerListTempPath(request.path);
   Config_ErrorHandle result = DownloadWithReports(core, callback, request, temp, record);
-  if (result == Config_ErrorHandle::NoError && temp != request.path) {
+  if (result == Config_ErrorHandle::NoError) {
     if (!MoveFileExW(temp.c_str(), request.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       FrameworkLogError(core, L"Update installerlist: moving %s failed: %lu", temp.c_str(), GetLastError());
       return Config_ErrorHandle::Failure;
@@ -135,7 +139,7 @@ class UpdateWorker : public ScriptWorker {
 std::wstring InstallerListTempPath(const std::wstring& path) {
   size_t dot = path.rfind(L'.');
   size_t slash = path.find_last_of(L"\\/");
-  if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return path;
+  if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return path + L"__NEW_FILE__";
   return path.substr(0, dot) + L"__NEW_FILE__" + path.substr(dot);
 }
 
@@ -194,7 +198,6 @@ HRESULT ExternalMethods::UpdateInstallerList(WORD flags, DISPPARAMS* params, VAR
   request.isResume = isResume == VARIANT_TRUE;
   core::FrameworkLogDebug(core_, L"EMUpdateInstallerList %s %s %d %d", request.url.c_str(), request.path.c_str(),
                           isSecure, isResume);
-  if (request.path.empty()) return E_INVALIDARG;
   hr = setup::ScriptWorker::Start(std::make_unique<setup::UpdateWorker>(this, std::move(request)),
                                   L"EMUpdateInstallerList", Argument(params, 4).pdispVal);
   if (SUCCEEDED(hr)) core::FrameworkLogDebug(core_, L"EMUpdateInstallerList -- Finish");

@@ -80,5 +80,15 @@ runSteps([
       checkReset("verified download");
       next();
     });
+  },
+  function (next) {
+    // A verified download of a file the server does not have: FileNotExist after one attempt.
+    var before = countOf(host.logText(), "TransferDownloadError HRESULT");
+    recordDownload(servers.nginx + "missing.bin", folder + "missing-verified.bin", "", false, true, function (result) {
+      checkEqual(result, 2, "missing file, verified download");
+      checkEqual(countOf(host.logText(), "TransferDownloadError HRESULT") - before, 1,
+                 "attempts for a missing file, verified download");
+      next();
+    });
   }
 ]);
