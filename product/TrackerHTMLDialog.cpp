@@ -24,6 +24,8 @@ void ReleaseAndClear(T*& pointer) {
   pointer = nullptr;
 }
 
+}  // namespace
+
 // window.external of the page: PostJSMessage(message) and nothing else.
 class TrackerExternal final : public IDispatch {
  public:
@@ -64,6 +66,52 @@ class TrackerExternal final : public IDispatch {
   ULONG references_ = 1;
   TrackerPage* page_;
 };
+
+ScriptedTrackerPage::ScriptedTrackerPage() : external_(new TrackerExternal(this)) {}
+
+ScriptedTrackerPage::~ScriptedTrackerPage() {
+  // The page may still hold the object: it then reaches nothing.
+  external_->Detach();
+  external_->Release();
+}
+
+IDispatch* ScriptedTrackerPage::External() const { return external_; }
+
+HRESULT ScriptedTrackerPage::CallJScriptFunct(const VARIANT& argument, VARIANT* result) {
+  AnalyticsLogTrace(L"calling JS '%s' begins", kTrackEvent);
+  HRESULT hr = E_FAIL;
+  IDispatch* script = nullptr;
+  try {
+    if (!DocumentScript(&script, hr)) {
+      AnalyticsLogError(L"calling JS '%s' failed, m_spHtmlDoc is NULL, errorCode: %u.", kTrackEvent, GetLastError());
+      return E_FAIL;
+    }
+    if (SUCCEEDED(hr) && !script) hr = E_FAIL;
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR name = const_cast<LPOLESTR>(kTrackEvent);
+    if (SUCCEEDED(hr)) hr = script->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_SYSTEM_DEFAULT, &id);
+    if (SUCCEEDED(hr)) {
+      VARIANT copy;
+      VariantInit(&copy);
+      VariantCopy(&copy, const_cast<VARIANT*>(&argument));
+      DISPPARAMS params = {&copy, nullptr, 1, 0};
+      hr = script->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, result, nullptr, nullptr);
+      VariantClear(&copy);
+      if (FAILED(hr))
+        AnalyticsLogError(L"calling JS '%s' failed, errorCode: %u.", kTrackEvent, GetLastError());
+      else
+        AnalyticsLogTrace(L"calling JS '%s' success", kTrackEvent);
+    }
+  } catch (...) {
+    AnalyticsLogError(L"calling JS '%s' exception, errorCode: %u.", kTrackEvent, GetLastError());
+    hr = E_FAIL;
+  }
+  ReleaseAndClear(script);
+  AnalyticsLogTrace(L"calling JS '%s' ends", kTrackEvent);
+  return hr;
+}
+
+namespace {
 
 // The control's container: client and in-place site, frame, host UI handler and the sink of the
 // browser's events, which posts kPageLoadedMessage when a document completes.
@@ -208,14 +256,13 @@ class BrowserSite final : public IOleClientSite,
   IDispatch* external_;
 };
 
-class TrackerHTMLDialog : public TrackerPage {
+class TrackerHTMLDialog : public ScriptedTrackerPage {
  public:
   ~TrackerHTMLDialog() override { Close(); }
 
   bool Open(const std::wstring& url, bool alertingEnabled) override {
     if (!CreateHiddenWindow()) return false;
-    external_ = new TrackerExternal(this);
-    site_ = new BrowserSite(window_, external_);
+    site_ = new BrowserSite(window_, External());
     RECT client = {};
     GetClientRect(window_, &client);
     bool created =
@@ -250,39 +297,19 @@ class TrackerHTMLDialog : public TrackerPage {
     return true;
   }
 
-  HRESULT CallJScriptFunct(const VARIANT& argument, VARIANT* result) override {
-    AnalyticsLogTrace(L"calling JS '%s' begins", kTrackEvent);
+ protected:
+  bool DocumentScript(IDispatch** script, HRESULT& hr) override {
     IDispatch* document = nullptr;
     IHTMLDocument* html = nullptr;
     if (!browser_ || FAILED(browser_->get_Document(&document)) || !document ||
         FAILED(document->QueryInterface(IID_IHTMLDocument, reinterpret_cast<void**>(&html)))) {
       ReleaseAndClear(document);
-      AnalyticsLogError(L"calling JS '%s' failed, m_spHtmlDoc is NULL, errorCode: %u.", kTrackEvent, GetLastError());
-      return E_FAIL;
+      return false;
     }
     document->Release();
-    IDispatch* script = nullptr;
-    HRESULT hr = html->get_Script(&script);
+    hr = html->get_Script(script);
     html->Release();
-    if (SUCCEEDED(hr) && !script) hr = E_FAIL;
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR name = const_cast<LPOLESTR>(kTrackEvent);
-    if (SUCCEEDED(hr)) hr = script->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_SYSTEM_DEFAULT, &id);
-    if (SUCCEEDED(hr)) {
-      VARIANT copy;
-      VariantInit(&copy);
-      VariantCopy(&copy, const_cast<VARIANT*>(&argument));
-      DISPPARAMS params = {&copy, nullptr, 1, 0};
-      hr = script->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, result, nullptr, nullptr);
-      VariantClear(&copy);
-      if (FAILED(hr))
-        AnalyticsLogError(L"calling JS '%s' failed, errorCode: %u.", kTrackEvent, GetLastError());
-      else
-        AnalyticsLogTrace(L"calling JS '%s' success", kTrackEvent);
-    }
-    ReleaseAndClear(script);
-    AnalyticsLogTrace(L"calling JS '%s' ends", kTrackEvent);
-    return hr;
+    return true;
   }
 
  private:
@@ -316,14 +343,11 @@ class TrackerHTMLDialog : public TrackerPage {
     ReleaseAndClear(object_);
     if (site_) site_->Detach();
     ReleaseAndClear(site_);
-    if (external_) external_->Detach();
-    ReleaseAndClear(external_);
     if (window_) DestroyWindow(window_);
     window_ = nullptr;
   }
 
   HWND window_ = nullptr;
-  TrackerExternal* external_ = nullptr;
   BrowserSite* site_ = nullptr;
   IOleObject* object_ = nullptr;
   IWebBrowser2* browser_ = nullptr;

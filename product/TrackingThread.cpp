@@ -31,8 +31,10 @@ class QueueGuard {
 
 ULONGLONG ElapsedMs(ULONGLONG since) { return GetTickCount64() - since; }
 
-// Hands one event to the page. The count is raised first: a page may acknowledge inside trackEvent.
-void Deliver(TrackerPage& page, const std::wstring& text) {
+}  // namespace
+
+// The count is raised first: a page may acknowledge inside trackEvent.
+void DeliverEvent(TrackerPage& page, const std::wstring& text) {
   VARIANT argument;
   argument.vt = VT_BSTR;
   argument.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
@@ -51,8 +53,6 @@ void Deliver(TrackerPage& page, const std::wstring& text) {
   VariantClear(&result);
   VariantClear(&argument);
 }
-
-}  // namespace
 
 TrackerPage::TrackerPage() { InitializeCriticalSection(&dialogLock_); }
 TrackerPage::~TrackerPage() { DeleteCriticalSection(&dialogLock_); }
@@ -166,7 +166,7 @@ int32_t LaunchTrackTask() {
       }
       more = loaded && !g_queue->empty();
     }
-    if (taken) Deliver(*page, text);
+    if (taken) DeliverEvent(*page, text);
     // After the exit request only messages (acknowledgements) are waited for, not the set event.
     DWORD waitMs = exitSeen && more ? 0 : kTrackPassWaitMs;
     DWORD wait = MsgWaitForMultipleObjects(exitSeen ? 0 : 1, &g_exitEvent, FALSE, waitMs, QS_ALLINPUT);

@@ -45,6 +45,10 @@ class TrackerPage {
   int32_t pendingAcknowledgements_ = 0;
 };
 
+// Hands one event text to the page's trackEvent, counted as pending until the page acknowledges
+// it; a failed call counts nothing. On the page's thread.
+void DeliverEvent(TrackerPage& page, const std::wstring& text);
+
 // Makes the page of the tracking thread; the product's is the hidden HTML dialog.
 using TrackerPageFactory = std::function<std::unique_ptr<TrackerPage>()>;
 // Replaces the factory (null restores the product's); only while no tracking thread runs.

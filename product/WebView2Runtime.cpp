@@ -5,6 +5,7 @@
 
 #include "core/FileHandle.h"
 #include "core/FrameworkCore.h"
+#include "core/MessagePump.h"
 #include "core/Signature.h"
 #include "core/WorkingFolders.h"
 
@@ -49,37 +50,6 @@ class NoCacheBinding final : public IBindStatusCallback {
   volatile LONG references_ = 1;
 };
 
-// Waits for the process while the calling thread keeps serving its windows and the script's
-// callbacks. False when the time limit or a quit message came first; the quit message is posted
-// again.
-bool WaitPumpingMessages(HANDLE process, DWORD timeLimitMs) {
-  DWORD start = GetTickCount();
-  bool quit = false;
-  WPARAM quitCode = 0;
-  bool ended = false;
-  while (!quit) {
-    DWORD elapsed = GetTickCount() - start;
-    if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
-      ended = true;
-      break;
-    }
-    if (elapsed >= timeLimitMs) break;
-    MsgWaitForMultipleObjects(1, &process, FALSE, timeLimitMs - elapsed, QS_ALLINPUT);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) {
-        quit = true;
-        quitCode = message.wParam;
-        continue;
-      }
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-  }
-  if (quit) PostQuitMessage(static_cast<int>(quitCode));
-  return ended;
-}
-
 void RunBootstrapper(stubframework::core::FrameworkCore* core, const std::wstring& url, DWORD timeLimitMs) {
   using stubframework::core::FrameworkLogError;
   std::wstring folder;
@@ -112,7 +82,12 @@ void RunBootstrapper(stubframework::core::FrameworkCore* core, const std::wstrin
       execute.lpParameters = L"/install";
       execute.nShow = SW_HIDE;
       if (ShellExecuteExW(&execute) && execute.hProcess) {
-        running = !WaitPumpingMessages(execute.hProcess, timeLimitMs);
+        // The thread keeps serving its windows and the script's callbacks meanwhile; a quit
+        // message ends the wait too.
+        HANDLE process = execute.hProcess;
+        running = !stubframework::core::PumpMessagesUntil(
+            [&] { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, timeLimitMs, timeLimitMs, {process},
+            true);
         if (running) FrameworkLogError(core, L"WebView2 bootstrapper still running after %lu ms", timeLimitMs);
         CloseHandle(execute.hProcess);
       } else {

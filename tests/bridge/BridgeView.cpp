@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "core/MessagePump.h"
 #include "core/TextFormat.h"
 #include "htmlui/HtmlExternal.h"
 #include "methods/ExternalMethods.h"
@@ -605,22 +606,15 @@ HRESULT BridgeView::CallPage(int generation, int function, DISPPARAMS* params) {
   }
   eventQueued_.notify_all();
   if (deferred) return S_OK;
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      if (event->finished) return event->result;
-    }
-    MsgWaitForMultipleObjects(1, &wakeEvent_, FALSE, 100, QS_ALLINPUT);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) {
-        PostQuitMessage(static_cast<int>(message.wParam));
-        return E_ABORT;
-      }
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-  }
+  bool finished = stubframework::core::PumpMessagesUntil(
+      [&] {
+        std::lock_guard<std::mutex> hold(lock_);
+        return event->finished;
+      },
+      INFINITE, 100, {wakeEvent_}, true);
+  if (!finished) return E_ABORT;
+  std::lock_guard<std::mutex> hold(lock_);
+  return event->result;
 }
 
 std::string BridgeView::WindowState() {

@@ -83,8 +83,9 @@ TEST(CommandLine, TextValuesEndWhereTheirOwnQuotesSayAndTheListTempSitsBesideThe
 
   EXPECT_EQ(setup::InstallerListTempPath(L"C:\\d\\list.xml"), L"C:\\d\\list__NEW_FILE__.xml");
   EXPECT_EQ(setup::InstallerListTempPath(L"C:\\d\\list.v2.xml"), L"C:\\d\\list.v2__NEW_FILE__.xml");
-  EXPECT_EQ(setup::InstallerListTempPath(L"C:\\d.x\\list"), L"C:\\d.x\\list");
-  EXPECT_EQ(setup::InstallerListTempPath(L"list"), L"list");
+  // Never the list itself: a failed download must leave it as it was.
+  EXPECT_EQ(setup::InstallerListTempPath(L"C:\\d.x\\list"), L"C:\\d.x\\list__NEW_FILE__");
+  EXPECT_EQ(setup::InstallerListTempPath(L"list"), L"list__NEW_FILE__");
 }
 
 TEST(CommandLine, ReplacingPutsTheWholeNewFileInPlaceOrLeavesTheOldOne) {

@@ -195,11 +195,22 @@ TEST_F(HttpToFileTaskTest, RefusesAPieceWithOneSurplusByteWhole) {
   EXPECT_TRUE(LogHas("HttpToFileTask::OnData> Data large than expected 1"));
 }
 
-TEST_F(HttpToFileTaskTest, RefusesStatusesOtherThan200And206) {
-  Ref<FileRecorder> recorder(FileRecorder::Create());
-  ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), NginxUrl(L"/missing.bin"), 0, 1000));
-  EXPECT_EQ(recorder->result, kResultBadResponse);
-  EXPECT_TRUE(LogHas("HttpToFileTask::OnHttpHeader> Unexpected HTTP status code 404."));
+TEST_F(HttpToFileTaskTest, RefusesStatusesOtherThan200And206AndNamesAMissingResource) {
+  const struct {
+    std::wstring url;
+    int status;
+    long result;
+  } cases[] = {
+      {NginxUrl(L"/missing.bin"), 404, kResultNotFound},
+      {FaultUrl(L"/data1000.bin?status=410"), 410, kResultNotFound},
+      {FaultUrl(L"/data1000.bin?status=403"), 403, kResultBadResponse},
+  };
+  for (const auto& c : cases) {
+    Ref<FileRecorder> recorder(FileRecorder::Create());
+    ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), c.url, 0, 1000));
+    EXPECT_EQ(recorder->result, c.result) << c.status;
+    EXPECT_TRUE(LogHas("HttpToFileTask::OnHttpHeader> Unexpected HTTP status code " + std::to_string(c.status) + "."));
+  }
 }
 
 TEST_F(HttpToFileTaskTest, GivesUpWhenRequestsInARowBringNoData) {

@@ -1,6 +1,8 @@
 // The external object and the method object called the way the script engine calls them.
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "core/FrameworkCore.h"
@@ -189,6 +191,9 @@ TEST_F(ScriptBridgeTest, CallingConventionOfTheMethods) {
   EXPECT_EQ(Call(L"getProperty", 1, &one.params, &result), DISP_E_MEMBERNOTFOUND);
   // No result slot: nothing to do, and success.
   EXPECT_EQ(Call(L"getProperty", 3, &one.params, nullptr), S_OK);
+  Arguments url({Text(L"http://127.0.0.1:1/HalvernSetup.exe")});
+  EXPECT_EQ(Call(L"isNeedSelfUpdate", 3, &url.params, nullptr), S_OK);
+  EXPECT_EQ(LogText().find("EMIsNeedSelfUpdate"), std::string::npos);
   EXPECT_EQ(Call(L"getProperty", 3, &one.params, &result), S_OK);
   EXPECT_EQ(result.vt, VT_BSTR);
   VariantClear(&result);
@@ -202,6 +207,41 @@ TEST_F(ScriptBridgeTest, CallingConventionOfTheMethods) {
   EXPECT_EQ(traces, 3u) << log;
   EXPECT_NE(log.find("DEBUG] EMSetProperty value, name\r\n"), std::string::npos);
   EXPECT_NE(log.find("CheckParamTypes -- DISP_E_TYPEMISMATCH at 0: type 3, expected 8"), std::string::npos);
+}
+
+// Methods whose work throws, as an allocation deep inside one may.
+class ThrowingMethods : public ExternalMethods {
+ public:
+  explicit ThrowingMethods(core::FrameworkCore* core) : ExternalMethods(core) {
+    Register(L"outOfMemory", static_cast<ScriptMethod>(&ThrowingMethods::OutOfMemory));
+    Register(L"failing", static_cast<ScriptMethod>(&ThrowingMethods::Failing));
+    Register(L"throwingInt", static_cast<ScriptMethod>(&ThrowingMethods::ThrowingInt));
+  }
+  HRESULT OutOfMemory(WORD, DISPPARAMS*, VARIANT*) { throw std::bad_alloc(); }
+  HRESULT Failing(WORD, DISPPARAMS*, VARIANT*) { throw std::runtime_error("failing"); }
+  HRESULT ThrowingInt(WORD, DISPPARAMS*, VARIANT*) { throw 5; }
+};
+
+TEST_F(ScriptBridgeTest, AnExceptionOfAMethodStopsAtTheBridgeAsAnError) {
+  ThrowingMethods throwing(core_);
+  external_->SetMethods(&throwing);
+  const struct {
+    const wchar_t* name;
+    HRESULT hr;
+    const char* logged;
+  } cases[] = {
+      {L"outOfMemory", E_OUTOFMEMORY, "outOfMemory: exception: std::bad_alloc"},
+      {L"failing", E_FAIL, "failing: exception: failing"},
+      {L"throwingInt", E_FAIL, "throwingInt: exception"},
+  };
+  DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  for (const auto& c : cases) {
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(Call(c.name, DISPATCH_METHOD, &none, &result), c.hr);
+    EXPECT_NE(LogText().find(c.logged), std::string::npos) << c.logged;
+  }
+  external_->SetMethods(methods_);
 }
 
 TEST_F(ScriptBridgeTest, ARegistrationMadeTwiceKeepsTheLaterMethodUnderTheSameName) {

@@ -203,7 +203,7 @@ std::wstring Fixture(const std::wstring& name) {
 class PrepareInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (Fixture(L"").empty()) GTEST_SKIP() << "HALVERN_METHOD_FIXTURES is not set";
+    ASSERT_FALSE(Fixture(L"").empty()) << "HALVERN_METHOD_FIXTURES is not set";
     core_.log = new stubframework::debug::InstallerLog;
     core_.parameters = &parameters_;
     core_.external = new stubframework::core::HtmlExternal(&parameters_);

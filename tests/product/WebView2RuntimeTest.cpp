@@ -59,7 +59,7 @@ int LeftBootstrappers() {
 class WebView2RuntimeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (Fixture(L"").empty()) GTEST_SKIP() << "HALVERN_METHOD_FIXTURES is not set";
+    ASSERT_FALSE(Fixture(L"").empty()) << "HALVERN_METHOD_FIXTURES is not set";
     RemoveRuntime();
     core_.log = new stubframework::debug::InstallerLog;
   }

@@ -12,16 +12,22 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "core/CommandLine.h"
 #include "core/FrameworkCore.h"
+#include "core/MessagePump.h"
 #include "core/TextFormat.h"
 #include "htmlui/HtmlExternal.h"
 #include "htmlui/ScriptCallback.h"
 #include "methods/LaunchMethods.h"
+#include "product/ProductAnalytics.h"
 #include "product/ProductRun.h"
+#include "product/TrackerHTMLDialog.h"
+#include "product/TrackingThread.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -198,16 +204,55 @@ DWORD WINAPI DialogAnswerThreadFunc(void* parameter) {
   return 0;
 }
 
+// A script object of another page, whose trackEvent fails as a script error would make it.
+class FailingTrackEvent : public NamedDispatch {
+ public:
+  FailingTrackEvent() : NamedDispatch({L"trackEvent"}) {}
+
+ protected:
+  HRESULT Call(const std::wstring&, WORD, DISPPARAMS*, VARIANT*) override { return DISP_E_EXCEPTION; }
+};
+
+// The product-analytics page as a scenario is one: its script is the scenario's and its
+// document's script object the engine's. How its document answers is the scenario's choice:
+// "" the engine's script, "none" no document, "throw" an exception, "other" a script without
+// trackEvent, "failing" a trackEvent that fails.
+class HostTrackerPage : public myexternalmethods::ScriptedTrackerPage {
+ public:
+  HostTrackerPage(IDispatch* script, IDispatch* other) : script_(script), other_(other) {}
+  ~HostTrackerPage() override { failing_->Release(); }
+  bool Open(const std::wstring&, bool) override { return true; }
+  std::wstring document;
+
+ protected:
+  bool DocumentScript(IDispatch** script, HRESULT& hr) override {
+    if (document == L"none") return false;
+    if (document == L"throw") throw std::bad_alloc();
+    *script = document == L"other" ? other_ : document == L"failing" ? failing_ : script_;
+    (*script)->AddRef();
+    hr = S_OK;
+    return true;
+  }
+
+ private:
+  IDispatch* script_;
+  IDispatch* other_;
+  IDispatch* failing_ = new FailingTrackEvent;
+};
+
 // The "host" object: what a test script needs beyond the page's API.
 class HostObject : public NamedDispatch {
  public:
   explicit HostObject(stubframework::core::HtmlExternal* external)
       : NamedDispatch({L"exit", L"log", L"startWorker", L"dispIdOf", L"methodNames", L"sleep", L"answerDialog",
                        L"logText", L"getMember", L"putMember", L"testServers", L"endRun", L"copyFile", L"readText",
-                       L"setTimeLimit", L"restartCalls", L"installerService", L"writeText", L"productVersion"}),
+                       L"setTimeLimit", L"restartCalls", L"installerService", L"writeText", L"productVersion",
+                       L"trackerPage", L"deliverEvent", L"pendingAcknowledgements", L"analyticsLog"}),
         external_(external) {}
 
   stubframework::core::FrameworkCore* core = nullptr;
+  // The engine's global script object, which a tracker page's document would give.
+  IDispatch* script = nullptr;
 
  protected:
   HRESULT Call(const std::wstring& name, WORD, DISPPARAMS* params, VARIANT* result) override {
@@ -359,6 +404,45 @@ class HostObject : public NamedDispatch {
       }
       return S_OK;
     }
+    // The tracker dialog's side of the product-analytics page, with this script as the page:
+    // trackerPage() is the page's window.external (the analytics log is written from then on),
+    // deliverEvent(text, document) hands it an event as the tracking thread does.
+    if (name == L"trackerPage") {
+      if (!tracker_) {
+        myexternalmethods::AnalyticsSettings& settings = myexternalmethods::Settings();
+        settings.logEnabled = true;
+        settings.logThreshold = stubframework::debug::kLogError;
+        tracker_ = std::make_unique<HostTrackerPage>(script, this);
+      }
+      if (result) {
+        result->vt = VT_DISPATCH;
+        result->pdispVal = tracker_->External();
+        result->pdispVal->AddRef();
+      }
+      return S_OK;
+    }
+    if (name == L"deliverEvent") {
+      if (!tracker_) return E_UNEXPECTED;
+      tracker_->document = params && params->cArgs > 1 ? TextArgument(params, 1) : L"";
+      myexternalmethods::DeliverEvent(*tracker_, TextArgument(params, 0));
+      return S_OK;
+    }
+    if (name == L"pendingAcknowledgements") {
+      if (!tracker_) return E_UNEXPECTED;
+      if (result) {
+        result->vt = VT_I4;
+        result->lVal = tracker_->PendingAcknowledgements();
+      }
+      return S_OK;
+    }
+    if (name == L"analyticsLog") {
+      std::string bytes = testsupport::ReadFileBytes(myexternalmethods::AnalyticsLogPath());
+      if (result) {
+        result->vt = VT_BSTR;
+        result->bstrVal = SysAllocString(stubframework::utils::Utf8ToWide(bytes).c_str());
+      }
+      return S_OK;
+    }
     if (name == L"methodNames") {
       std::wstring names;
       for (const auto& entry : external_->GetMethods()->Methods()) names += (names.empty() ? L"" : L";") + entry.first;
@@ -405,6 +489,7 @@ class HostObject : public NamedDispatch {
   }
 
   stubframework::core::HtmlExternal* external_;
+  std::unique_ptr<HostTrackerPage> tracker_;
 };
 
 // The "window" object: only window.external.
@@ -498,22 +583,15 @@ void EndRunIfAsked(stubframework::core::FrameworkCore* core) {
 }
 
 void PumpUntilExit(stubframework::core::FrameworkCore* core, DWORD limitMs) {
-  DWORD start = GetTickCount();
-  while (!g_exitRequested) {
-    EndRunIfAsked(core);
-    if (g_exitRequested) break;
-    DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= limitMs) {
-      fwprintf(stderr, L"script host: time limit of %lu ms reached\n", static_cast<unsigned long>(limitMs));
-      g_exitCode = kTimeLimit;
-      return;
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, limitMs - elapsed, QS_ALLINPUT);
-    MSG message;
-    while (!g_exitRequested && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
+  bool exited = stubframework::core::PumpMessagesUntil(
+      [core] {
+        EndRunIfAsked(core);
+        return g_exitRequested;
+      },
+      limitMs, limitMs);
+  if (!exited) {
+    fwprintf(stderr, L"script host: time limit of %lu ms reached\n", static_cast<unsigned long>(limitMs));
+    g_exitCode = kTimeLimit;
   }
 }
 
@@ -539,6 +617,9 @@ int RunScripts(stubframework::core::FrameworkCore* core, const std::vector<std::
   for (const wchar_t* name : {L"external", L"window", L"host"})
     engine->AddNamedItem(name, SCRIPTITEM_ISVISIBLE);
   engine->SetScriptState(SCRIPTSTATE_CONNECTED);
+  IDispatch* script = nullptr;
+  engine->GetScriptDispatch(nullptr, &script);
+  host->script = script;
 
   for (const std::wstring& file : files) {
     std::string bytes = testsupport::ReadFileBytes(file);
@@ -559,6 +640,7 @@ int RunScripts(stubframework::core::FrameworkCore* core, const std::vector<std::
   if (g_endRunCallback) g_endRunCallback->Release();
   g_endRunCallback = nullptr;
   engine->Close();
+  if (script) script->Release();
   parser->Release();
   engine->Release();
   window->Release();

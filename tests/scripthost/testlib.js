@@ -49,6 +49,13 @@ function keyValues(text) {
   return values;
 }
 
+// How often part occurs in text.
+function countOf(text, part) {
+  var count = 0;
+  for (var at = text.indexOf(part); at >= 0; at = text.indexOf(part, at + 1)) count++;
+  return count;
+}
+
 // A Linux path as Wine shows it on drive Z:.
 function windowsPath(path) { return "Z:" + path.replace(/\//g, "\\"); }
 

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <new>
 #include <string>
 
 #include "core/FrameworkCore.h"
@@ -111,6 +113,47 @@ TEST_F(DownloadWorkerTest, CacheBustingTimestampHasThreeDigitMillisecondsAndJoin
   EXPECT_EQ(CacheBustingUrl(L"http://h/f.bin?a=1", utc), L"http://h/f.bin?a=1&timestamp=20260304050607008");
   utc.wMilliseconds = 999;
   EXPECT_EQ(CacheBustingUrl(L"http://h/f.bin", utc), L"http://h/f.bin?timestamp=20260304050607999");
+}
+
+// The external object counts its references on the user-interface thread only; a download runs
+// on a worker and the engine's threads.
+class CountingExternal : public core::HtmlExternal {
+ public:
+  explicit CountingExternal(core::StubParameters* parameters) : HtmlExternal(parameters) {}
+  ULONG STDMETHODCALLTYPE AddRef() override {
+    ++counted;
+    return HtmlExternal::AddRef();
+  }
+  ULONG STDMETHODCALLTYPE Release() override {
+    ++counted;
+    return HtmlExternal::Release();
+  }
+  std::atomic<int> counted{0};
+};
+
+TEST_F(DownloadWorkerTest, AVerifiedDownloadLeavesTheExternalObjectsCountAlone) {
+  auto* external = new CountingExternal(&parameters_);
+  core_.external->Release();
+  core_.external = external;
+  testsupport::ScratchFolder scratch;
+  // Nothing listens on port 1: the attempt fails at once, through the whole callback path.
+  EXPECT_EQ(DownloadFileSimple(&core_, L"http://127.0.0.1:1/data.bin", L"http://127.0.0.1:1/data.bin.meta",
+                               scratch.File(L"data.bin")),
+            static_cast<HRESULT>(0x800C0008));
+  EXPECT_EQ(external->counted.load(), 0);
+}
+
+DWORD WINAPI OutOfMemoryReporter(void*) { throw std::bad_alloc(); }
+
+TEST(ReporterThread, AReporterThatThrowsEndsAloneAndTheWorkerGoesOn) {
+  ProgressRecord record;
+  ReporterArgs args;
+  args.record = &record;
+  ReporterThread reporter;
+  ASSERT_TRUE(reporter.Start(OutOfMemoryReporter, &args));
+  reporter.AwaitReported();
+  reporter.Join();
+  EXPECT_EQ(record.status, static_cast<LONG>(Config_ErrorHandle::Running));
 }
 
 TEST(ExtractionBar, FillsTheLastFivePercentByTheExtractedFraction) {

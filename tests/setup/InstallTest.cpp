@@ -50,7 +50,7 @@ std::wstring ReadWideFile(const std::wstring& path) {
 class InstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (Fixture(L"installer.exe").empty()) GTEST_SKIP() << "HALVERN_INSTALL_FIXTURES is not set";
+    ASSERT_FALSE(Fixture(L"installer.exe").empty()) << "HALVERN_INSTALL_FIXTURES is not set";
     core_.log = new debug::InstallerLog;
     core_.parameters = &parameters_;
     core_.external = new core::HtmlExternal(&parameters_);
@@ -187,7 +187,10 @@ TEST_F(InstallTest, InstallMsiInstallsPackagesAndMapsTheirAnswers) {
     // The caller's level comes back afterwards.
     MsiSetInternalUI(INSTALLUILEVEL_BASIC, nullptr);
     std::wstring file = Fixture(c.package);
-    EXPECT_EQ(InstallMsi(&core_, file, L"A=1 /qn $LOGFILE$"), c.result) << c.package;
+    // The log goes exactly where the worker says, the name it hands to the error report.
+    std::wstring log = scratch_.File(std::wstring(c.package) + L".log");
+    EXPECT_EQ(InstallMsi(&core_, file, L"A=1 /qn $LOGFILE$", log), c.result) << c.package;
+    EXPECT_NE(ReadFileBytes(log).size(), 0u) << c.package;
     EXPECT_EQ(core_.external->lastInstallError, c.code) << c.package;
     EXPECT_EQ(MsiQueryProductStateW(c.productCode), c.state) << c.package;
     EXPECT_TRUE(Logged(L"InstallMsi " + file + L", parameter: A=1")) << c.package;

@@ -22,6 +22,7 @@
 #include "setup/WorkerSet.h"
 #include "setup/Workflow.h"
 #include "support/TestSupport.h"
+#include "support/WorkerCore.h"
 
 using namespace stubframework;
 using namespace stubframework::setup;
@@ -54,77 +55,23 @@ std::vector<std::vector<int>> OneCall(Config_ErrorHandle result) { return {std::
 // Wine's msiexec answers 1 to a repair by product code, which it does not implement.
 bool UnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
-// A script argument: text, bool or the callback.
-struct Arg {
-  Arg(const wchar_t* text) : text(text) {}
-  Arg(const std::wstring& text) : text(text) {}
-  Arg(bool flag) : isBool(true), flag(flag) {}
-  Arg(IDispatch* dispatch) : dispatch(dispatch) {}
-  std::wstring text;
-  bool isBool = false, flag = false;
-  IDispatch* dispatch = nullptr;
-};
+using Arg = testsupport::ScriptArgument;
 
 // A core with what the workers use, and the script methods called on a single-threaded
 // apartment that serves the workers' callbacks.
 class UninstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (Fixture(L"installer.exe").empty()) GTEST_SKIP() << "HALVERN_INSTALL_FIXTURES is not set";
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    parameters_.productId = L"HLVN";
-    core_.log = new debug::InstallerLog;
-    core_.parameters = &parameters_;
-    core_.external = new core::HtmlExternal(&parameters_);
-    core_.external->InitProgressValues();
-    core_.analytics = new core::Analytics(&parameters_);
-    core_.workers = new WorkerSet;
-    methods_ = new ExternalMethods(&core_);
-  }
-  void TearDown() override {
-    if (!methods_) return;
-    core_.workers->StopAndJoin(core_.external, core_.log, 60000);
-    delete methods_;
-    delete core_.workers;
-    delete core_.analytics;
-    core_.external->Release();
-    delete core_.log;
-    CoUninitialize();
+    ASSERT_FALSE(Fixture(L"installer.exe").empty()) << "HALVERN_INSTALL_FIXTURES is not set";
   }
   HRESULT Call(ScriptMethod method, std::vector<Arg> args, WORD flags = DISPATCH_METHOD) {
-    std::vector<VARIANT> variants(args.size());
-    for (size_t i = 0; i < args.size(); ++i) {
-      VARIANT& v = variants[args.size() - 1 - i];  // the last script argument first
-      VariantInit(&v);
-      if (args[i].dispatch) {
-        v.vt = VT_DISPATCH;
-        v.pdispVal = args[i].dispatch;
-      } else if (args[i].isBool) {
-        v.vt = VT_BOOL;
-        v.boolVal = args[i].flag ? VARIANT_TRUE : VARIANT_FALSE;
-      } else {
-        v.vt = VT_BSTR;
-        v.bstrVal = SysAllocString(args[i].text.c_str());
-      }
-    }
-    DISPPARAMS params = {variants.data(), nullptr, static_cast<UINT>(variants.size()), 0};
-    HRESULT hr = (methods_->*method)(flags, &params, nullptr);
-    for (VARIANT& v : variants)
-      if (v.vt == VT_BSTR) VariantClear(&v);
-    return hr;
+    return worker_.Call(method, args, flags);
   }
   // Calls a worker method and returns every call of its callback once the worker ended.
   std::vector<std::vector<int>> CallAndAwait(ScriptMethod method, std::vector<Arg> args) {
-    RecordingCallback callback;
-    args.push_back(&callback);
-    EXPECT_EQ(Call(method, args), S_OK);
-    callback.AwaitFinal(60000);
-    EXPECT_TRUE(core_.workers->StopAndJoin(core_.external, core_.log, 60000));
-    delete core_.workers;
-    core_.workers = new WorkerSet;
-    return callback.calls;
+    return worker_.CallAndAwait(method, args);
   }
-  std::string LogText() { return ReadFileBytes(core_.log->FilePath()); }
+  std::string LogText() { return worker_.LogText(); }
   static bool Has(const std::string& text, const std::wstring& part) {
     return text.find(std::string(part.begin(), part.end())) != std::string::npos;
   }
@@ -134,9 +81,9 @@ class UninstallTest : public ::testing::Test {
     return logs;
   }
 
-  core::StubParameters parameters_;
-  core::FrameworkCore core_;
-  ExternalMethods* methods_ = nullptr;
+  testsupport::WorkerCore worker_;
+  core::StubParameters& parameters_ = worker_.parameters;
+  core::FrameworkCore& core_ = worker_.core;
   ScratchFolder scratch_;
 };
 

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <vector>
 
+#include "core/MessagePump.h"
 #include "core/WorkingFolders.h"
 
 namespace testsupport {
@@ -97,24 +98,11 @@ ProcessResult RunAndWait(const std::wstring& application, const std::wstring& co
                       &startup, &process))
     return result;
   result.started = true;
-  DWORD deadline = GetTickCount() + timeoutMs;
-  DWORD wait = WAIT_TIMEOUT;
-  for (;;) {
-    DWORD now = GetTickCount();
-    DWORD left = static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0;
-    if (!pumpMessages) {
-      wait = WaitForSingleObject(process.hProcess, left);
-      break;
-    }
-    wait = MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, left, QS_ALLINPUT);
-    if (wait != WAIT_OBJECT_0 + 1) break;
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-  }
-  if (wait == WAIT_OBJECT_0) {
+  bool ended = pumpMessages ? stubframework::core::PumpMessagesUntil(
+                                  [&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; },
+                                  timeoutMs, timeoutMs, {process.hProcess})
+                            : WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+  if (ended) {
     result.finished = true;
     GetExitCodeProcess(process.hProcess, &result.exitCode);
   } else {

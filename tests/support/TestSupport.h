@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/MessagePump.h"
+
 namespace testsupport {
 
 // A fresh folder under the temporary directory, deleted with its content on destruction.
@@ -155,11 +157,7 @@ class RecordingCallback : public IDispatch {
   // Serves the calling thread's messages (where marshalled calls arrive) until a final call came
   // or timeoutMs passed.
   void AwaitFinal(DWORD timeoutMs) {
-    for (DWORD waited = 0; waited < timeoutMs && Finals() == 0; waited += 10) {
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-      Sleep(10);
-    }
+    stubframework::core::PumpMessagesUntil([this] { return Finals() > 0; }, timeoutMs, 10);
   }
   std::vector<std::vector<int>> calls;
 

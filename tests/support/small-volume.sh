@@ -3,8 +3,8 @@
 #
 # usage: small-volume.sh setup|cleanup MOUNT_POINT WINEPREFIX DRIVE_LETTER
 #
-# Mounting needs root; where it is not possible the drive is simply missing and the tests that
-# need it say so and skip. Leaves about 100 KiB free, with a marker file the tests look for.
+# Mounting needs root; where it is not possible, set-up fails with a message (and so do the tests
+# that need the drive). Leaves about 100 KiB free, with a marker file the tests look for.
 set -u
 action="$1" mount_point="$2" prefix="$3" letter="$4"
 link="$prefix/dosdevices/${letter}:"
@@ -19,8 +19,8 @@ case "$action" in
     release
     mkdir -p "$mount_point"
     if [ "$(id -u)" -ne 0 ] || ! mount -t tmpfs -o size=1m,mode=0777 halvern-small-volume "$mount_point" 2>/dev/null; then
-      echo "small volume: cannot mount a tmpfs here; disk-full tests will be skipped"
-      exit 0
+      echo "small volume: cannot mount a tmpfs here (mounting needs root); the disk-full tests cannot run" >&2
+      exit 1
     fi
     head -c $((1024 * 1024 - 100 * 1024)) /dev/zero > "$mount_point/filler" 2>/dev/null || true
     echo "Halvern small test volume" > "$mount_point/halvern-small-volume.txt"

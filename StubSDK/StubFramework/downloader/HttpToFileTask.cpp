@@ -85,7 +85,8 @@ void HttpToFileTask::OnHttpHeader(HttpHeader&& header) {
       break;
     default:
       logger_->Log(L"HttpToFileTask::OnHttpHeader", L"Unexpected HTTP status code %d.", header.statusCode);
-      break;
+      Finish(IsMissingResource(header.statusCode) ? kResultNotFound : kResultBadResponse);
+      return;
   }
   Finish(kResultBadResponse);
 }

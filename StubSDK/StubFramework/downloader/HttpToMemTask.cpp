@@ -90,7 +90,7 @@ void HttpToMemTask::OnHttpHeader(HttpHeader&& header) {
       return;
     default:
       logger_->Log(L"HttpToMemTask::OnHttpHeader", L"Unexpected HTTP status code %d.", header.statusCode);
-      Finish(kResultBadResponse);
+      Finish(IsMissingResource(header.statusCode) ? kResultNotFound : kResultBadResponse);
       return;
   }
 }

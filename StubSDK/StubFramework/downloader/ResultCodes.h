@@ -18,6 +18,11 @@ constexpr long kResultShortRead = static_cast<long>(0x80072EE4);
 constexpr long kResultConnectionAborted = static_cast<long>(0x80072EFE);
 constexpr long kResultRedirectFailed = static_cast<long>(0x80072F7C);
 
+// INET_E_OBJECT_NOT_FOUND: the server has no such resource (404 or 410). Final: trying again
+// would find nothing either.
+constexpr long kResultNotFound = static_cast<long>(0x800C0006);
+constexpr bool IsMissingResource(int statusCode) { return statusCode == 404 || statusCode == 410; }
+
 // What HRESULT_FROM_WIN32 makes of a Win32 or WinINet error.
 constexpr long ResultFromError(DWORD error) {
   return static_cast<long>(error) <= 0 ? static_cast<long>(error)

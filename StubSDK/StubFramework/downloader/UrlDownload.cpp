@@ -43,7 +43,7 @@ class HttpPullCallback : public IHttpCallback {
 
   void OnHttpHeader(HttpHeader&& header) override {
     if (header.statusCode != 200) {
-      Stop(header.statusCode == 404 || header.statusCode == 410 ? INET_E_OBJECT_NOT_FOUND : INET_E_DOWNLOAD_FAILURE);
+      Stop(IsMissingResource(header.statusCode) ? INET_E_OBJECT_NOT_FOUND : INET_E_DOWNLOAD_FAILURE);
       return;
     }
     total_ = header.total > 0 && header.total <= 0xFFFFFFFFLL ? static_cast<ULONG>(header.total) : 0;

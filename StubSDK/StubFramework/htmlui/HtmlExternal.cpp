@@ -1,7 +1,10 @@
 #include "htmlui/HtmlExternal.h"
 
 #include <cwchar>
+#include <exception>
+#include <new>
 
+#include "core/FrameworkCore.h"
 #include "core/MainWindow.h"
 #include "core/StubParameters.h"
 #include "core/TextFormat.h"
@@ -48,7 +51,27 @@ HRESULT STDMETHODCALLTYPE HtmlExternal::Invoke(DISPID id, REFIID riid, LCID, WOR
   NestedCall call(this);
   if (call.TooDeep()) return kNestingTooDeep;
   DISPPARAMS empty = {nullptr, nullptr, 0, 0};
-  return (methods_->*table_[index].method)(flags, params ? params : &empty, result);
+  // No exception may cross into the script engine: the script sees an error instead.
+  try {
+    return (methods_->*table_[index].method)(flags, params ? params : &empty, result);
+  } catch (const std::bad_alloc&) {
+    LogException(index, "std::bad_alloc");
+    return E_OUTOFMEMORY;
+  } catch (const std::exception& exception) {
+    LogException(index, exception.what());
+    return E_FAIL;
+  } catch (...) {
+    LogException(index, "of no standard type");
+    return E_FAIL;
+  }
+}
+
+void HtmlExternal::LogException(UINT index, const char* what) {
+  // Logging needs memory, which may be what ran out.
+  try {
+    FrameworkLogError(methods_->Core(), L"%s: exception: %hs", table_[index].name.c_str(), what);
+  } catch (...) {
+  }
 }
 
 void HtmlExternal::SetWindow(HWND window) {

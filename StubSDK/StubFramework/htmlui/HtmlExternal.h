@@ -65,6 +65,8 @@ class HtmlExternal : public htmlui::MSHTMLExternal, public zip::ZipReporter {
   int FindMethod(const wchar_t* name, UINT length, bool ignoreCase) override;
 
  private:
+  // An exception that ended the method at index, in the installer log.
+  void LogException(UINT index, const char* what);
   void SetNumber(const wchar_t* name, DWORD value);
   int GetNumber(const wchar_t* name);
 

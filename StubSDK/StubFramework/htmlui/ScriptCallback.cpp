@@ -1,7 +1,5 @@
 #include "htmlui/ScriptCallback.h"
 
-#include <vector>
-
 namespace stubframework::htmlui {
 
 HRESULT MarshalScriptCallback(IDispatch* callback, IStream** stream) {
@@ -24,8 +22,10 @@ HRESULT ScriptCallback::Attach(IStream* stream) {
 
 HRESULT ScriptCallback::Call(std::initializer_list<int> values) {
   if (!callback_) return E_POINTER;
+  if (values.size() > kMaxValues) return E_INVALIDARG;
+  // On the stack: the final call of a worker that ran out of memory must still get through.
   // DISPPARAMS hold the arguments in reverse order: the last script argument first.
-  std::vector<VARIANT> arguments(values.size());
+  VARIANT arguments[kMaxValues];
   size_t position = values.size();
   for (int value : values) {
     VARIANT& argument = arguments[--position];
@@ -33,7 +33,7 @@ HRESULT ScriptCallback::Call(std::initializer_list<int> values) {
     argument.vt = VT_I4;
     argument.lVal = value;
   }
-  DISPPARAMS params = {arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
+  DISPPARAMS params = {arguments, nullptr, static_cast<UINT>(values.size()), 0};
   return callback_->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
 }
 

@@ -23,8 +23,9 @@ class ScriptCallback {
 
   // Takes the stream over (it is released in every case).
   HRESULT Attach(IStream* stream);
-  // callback(values...) with VT_I4 arguments in script order.
+  // callback(values...) with VT_I4 arguments in script order, at most kMaxValues of them.
   HRESULT Call(std::initializer_list<int> values);
+  static constexpr size_t kMaxValues = 3;
 
  private:
   IDispatch* callback_ = nullptr;

@@ -12,6 +12,7 @@
 #include "setup/InstallExe.h"
 #include "setup/InstallMsi.h"
 #include "setup/ProgressReporter.h"
+#include "setup/ScriptWorker.h"
 #include "setup/UninstallEntry.h"
 #include "setup/WorkerSet.h"
 
@@ -73,71 +74,40 @@ Config_ErrorHandle RunCommand(core::FrameworkCore* core, const CommandRequest& r
   return result;
 }
 
-DWORD WINAPI UninstallThreadFunc(void* parameter) {
-  std::unique_ptr<CommandRequest> request(static_cast<CommandRequest*>(parameter));
-  core::FrameworkCore* core = request->owner->Core();
-  MultithreadedApartment apartment;
-  htmlui::ScriptCallback callback;
-  HRESULT hr = callback.Attach(request->callbackStream);
-  if (FAILED(hr)) {
-    core::FrameworkLogError(core, L"UninstallThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
-                            static_cast<unsigned>(hr));
-    return 0;
+// The remove or repair command's worker: the command with progress steps; its log goes with an
+// error report.
+class CommandWorker : public ScriptWorker {
+ public:
+  CommandWorker(ExternalMethods* owner, CommandRequest request)
+      : ScriptWorker(owner, L"UninstallThreadFunc", FinalCall::Result), request_(std::move(request)) {}
+
+ protected:
+  Config_ErrorHandle Work(htmlui::ScriptCallback&, ProgressRecord&) override {
+    core::FrameworkCore* core = Core();
+    Config_ErrorHandle result = RunCommand(core, request_);
+    // Attached before the final call, so that an error report the page sends in answer has it.
+    if (!request_.logPath.empty() && GetFileAttributesW(request_.logPath.c_str()) != INVALID_FILE_ATTRIBUTES)
+      core->analytics->AddReportAttachment(request_.logPath);
+    core::FrameworkLogError(core, L"UninstallThreadFunc result: %x", static_cast<unsigned>(result));
+    return result;
   }
-  Config_ErrorHandle result = RunCommand(core, *request);
-  // Attached before the final call, so that an error report the page sends in answer has it.
-  if (!request->logPath.empty() && GetFileAttributesW(request->logPath.c_str()) != INVALID_FILE_ATTRIBUTES)
-    core->analytics->AddReportAttachment(request->logPath);
-  // A page that is going away gets no final call.
-  if (!core->workers->Closing()) callback.Call({static_cast<int>(result)});
-  core::FrameworkLogError(core, L"UninstallThreadFunc result: %x", static_cast<unsigned>(result));
-  return 0;
-}
+
+ private:
+  CommandRequest request_;
+};
 
 // The request of a remove or repair: its log path, and the product code in braces (empty, with
 // no log path, when the script's code is no GUID: the worker then answers Failure).
-std::unique_ptr<CommandRequest> NewCommandRequest(ExternalMethods* owner, const wchar_t* tag, const wchar_t* prefix,
-                                                  const std::wstring& name, const std::wstring& code,
-                                                  std::wstring& product) {
-  auto request = std::make_unique<CommandRequest>();
-  request->owner = owner;
+CommandRequest NewCommandRequest(ExternalMethods* owner, const wchar_t* tag, const wchar_t* prefix,
+                                 const std::wstring& name, const std::wstring& code, std::wstring& product) {
+  CommandRequest request;
   if (!NormaliseProductCode(code, product)) {
     core::FrameworkLogError(owner->Core(), L"%s: the product code is no GUID: %s", tag, code.c_str());
     product.clear();
     return request;
   }
-  request->logPath = TimestampedLogPath(owner->Core(), prefix + CleanLogName(name) + L"_", L".log");
+  request.logPath = TimestampedLogPath(owner->Core(), prefix + CleanLogName(name) + L"_", L".log");
   return request;
-}
-
-}  // namespace
-
-HRESULT StartScriptWorker(ExternalMethods* owner, const wchar_t* tag, LPTHREAD_START_ROUTINE procedure, void* request,
-                          IDispatch* callback, IStream** stream) {
-  core::FrameworkCore* core = owner->Core();
-  HRESULT hr = htmlui::MarshalScriptCallback(callback, stream);
-  if (FAILED(hr)) {
-    core::FrameworkLogError(core, L"%s: CoMarshalInterThreadInterfaceInStream failed with %x", tag,
-                            static_cast<unsigned>(hr));
-    return hr;
-  }
-  if (!core->workers->Start(procedure, request)) {
-    core::FrameworkLogError(core, L"%s: the worker could not be started", tag);
-    CoReleaseMarshalData(*stream);
-    (*stream)->Release();
-    *stream = nullptr;
-    return E_FAIL;
-  }
-  return S_OK;
-}
-
-namespace {
-
-HRESULT StartCommandWorker(ExternalMethods* owner, const wchar_t* tag, std::unique_ptr<CommandRequest> request,
-                           IDispatch* callback) {
-  HRESULT hr = StartScriptWorker(owner, tag, UninstallThreadFunc, request.get(), callback, &request->callbackStream);
-  if (SUCCEEDED(hr)) request.release();
-  return hr;
 }
 
 }  // namespace
@@ -183,18 +153,19 @@ HRESULT ExternalMethods::RemoveProgram(WORD flags, DISPPARAMS* params, VARIANT*)
   if (FAILED(hr)) return hr;
   bool force = Argument(params, 1).boolVal == VARIANT_TRUE;
   std::wstring product;
-  auto request = setup::NewCommandRequest(this, L"EMRemoveProgram", L"remove_", ArgumentText(params, 0),
-                                          ArgumentText(params, 2), product);
+  setup::CommandRequest request = setup::NewCommandRequest(this, L"EMRemoveProgram", L"remove_",
+                                                           ArgumentText(params, 0), ArgumentText(params, 2), product);
   if (!product.empty()) {
     std::wstring registered;
     if (!force) utils::ReadRegistryValue(setup::UninstallKeyPath(product), L"UninstallString", registered);
-    setup::Command command = setup::RemoveCommand(setup::SystemFolder(), registered, force, product, request->logPath);
+    setup::Command command = setup::RemoveCommand(setup::SystemFolder(), registered, force, product, request.logPath);
     if (command.application.empty())
       core::FrameworkLogDebug(core_, L"EMRemoveProgram  uninstallstring : %s", registered.c_str());
-    request->application = command.application;
-    request->commandLine = command.commandLine;
+    request.application = command.application;
+    request.commandLine = command.commandLine;
   }
-  return setup::StartCommandWorker(this, L"EMRemoveProgram", std::move(request), Argument(params, 3).pdispVal);
+  return setup::ScriptWorker::Start(std::make_unique<setup::CommandWorker>(this, std::move(request)),
+                                    L"EMRemoveProgram", Argument(params, 3).pdispVal);
 }
 
 HRESULT ExternalMethods::RepairProgram(WORD flags, DISPPARAMS* params, VARIANT*) {
@@ -202,14 +173,15 @@ HRESULT ExternalMethods::RepairProgram(WORD flags, DISPPARAMS* params, VARIANT*)
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR, VT_DISPATCH});
   if (FAILED(hr)) return hr;
   std::wstring product;
-  auto request = setup::NewCommandRequest(this, L"ZSRepairProgram", L"repair_", ArgumentText(params, 0),
-                                          ArgumentText(params, 1), product);
+  setup::CommandRequest request = setup::NewCommandRequest(this, L"ZSRepairProgram", L"repair_",
+                                                           ArgumentText(params, 0), ArgumentText(params, 1), product);
   if (!product.empty()) {
-    setup::Command command = setup::MsiexecCommand(setup::SystemFolder(), L"/f", product, request->logPath);
-    request->application = command.application;
-    request->commandLine = command.commandLine;
+    setup::Command command = setup::MsiexecCommand(setup::SystemFolder(), L"/f", product, request.logPath);
+    request.application = command.application;
+    request.commandLine = command.commandLine;
   }
-  return setup::StartCommandWorker(this, L"ZSRepairProgram", std::move(request), Argument(params, 2).pdispVal);
+  return setup::ScriptWorker::Start(std::make_unique<setup::CommandWorker>(this, std::move(request)),
+                                    L"ZSRepairProgram", Argument(params, 2).pdispVal);
 }
 
 }  // namespace stubframework

@@ -3,31 +3,19 @@
 // product's registered uninstaller) with a verbose log, and the command worker that runs it with
 // progress steps and calls the page back once with the result alone.
 #include <windows.h>
-#include <objbase.h>
 
 #include <string>
 
-namespace stubframework {
-class ExternalMethods;
-}
-
 namespace stubframework::setup {
 
+// What the remove and repair methods hand their worker.
 struct CommandRequest {
-  ExternalMethods* owner = nullptr;
   // The program to start; empty when the command line names it (a registered uninstaller).
   std::wstring application;
   // Empty when no command could be built: the worker then reports Failure.
   std::wstring commandLine;
   std::wstring logPath;
-  IStream* callbackStream = nullptr;
 };
-
-// UI thread: marshals the script's callback into *stream and runs procedure(request) through the
-// core's worker set. On failure (logged with tag, the HRESULT returned) the marshalled callback
-// is released and the caller still owns request.
-HRESULT StartScriptWorker(ExternalMethods* owner, const wchar_t* tag, LPTHREAD_START_ROUTINE procedure, void* request,
-                          IDispatch* callback, IStream** stream);
 
 // A product code as Windows Installer takes it: "{" + code + "}" when it has no brace. True only
 // for a GUID (hex digits in groups of 8-4-4-4-12, with or without its braces): the code goes

@@ -21,6 +21,7 @@
 #include "methods/ExternalMethods.h"
 #include "methods/FileCrc.h"
 #include "setup/ProgressReporter.h"
+#include "setup/ScriptWorker.h"
 #include "setup/WorkerSet.h"
 
 namespace stubframework::setup {
@@ -46,12 +47,11 @@ bool HasZipExtension(const std::wstring& url) {
 }
 
 // The verified download's completion and progress: the progress properties, the sign of
-// progress that the wait's idle deadline looks at.
+// progress that the wait's idle deadline looks at. It holds no reference on the external object,
+// whose count is the user-interface thread's alone: the workers are joined before the object goes.
 class SimpleDownloadCallback : public downloader::IDownloadCallback {
  public:
-  SimpleDownloadCallback(core::HtmlExternal* external, HANDLE done) : external_(external), done_(done) {
-    external_->AddRef();
-  }
+  SimpleDownloadCallback(core::HtmlExternal* external, HANDLE done) : external_(external), done_(done) {}
 
   void OnProgress(int64_t current, int64_t total) override {
     // The progress properties hold 32 bits; larger files show wrapped values.
@@ -61,7 +61,10 @@ class SimpleDownloadCallback : public downloader::IDownloadCallback {
   }
 
   void OnComplete(long result) override {
-    result_ = (result == S_OK || result == E_ABORT || result == kDiskFull || result == downloader::kResultDataError)
+    // A missing resource stays missing and data that kept failing verification was fetched again
+    // already: those results are final, unlike the failure others become.
+    result_ = (result == S_OK || result == E_ABORT || result == kDiskFull || result == downloader::kResultDataError ||
+               result == downloader::kResultNotFound)
                   ? result
                   : kDownloadFailure;
     SetEvent(done_);
@@ -71,7 +74,7 @@ class SimpleDownloadCallback : public downloader::IDownloadCallback {
   HRESULT Result() const { return result_; }
 
  protected:
-  virtual ~SimpleDownloadCallback() { external_->Release(); }
+  virtual ~SimpleDownloadCallback() = default;
 
  private:
   core::HtmlExternal* external_;
@@ -131,35 +134,39 @@ Config_ErrorHandle ExtractDownload(core::FrameworkCore* core, const DownloadRequ
   return result;
 }
 
-DWORD WINAPI DownloadThreadFunc(void* argument) {
-  std::unique_ptr<DownloadRequest> request(static_cast<DownloadRequest*>(argument));
-  core::FrameworkCore* core = request->owner->Core();
-  core::HtmlExternal* external = core->external;
-  MultithreadedApartment apartment;
-  htmlui::ScriptCallback callback;
-  HRESULT hr = callback.Attach(request->callbackStream);
-  request->callbackStream = nullptr;
-  if (FAILED(hr)) {
-    FrameworkLogError(core, L"DownloadThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x", hr);
-    return 0;
-  }
+// The download script method's worker: a CRC pre-check, the read-only volume check, the download
+// with retries, a CRC post-check and an optional extraction, with progress reports.
+class DownloadWorker : public ScriptWorker {
+ public:
+  DownloadWorker(ExternalMethods* owner, DownloadRequest request)
+      : ScriptWorker(owner, L"DownloadThreadFunc", FinalCall::Download), request_(std::move(request)) {}
 
-  std::wstring root = request->path.substr(0, 3);
-  ProgressRecord record;
+ protected:
+  Config_ErrorHandle Work(htmlui::ScriptCallback& callback, ProgressRecord& record) override;
+
+ private:
+  DownloadRequest request_;
+};
+
+Config_ErrorHandle DownloadWorker::Work(htmlui::ScriptCallback& callback, ProgressRecord& record) {
+  core::FrameworkCore* core = Core();
+  core::HtmlExternal* external = core->external;
+  const DownloadRequest& request = request_;
+  std::wstring root = request.path.substr(0, 3);
   // The end of the run keeps the flag set; a new download must not take it back.
   if (!core->workers->Closing()) external->SetStopRequested(false);
   ReporterArgs args;
   args.external = external;
   args.callback = &callback;
   args.record = &record;
-  args.item = request->url;
+  args.item = request.url;
   // Declared after what it uses: its destructor joins the reporter first.
   ReporterThread reporter;
 
   // A file held from an earlier download of this path is written again.
-  core->workers->ReleaseHold(request->path);
-  Config_ErrorHandle result = PreCheck(core, *request);
-  bool extract = HasZipExtension(request->url) && external->GetProperty(L"__Extract_In_Download__") == L"true" &&
+  core->workers->ReleaseHold(request.path);
+  Config_ErrorHandle result = PreCheck(core, request);
+  bool extract = HasZipExtension(request.url) && external->GetProperty(L"__Extract_In_Download__") == L"true" &&
                  external->GetProperty(L"isDownloadOnly") != L"true";
   if (extract) external->SetProperty(L"__Extract_ZIP_In_Download_Progress__", L"true");
 
@@ -169,26 +176,26 @@ DWORD WINAPI DownloadThreadFunc(void* argument) {
       result = Config_ErrorHandle::VolumeReadOnly;
     } else {
       reporter.Start(DownloadProgressReporter, &args);
-      result = DownloadFile(core, request->url, request->path, request->isSecure, request->isResume);
+      result = DownloadFile(core, request.url, request.path, request.isSecure, request.isResume);
       if (result != Config_ErrorHandle::NoError) {
         record.status = static_cast<LONG>(result);
         reporter.Join();
-        FrameworkLogError(core, L"Download fail, download path : %s, download result : %x", request->path.c_str(),
+        FrameworkLogError(core, L"Download fail, download path : %s, download result : %x", request.path.c_str(),
                           static_cast<int>(result));
       } else {
-        DeleteUrlCacheEntryW(request->url.c_str());
+        DeleteUrlCacheEntryW(request.url.c_str());
         // The whole file is there: the reporter ends on current = total even when the transfer
         // reported no progress (a verified file that needed nothing).
         external->SetDownloadCurrent(ReadProgressProperty(external, L"downloadTotal"));
         reporter.AwaitReported();
-        result = PostCheck(core, *request);
+        result = PostCheck(core, request);
         // Checked, the file stays as it is until its install: nobody may write it meanwhile.
-        if (result == Config_ErrorHandle::NoError && !core->workers->HoldVerified(request->path)) {
-          FrameworkLogError(core, L"Downloaded file %s cannot be locked: %lu", request->path.c_str(), GetLastError());
+        if (result == Config_ErrorHandle::NoError && !core->workers->HoldVerified(request.path)) {
+          FrameworkLogError(core, L"Downloaded file %s cannot be locked: %lu", request.path.c_str(), GetLastError());
           result = Config_ErrorHandle::Failure;
         }
         reporter.Join();
-        FrameworkLogDebug(core, L"Download %s finished to %s", request->url.c_str(), request->path.c_str());
+        FrameworkLogDebug(core, L"Download %s finished to %s", request.url.c_str(), request.path.c_str());
       }
     }
   }
@@ -197,35 +204,17 @@ DWORD WINAPI DownloadThreadFunc(void* argument) {
     if (result == Config_ErrorHandle::NoError) {
       record.status = static_cast<LONG>(Config_ErrorHandle::Running);
       reporter.Start(ExtractProgressReporter, &args);
-      result = ExtractDownload(core, *request);
+      result = ExtractDownload(core, request);
       record.status = static_cast<LONG>(result);
       reporter.Join();
     }
     external->SetDownloadCurrent(ReadProgressProperty(external, L"downloadTotal"));
     external->SetProperty(L"__Extract_ZIP_In_Download_Progress__", L"false");
   }
-
-  reporter.Join();
-  record.status = static_cast<LONG>(result);
-  external->SetDownloadCurrent(0);
-  external->SetDownloadTotal(1);
-  // Once the run ends the page is going away: the final report is dropped.
-  if (!core->workers->Closing())
-    callback.Call({static_cast<int>(record.status), static_cast<int>(record.total), static_cast<int>(record.current)});
-  return 0;
+  return result;
 }
 
 }  // namespace
-
-bool StartDownloadWorker(DownloadRequest* request) {
-  if (request->owner->Core()->workers->Start(DownloadThreadFunc, request)) return true;
-  if (request->callbackStream) {
-    CoReleaseMarshalData(request->callbackStream);
-    request->callbackStream->Release();
-  }
-  delete request;
-  return false;
-}
 
 bool DownloadUrlAllowed(const std::wstring& url, bool httpAllowed) {
   return httpAllowed || _wcsnicmp(url.c_str(), L"http:", 5) != 0;
@@ -377,31 +366,20 @@ HRESULT ExternalMethods::Download(WORD flags, DISPPARAMS* params, VARIANT*) {
   core::FrameworkLogDebug(core_, L"EMDownload");
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_DISPATCH});
   if (FAILED(hr)) return hr;
-  auto* request = new setup::DownloadRequest;
-  request->owner = this;
-  request->url = ArgumentText(params, 0);
-  request->path = ArgumentText(params, 1);
-  request->crc = ArgumentText(params, 2);
+  setup::DownloadRequest request;
+  request.url = ArgumentText(params, 0);
+  request.path = ArgumentText(params, 1);
+  request.crc = ArgumentText(params, 2);
   VARIANT_BOOL isSecure = Argument(params, 3).boolVal;
   VARIANT_BOOL isResume = Argument(params, 4).boolVal;
-  request->isSecure = isSecure == VARIANT_TRUE;
-  request->isResume = isResume == VARIANT_TRUE;
-  core::FrameworkLogDebug(core_, L"EMDownload params %d, %d, %s, %s, %s", isResume, isSecure, request->crc.c_str(),
-                          request->path.c_str(), request->url.c_str());
-  hr = htmlui::MarshalScriptCallback(Argument(params, 5).pdispVal, &request->callbackStream);
-  if (FAILED(hr)) {
-    core::FrameworkLogError(core_, L"EMDownload: CoMarshalInterThreadInterfaceInStream failed with %x", hr);
-    delete request;
-    return hr;
-  }
-  // Once the run is ending no worker starts, and the page, going away, is not told; otherwise a
-  // worker that cannot start is an error the script sees instead of a callback that never comes.
-  if (!setup::StartDownloadWorker(request) && !core_->workers->Closing()) {
-    core::FrameworkLogError(core_, L"EMDownload: the worker could not be started");
-    return E_FAIL;
-  }
-  core::FrameworkLogDebug(core_, L"EMDownload -- Finish");
-  return S_OK;
+  request.isSecure = isSecure == VARIANT_TRUE;
+  request.isResume = isResume == VARIANT_TRUE;
+  core::FrameworkLogDebug(core_, L"EMDownload params %d, %d, %s, %s, %s", isResume, isSecure, request.crc.c_str(),
+                          request.path.c_str(), request.url.c_str());
+  hr = setup::ScriptWorker::Start(std::make_unique<setup::DownloadWorker>(this, std::move(request)), L"EMDownload",
+                                  Argument(params, 5).pdispVal);
+  if (SUCCEEDED(hr)) core::FrameworkLogDebug(core_, L"EMDownload -- Finish");
+  return hr;
 }
 
 HRESULT ExternalMethods::StopDownload(WORD flags, DISPPARAMS* params, VARIANT*) {

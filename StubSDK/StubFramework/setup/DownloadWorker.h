@@ -2,7 +2,7 @@
 // The download script method's worker and the download routine it shares with the self-update:
 // a CRC pre-check, the read-only volume check, the download with retries (verified and resumable,
 // or plain with a cache-busting timestamp), a CRC post-check, an optional extraction of a ZIP
-// download, progress reports and exactly one final callback.
+// download and progress reports, run as a script worker (setup/ScriptWorker.h).
 #include <windows.h>
 #include <objbase.h>
 
@@ -13,29 +13,20 @@
 #include "downloader/BoundedWait.h"
 #include "setup/Workflow.h"
 
-namespace stubframework {
-class ExternalMethods;
-namespace core {
+namespace stubframework::core {
 struct FrameworkCore;
 }
-}  // namespace stubframework
 
 namespace stubframework::setup {
 
-// Created by the download method, owned and freed by the worker.
+// What the download method hands its worker.
 struct DownloadRequest {
-  ExternalMethods* owner = nullptr;
   bool isResume = false;
   bool isSecure = false;
   std::wstring crc;  // expected CRC-32 as unsigned decimal text; empty = no check
   std::wstring path;
   std::wstring url;
-  IStream* callbackStream = nullptr;  // the script callback, marshalled for the worker
 };
-
-// Starts the worker through the core's WorkerSet; takes the request over in every case. False
-// when no worker could be started (the end of the run began, or no thread).
-bool StartDownloadWorker(DownloadRequest* request);
 
 // Whether a download from url may start: https always, plain http only where httpAllowed (the
 // product definition's profile allows it only in the builds against the loopback servers); any
@@ -75,8 +66,9 @@ Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& u
                                 bool isSecure, bool isResume);
 
 // One blocking verified download, given up as limits say; its HRESULT (E_ABORT when stopped, the
-// disk-full error, downloader::kResultDataError, 0x800C0008 for any other failure and for a
-// transfer given up idle, E_OUTOFMEMORY when nothing could be set up).
+// disk-full error, 0x800C0006 when the server has no such file or ".meta",
+// downloader::kResultDataError, 0x800C0008 for any other failure and for a transfer given up idle,
+// E_OUTOFMEMORY when nothing could be set up).
 HRESULT DownloadFileSimple(core::FrameworkCore* core, const std::wstring& url, const std::wstring& metaUrl,
                            const std::wstring& path, const downloader::WaitLimits& limits);
 

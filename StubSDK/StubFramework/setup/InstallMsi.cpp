@@ -123,7 +123,8 @@ std::wstring TimestampedLogPath(core::FrameworkCore* core, const std::wstring& n
          extension;
 }
 
-Config_ErrorHandle InstallMsi(core::FrameworkCore* core, const std::wstring& file, const std::wstring& parameters) {
+Config_ErrorHandle InstallMsi(core::FrameworkCore* core, const std::wstring& file, const std::wstring& parameters,
+                              const std::wstring& logPath) {
   core::HtmlExternal* external = core->external;
   external->SetInstallCurrent(0);
   external->SetInstallTotal(1);
@@ -132,7 +133,6 @@ Config_ErrorHandle InstallMsi(core::FrameworkCore* core, const std::wstring& fil
   MsiUiChoice ui = ChooseMsiUi(parameters);
   INSTALLUILEVEL previousLevel = MsiSetInternalUI(ui.level, nullptr);
   INSTALLUI_HANDLERW previousHandler = MsiSetExternalUIW(MsiProgressHandler, ui.filter, external);
-  std::wstring logPath = InstallLogPath(core);
   if (!logPath.empty()) MsiEnableLogW(kMsiLogMode, logPath.c_str(), INSTALLLOGATTRIBUTES_APPEND);
 
   std::wstring cleaned = StripMsiSwitches(parameters);

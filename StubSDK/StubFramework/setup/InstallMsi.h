@@ -44,10 +44,12 @@ void ResetMsiProgressCounter();
 // logs go. Empty when the folder cannot be made.
 std::wstring TimestampedLogPath(core::FrameworkCore* core, const std::wstring& name, const wchar_t* extension);
 // "<temp>\<product id>_log\log_<UTC yyyymmddhhmmss>.txt": the name an installer's log gets.
+// Made once per install, since the clock moves on between two calls.
 inline std::wstring InstallLogPath(core::FrameworkCore* core) { return TimestampedLogPath(core, L"log_", L".txt"); }
 
-// Installs file with MsiInstallProductW, logging to InstallLogPath; stores the installer's
-// answer in lastInstallError. UI level and handler are restored before it returns.
-Config_ErrorHandle InstallMsi(core::FrameworkCore* core, const std::wstring& file, const std::wstring& parameters);
+// Installs file with MsiInstallProductW, logging to logPath (no log when empty); stores the
+// installer's answer in lastInstallError. UI level and handler are restored before it returns.
+Config_ErrorHandle InstallMsi(core::FrameworkCore* core, const std::wstring& file, const std::wstring& parameters,
+                              const std::wstring& logPath);
 
 }  // namespace stubframework::setup

@@ -14,6 +14,7 @@
 #include "setup/InstallMsi.h"
 #include "setup/ProgressReporter.h"
 #include "setup/ResumeManager.h"
+#include "setup/ScriptWorker.h"
 #include "setup/WorkerSet.h"
 
 namespace stubframework::setup {
@@ -28,11 +29,9 @@ void ReplaceFirst(std::wstring& text, const std::wstring& what, const std::wstri
 }
 
 struct InstallRequest {
-  ExternalMethods* owner = nullptr;
   long long estimatedTime = 0;
-  std::wstring parameters;
+  std::wstring parameters;  // already assembled
   std::wstring file;
-  IStream* callbackStream = nullptr;
 };
 
 enum class InstallerKind { None, Msi, Exe, Zip };
@@ -48,17 +47,39 @@ InstallerKind KindOf(const std::wstring& file) {
 }
 
 Config_ErrorHandle RunInstaller(core::FrameworkCore* core, InstallerKind kind, const InstallRequest& request,
-                                const std::wstring& parameters) {
+                                const std::wstring& parameters, const std::wstring& logPath) {
   switch (kind) {
-    case InstallerKind::Msi: return InstallMsi(core, request.file, parameters);
+    case InstallerKind::Msi: return InstallMsi(core, request.file, parameters, logPath);
     case InstallerKind::Zip: return InstallZip(core, request.file, parameters, request.estimatedTime);
     default: return InstallExe(core, request.file, parameters, request.estimatedTime);
   }
 }
 
-// Everything between the unmarshalled callback and the final call; returns the result.
-Config_ErrorHandle Install(const InstallRequest& request, htmlui::ScriptCallback& callback, ProgressRecord& record) {
-  core::FrameworkCore* core = request.owner->Core();
+// The install script method's worker: one installer run with progress reports, its logs kept
+// for the error report.
+class InstallWorker : public ScriptWorker {
+ public:
+  InstallWorker(ExternalMethods* owner, InstallRequest request)
+      : ScriptWorker(owner, L"InstallThreadFunc", FinalCall::Install), request_(std::move(request)) {}
+
+ protected:
+  Config_ErrorHandle Work(htmlui::ScriptCallback& callback, ProgressRecord& record) override {
+    Config_ErrorHandle result = Install(callback, record);
+    if (result != Config_ErrorHandle::NoError && result != Config_ErrorHandle::Abort)
+      core::FrameworkLogError(Core(), L"Install fail, install path : %s, install result : %x", request_.file.c_str(),
+                              static_cast<unsigned>(result));
+    return result;
+  }
+
+ private:
+  Config_ErrorHandle Install(htmlui::ScriptCallback& callback, ProgressRecord& record);
+
+  InstallRequest request_;
+};
+
+Config_ErrorHandle InstallWorker::Install(htmlui::ScriptCallback& callback, ProgressRecord& record) {
+  core::FrameworkCore* core = Core();
+  const InstallRequest& request = request_;
   InstallerKind kind = KindOf(request.file);
   if (kind == InstallerKind::None) return Config_ErrorHandle::FileNotExist;
   // The package stays as it was checked until its installer has finished with it.
@@ -78,7 +99,7 @@ Config_ErrorHandle Install(const InstallRequest& request, htmlui::ScriptCallback
   std::wstring stubPath;
   core::GetShortcutPath(GetCommandLineW(), stubPath);
   // A run that continues an installation keeps its GUID; a fresh one starts the record afresh.
-  ResumeManager resume(request.owner->GetResumeMode() != 0, core->parameters);
+  ResumeManager resume(Owner()->GetResumeMode() != 0, core->parameters);
   std::wstring guid = resume.loaded ? resume.guid : NewInstallGuid();
   InstallParameters parameters =
       SubstituteInstallPlaceholders(request.parameters, kind != InstallerKind::Msi, logPath, stubPath, guid);
@@ -93,7 +114,7 @@ Config_ErrorHandle Install(const InstallRequest& request, htmlui::ScriptCallback
   args.item = request.file;
   ReporterThread reporter;
   reporter.Start(ExtractProgressReporter, &args);
-  Config_ErrorHandle result = RunInstaller(core, kind, request, parameters.text);
+  Config_ErrorHandle result = RunInstaller(core, kind, request, parameters.text, logPath);
   if (result == Config_ErrorHandle::NoError) reporter.AwaitReported();
   reporter.Join();
 
@@ -101,31 +122,6 @@ Config_ErrorHandle Install(const InstallRequest& request, htmlui::ScriptCallback
     if (!path.empty() && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
       core->analytics->AddReportAttachment(path);
   return result;
-}
-
-DWORD WINAPI InstallThreadFunc(void* parameter) {
-  std::unique_ptr<InstallRequest> request(static_cast<InstallRequest*>(parameter));
-  core::FrameworkCore* core = request->owner->Core();
-  MultithreadedApartment apartment;
-  htmlui::ScriptCallback callback;
-  HRESULT hr = callback.Attach(request->callbackStream);
-  if (FAILED(hr)) {
-    core::FrameworkLogError(core, L"InstallThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
-                            static_cast<unsigned>(hr));
-    return 0;
-  }
-  ProgressRecord record;
-  Config_ErrorHandle result = Install(*request, callback, record);
-  if (result != Config_ErrorHandle::NoError && result != Config_ErrorHandle::Abort)
-    core::FrameworkLogError(core, L"Install fail, install path : %s, install result : %x", request->file.c_str(),
-                            static_cast<unsigned>(result));
-  record.status = static_cast<LONG>(result);
-  core->external->SetInstallCurrent(0);
-  core->external->SetInstallTotal(1);
-  // A page that is going away gets no final call.
-  if (!core->workers->Closing())
-    callback.Call({static_cast<int>(record.status), static_cast<int>(record.total), static_cast<int>(record.current)});
-  return 0;
 }
 
 }  // namespace
@@ -186,31 +182,21 @@ HRESULT ExternalMethods::Install(WORD flags, DISPPARAMS* params, VARIANT*) {
   core::FrameworkLogDebug(core_, L"EMInstall");
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR, VT_I4, VT_DISPATCH});
   if (FAILED(hr)) return hr;
-  auto request = std::make_unique<setup::InstallRequest>();
-  request->owner = this;
-  request->file = ArgumentText(params, 0);
+  setup::InstallRequest request;
+  request.file = ArgumentText(params, 0);
   std::wstring scriptParameters = ArgumentText(params, 1);
-  request->estimatedTime = Argument(params, 2).lVal;
-  request->parameters =
+  request.estimatedTime = Argument(params, 2).lVal;
+  request.parameters =
       setup::AssembleInstallParameters(core_->parameters->passthroughArguments, scriptParameters, GetCommandLineW());
-  core::FrameworkLogDebug(core_, L"EMInstall params %ld, %s, %s", static_cast<long>(request->estimatedTime),
-                          scriptParameters.c_str(), request->file.c_str());
-  hr = htmlui::MarshalScriptCallback(Argument(params, 3).pdispVal, &request->callbackStream);
-  if (FAILED(hr)) {
-    core::FrameworkLogError(core_, L"EMInstall: CoMarshalInterThreadInterfaceInStream failed with %x",
-                            static_cast<unsigned>(hr));
-    return hr;
-  }
-  // An installer that is not silent shows a window of its own.
-  if (!setup::IsSilentInstall(request->parameters) && window_) ShowWindow(window_, SW_HIDE);
-  if (!core_->workers->Start(setup::InstallThreadFunc, request.get())) {
-    core::FrameworkLogError(core_, L"EMInstall: the worker could not be started");
-    if (window_) ShowWindow(window_, SW_SHOW);
-    CoReleaseMarshalData(request->callbackStream);
-    request->callbackStream->Release();
-    return E_FAIL;
-  }
-  request.release();
+  core::FrameworkLogDebug(core_, L"EMInstall params %ld, %s, %s", static_cast<long>(request.estimatedTime),
+                          scriptParameters.c_str(), request.file.c_str());
+  bool silent = setup::IsSilentInstall(request.parameters);
+  hr = setup::ScriptWorker::Start(std::make_unique<setup::InstallWorker>(this, std::move(request)), L"EMInstall",
+                                  Argument(params, 3).pdispVal);
+  if (FAILED(hr)) return hr;
+  // An installer that is not silent shows a window of its own. The worker's final call reaches
+  // the page only once this call has returned, so nothing can show the window in between.
+  if (!silent && window_ && !core_->workers->Closing()) ShowWindow(window_, SW_HIDE);
   core::FrameworkLogDebug(core_, L"EMInstall -- Finish");
   return S_OK;
 }

@@ -6,8 +6,7 @@
 #include "core/FrameworkCore.h"
 #include "htmlui/ScriptCallback.h"
 #include "methods/ExternalMethods.h"
-#include "setup/CommandWorker.h"
-#include "setup/ProgressReporter.h"
+#include "setup/ScriptWorker.h"
 #include "setup/WorkerSet.h"
 #include "setup/Workflow.h"
 
@@ -38,30 +37,29 @@ bool SearchFolder(const std::wstring& folder, const std::wstring& relativePath, 
   return ok;
 }
 
-DWORD WINAPI VerifyThreadFunc(void* parameter) {
-  std::unique_ptr<SearchRequest> request(static_cast<SearchRequest*>(parameter));
-  core::FrameworkCore* core = request->owner->Core();
-  MultithreadedApartment apartment;
-  htmlui::ScriptCallback callback;
-  HRESULT hr = callback.Attach(request->callbackStream);
-  if (FAILED(hr)) {
-    core::FrameworkLogError(core, L"VerifyThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
-                            static_cast<unsigned>(hr));
-    return 0;
+// The package search's worker: the search, its finding in "PackagePath", and the result.
+class SearchWorker : public ScriptWorker {
+ public:
+  SearchWorker(ExternalMethods* owner, SearchRequest request)
+      : ScriptWorker(owner, L"VerifyThreadFunc", FinalCall::Result), request_(std::move(request)) {}
+
+ protected:
+  Config_ErrorHandle Work(htmlui::ScriptCallback&, ProgressRecord&) override {
+    core::FrameworkCore* core = Core();
+    std::wstring found;
+    bool ok = FindPackage(request_.directory, request_.relativePath, found);
+    core->external->SetProperty(L"PackagePath", found);
+    bool going = keepSearching;
+    core::FrameworkLogDebug(core, L"VerifyThreadFunc parameters: %s - %s", request_.directory.c_str(),
+                            request_.relativePath.c_str());
+    core::FrameworkLogDebug(core, L"VerifyThreadFunc %d - %d ; common directory: %s", ok ? 1 : 0, going ? 1 : 0,
+                            found.c_str());
+    return !going ? Config_ErrorHandle::Cancelled : ok ? Config_ErrorHandle::NoError : Config_ErrorHandle::Failure;
   }
-  std::wstring found;
-  bool ok = FindPackage(request->directory, request->relativePath, found);
-  core->external->SetProperty(L"PackagePath", found);
-  bool going = keepSearching;
-  core::FrameworkLogDebug(core, L"VerifyThreadFunc parameters: %s - %s", request->directory.c_str(),
-                          request->relativePath.c_str());
-  core::FrameworkLogDebug(core, L"VerifyThreadFunc %d - %d ; common directory: %s", ok ? 1 : 0, going ? 1 : 0,
-                          found.c_str());
-  Config_ErrorHandle result =
-      !going ? Config_ErrorHandle::Cancelled : ok ? Config_ErrorHandle::NoError : Config_ErrorHandle::Failure;
-  if (!core->workers->Closing()) callback.Call({static_cast<int>(result)});
-  return 0;
-}
+
+ private:
+  SearchRequest request_;
+};
 
 }  // namespace
 
@@ -91,17 +89,14 @@ HRESULT ExternalMethods::VerifyFileInSpecialDirectory(WORD flags, DISPPARAMS* pa
   core::FrameworkLogDebug(core_, L"EMVerifyFileInSpecialDirectory");
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR, VT_DISPATCH});
   if (FAILED(hr)) return hr;
-  auto request = std::make_unique<setup::SearchRequest>();
-  request->owner = this;
-  request->directory = ArgumentText(params, 0);
-  request->relativePath = ArgumentText(params, 1);
+  setup::SearchRequest request;
+  request.directory = ArgumentText(params, 0);
+  request.relativePath = ArgumentText(params, 1);
   // Set here, on the thread that cancels as well, so that a cancel right after the start is not
   // undone by the worker starting late.
   setup::keepSearching = true;
-  hr = setup::StartScriptWorker(this, L"EMVerifyFileInSpecialDirectory", setup::VerifyThreadFunc, request.get(),
-                                Argument(params, 2).pdispVal, &request->callbackStream);
-  if (SUCCEEDED(hr)) request.release();
-  return hr;
+  return setup::ScriptWorker::Start(std::make_unique<setup::SearchWorker>(this, std::move(request)),
+                                    L"EMVerifyFileInSpecialDirectory", Argument(params, 2).pdispVal);
 }
 
 HRESULT ExternalMethods::CancelVerifyThread(WORD flags, DISPPARAMS* params, VARIANT*) {

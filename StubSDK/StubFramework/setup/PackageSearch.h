@@ -2,22 +2,16 @@
 // The search of a folder tree for an installation package, run on a worker thread for the page,
 // and its cancellation.
 #include <windows.h>
-#include <objbase.h>
 
 #include <atomic>
 #include <string>
 
-namespace stubframework {
-class ExternalMethods;
-}
-
 namespace stubframework::setup {
 
+// What the search method hands its worker.
 struct SearchRequest {
-  ExternalMethods* owner = nullptr;
   std::wstring directory;
   std::wstring relativePath;
-  IStream* callbackStream = nullptr;
 };
 
 // True while searches may go on; set when a search starts, cleared by cancelVerifyThread. One

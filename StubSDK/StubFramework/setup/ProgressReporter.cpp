@@ -89,8 +89,20 @@ bool ReporterThread::Start(LPTHREAD_START_ROUTINE reporter, ReporterArgs* args) 
   Join();
   record_ = args->record;
   record_->quit = 0;
-  thread_ = CreateThread(nullptr, 0, reporter, args, 0, nullptr);
+  reporter_ = reporter;
+  args_ = args;
+  thread_ = CreateThread(nullptr, 0, Entry, this, 0, nullptr);
   return thread_ != nullptr;
+}
+
+DWORD WINAPI ReporterThread::Entry(void* self) {
+  auto* thread = static_cast<ReporterThread*>(self);
+  // A reporter that cannot go on (out of memory) ends; the worker's own result stands.
+  try {
+    return thread->reporter_(thread->args_);
+  } catch (...) {
+    return 0;
+  }
 }
 
 void ReporterThread::AwaitReported() {

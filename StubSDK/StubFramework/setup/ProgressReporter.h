@@ -85,8 +85,8 @@ class ReporterThread {
   ReporterThread& operator=(const ReporterThread&) = delete;
 
   // Joins a previous reporter, then runs reporter(args); args must outlive the thread. Clears the
-  // record's quit mark. False when the thread cannot be started (the worker goes on without
-  // progress reports).
+  // record's quit mark. An exception ends the reporter alone. False when the thread cannot be
+  // started (the worker goes on without progress reports).
   bool Start(LPTHREAD_START_ROUTINE reporter, ReporterArgs* args);
   // Waits (1 ms polls) until the reporter has made a report that began after this call (one that
   // shows what the worker set before it), has moved the status from Running or has ended.
@@ -95,8 +95,12 @@ class ReporterThread {
   void Join();
 
  private:
+  static DWORD WINAPI Entry(void* self);
+
   HANDLE thread_ = nullptr;
   ProgressRecord* record_ = nullptr;
+  LPTHREAD_START_ROUTINE reporter_ = nullptr;
+  ReporterArgs* args_ = nullptr;
 };
 
 }  // namespace stubframework::setup

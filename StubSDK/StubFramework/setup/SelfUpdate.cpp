@@ -20,6 +20,7 @@
 #include "methods/ExternalMethods.h"
 #include "setup/DownloadWorker.h"
 #include "setup/ProgressReporter.h"
+#include "setup/ScriptWorker.h"
 #include "setup/WorkerSet.h"
 
 namespace stubframework::setup {
@@ -30,12 +31,11 @@ using core::FrameworkLogError;
 namespace {
 
 struct UpdateRequest {
-  ExternalMethods* owner = nullptr;
+  bool self = true;  // the self-update; otherwise the installer list's
   std::wstring url;
-  std::wstring path;  // the list file; empty for the self-update
+  std::wstring path;  // the list file
   bool isSecure = true;
   bool isResume = true;
-  IStream* callbackStream = nullptr;
 };
 
 // The download of one worker with its progress reports; NoError only with the whole file there.
@@ -59,15 +59,6 @@ Config_ErrorHandle DownloadWithReports(core::FrameworkCore* core, htmlui::Script
   }
   reporter.Join();
   return result;
-}
-
-void FinalCallback(core::FrameworkCore* core, htmlui::ScriptCallback& callback, ProgressRecord& record,
-                   Config_ErrorHandle result) {
-  record.status = static_cast<LONG>(result);
-  core->external->SetDownloadCurrent(0);
-  core->external->SetDownloadTotal(1);
-  if (!core->workers->Closing())
-    callback.Call({static_cast<int>(record.status), static_cast<int>(record.total), static_cast<int>(record.current)});
 }
 
 // The self-update hands over to the launcher only with a whole, verified new stub, put into
@@ -107,10 +98,14 @@ Config_ErrorHandle UpdateSelf(core::FrameworkCore* core, htmlui::ScriptCallback&
 
 Config_ErrorHandle UpdateList(core::FrameworkCore* core, htmlui::ScriptCallback& callback, const UpdateRequest& request,
                               ProgressRecord& record) {
+  if (request.path.empty()) {
+    FrameworkLogError(core, L"UpdateInstallerListThreadFunc: no local path for %s", request.url.c_str());
+    return Config_ErrorHandle::Failure;
+  }
   if (!core->workers->Closing()) core->external->SetStopRequested(false);
   std::wstring temp = InstallerListTempPath(request.path);
   Config_ErrorHandle result = DownloadWithReports(core, callback, request, temp, record);
-  if (result == Config_ErrorHandle::NoError && temp != request.path) {
+  if (result == Config_ErrorHandle::NoError) {
     if (!MoveFileExW(temp.c_str(), request.path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       FrameworkLogError(core, L"Update installerlist: moving %s failed: %lu", temp.c_str(), GetLastError());
       return Config_ErrorHandle::Failure;
@@ -121,51 +116,30 @@ Config_ErrorHandle UpdateList(core::FrameworkCore* core, htmlui::ScriptCallback&
   return result;
 }
 
-DWORD WINAPI UpdateThreadFunc(void* argument) {
-  std::unique_ptr<UpdateRequest> request(static_cast<UpdateRequest*>(argument));
-  core::FrameworkCore* core = request->owner->Core();
-  bool self = request->path.empty();
-  MultithreadedApartment apartment;
-  htmlui::ScriptCallback callback;
-  HRESULT hr = callback.Attach(request->callbackStream);
-  request->callbackStream = nullptr;
-  if (FAILED(hr)) {
-    FrameworkLogError(core,
-                      self ? L"SelfUpdateThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x"
-                           : L"UpdateInstallerListThreadFunc CoGetInterfaceAndReleaseStream  failed with: %x",
-                      hr);
-    return 0;
-  }
-  ProgressRecord record;
-  Config_ErrorHandle result =
-      self ? UpdateSelf(core, callback, *request, record) : UpdateList(core, callback, *request, record);
-  FinalCallback(core, callback, record, result);
-  return 0;
-}
+// The self-update's and the installer list's worker.
+class UpdateWorker : public ScriptWorker {
+ public:
+  UpdateWorker(ExternalMethods* owner, UpdateRequest request)
+      : ScriptWorker(owner, request.self ? L"SelfUpdateThreadFunc" : L"UpdateInstallerListThreadFunc",
+                     FinalCall::Download),
+        request_(std::move(request)) {}
 
-HRESULT StartUpdateWorker(UpdateRequest* request, IDispatch* callback, const wchar_t* tag) {
-  core::FrameworkCore* core = request->owner->Core();
-  HRESULT hr = htmlui::MarshalScriptCallback(callback, &request->callbackStream);
-  if (FAILED(hr)) {
-    FrameworkLogError(core, L"%s: CoMarshalInterThreadInterfaceInStream failed with %x", tag, hr);
-    delete request;
-    return hr;
+ protected:
+  Config_ErrorHandle Work(htmlui::ScriptCallback& callback, ProgressRecord& record) override {
+    return request_.self ? UpdateSelf(Core(), callback, request_, record)
+                         : UpdateList(Core(), callback, request_, record);
   }
-  if (core->workers->Start(UpdateThreadFunc, request)) return S_OK;
-  CoReleaseMarshalData(request->callbackStream);
-  request->callbackStream->Release();
-  delete request;
-  if (core->workers->Closing()) return S_OK;
-  FrameworkLogError(core, L"%s: the worker could not be started", tag);
-  return E_FAIL;
-}
+
+ private:
+  UpdateRequest request_;
+};
 
 }  // namespace
 
 std::wstring InstallerListTempPath(const std::wstring& path) {
   size_t dot = path.rfind(L'.');
   size_t slash = path.find_last_of(L"\\/");
-  if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return path;
+  if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return path + L"__NEW_FILE__";
   return path.substr(0, dot) + L"__NEW_FILE__" + path.substr(dot);
 }
 
@@ -175,7 +149,7 @@ namespace stubframework {
 
 HRESULT ExternalMethods::IsSkipSelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result) {
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr) || !result) return hr;
   bool skip = core::HasArgument(GetCommandLineW(), L"update=0");
   core::FrameworkLogDebug(core_, L"EMIsSkipUpdate Result: %s", skip ? L"skipUpdate" : L"update");
   SetResultBool(result, skip);
@@ -184,7 +158,7 @@ HRESULT ExternalMethods::IsSkipSelfUpdate(WORD flags, DISPPARAMS* params, VARIAN
 
 HRESULT ExternalMethods::IsNeedSelfUpdate(WORD flags, DISPPARAMS* params, VARIANT* result) {
   HRESULT hr = CheckArguments(flags, kFlagsMethodGet, params, {VT_BSTR});
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr) || !result) return hr;
   bool need = !utils::VerifyFileWithMeta(core::ModulePath(), ArgumentText(params, 0) + L".meta");
   core::FrameworkLogDebug(core_, L"EMIsNeedSelfUpdate Result: %s", need ? L"need update" : L"not need update");
   SetResultBool(result, need);
@@ -193,7 +167,7 @@ HRESULT ExternalMethods::IsNeedSelfUpdate(WORD flags, DISPPARAMS* params, VARIAN
 
 HRESULT ExternalMethods::IsSilentLaunchStub(WORD flags, DISPPARAMS* params, VARIANT* result) {
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {});
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr) || !result) return hr;
   bool silent = false;
   for (const std::wstring& argument : core::SplitCommandLine(GetCommandLineW()))
     silent = silent || _wcsicmp(argument.c_str(), L"/QN") == 0;
@@ -205,30 +179,27 @@ HRESULT ExternalMethods::IsSilentLaunchStub(WORD flags, DISPPARAMS* params, VARI
 HRESULT ExternalMethods::SelfUpdate(WORD flags, DISPPARAMS* params, VARIANT*) {
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_DISPATCH});
   if (FAILED(hr)) return hr;
-  auto* request = new setup::UpdateRequest;
-  request->owner = this;
-  request->url = ArgumentText(params, 0);
-  return setup::StartUpdateWorker(request, Argument(params, 1).pdispVal, L"ZSUpdateSelf");
+  setup::UpdateRequest request;
+  request.url = ArgumentText(params, 0);
+  return setup::ScriptWorker::Start(std::make_unique<setup::UpdateWorker>(this, std::move(request)), L"ZSUpdateSelf",
+                                    Argument(params, 1).pdispVal);
 }
 
 HRESULT ExternalMethods::UpdateInstallerList(WORD flags, DISPPARAMS* params, VARIANT*) {
   HRESULT hr = CheckArguments(flags, kFlagsMethod, params, {VT_BSTR, VT_BSTR, VT_BOOL, VT_BOOL, VT_DISPATCH});
   if (FAILED(hr)) return hr;
-  auto* request = new setup::UpdateRequest;
-  request->owner = this;
-  request->url = ArgumentText(params, 0);
-  request->path = ArgumentText(params, 1);
+  setup::UpdateRequest request;
+  request.self = false;
+  request.url = ArgumentText(params, 0);
+  request.path = ArgumentText(params, 1);
   VARIANT_BOOL isSecure = Argument(params, 2).boolVal;
   VARIANT_BOOL isResume = Argument(params, 3).boolVal;
-  request->isSecure = isSecure == VARIANT_TRUE;
-  request->isResume = isResume == VARIANT_TRUE;
-  core::FrameworkLogDebug(core_, L"EMUpdateInstallerList %s %s %d %d", request->url.c_str(), request->path.c_str(),
+  request.isSecure = isSecure == VARIANT_TRUE;
+  request.isResume = isResume == VARIANT_TRUE;
+  core::FrameworkLogDebug(core_, L"EMUpdateInstallerList %s %s %d %d", request.url.c_str(), request.path.c_str(),
                           isSecure, isResume);
-  if (request->path.empty()) {
-    delete request;
-    return E_INVALIDARG;
-  }
-  hr = setup::StartUpdateWorker(request, Argument(params, 4).pdispVal, L"EMUpdateInstallerList");
+  hr = setup::ScriptWorker::Start(std::make_unique<setup::UpdateWorker>(this, std::move(request)),
+                                  L"EMUpdateInstallerList", Argument(params, 4).pdispVal);
   if (SUCCEEDED(hr)) core::FrameworkLogDebug(core_, L"EMUpdateInstallerList -- Finish");
   return hr;
 }

@@ -8,8 +8,8 @@
 
 namespace stubframework::setup {
 
-// path with "__NEW_FILE__" before the last "." of its file name (path itself when the file name
-// has no ".").
+// Where the list's update is downloaded before it replaces the list: path with "__NEW_FILE__"
+// before the last "." of its file name, or after the name when it has no ".".
 std::wstring InstallerListTempPath(const std::wstring& path);
 
 }  // namespace stubframework::setup

@@ -4,6 +4,7 @@
 
 #include "core/InstallerLog.h"
 #include "core/LockedFile.h"
+#include "core/MessagePump.h"
 #include "htmlui/HtmlExternal.h"
 
 namespace stubframework::setup {
@@ -19,21 +20,6 @@ void LogLine(debug::InstallerLog* log, int level, const wchar_t* format, ...) {
   va_start(args, format);
   log->Write(level, format, args);
   va_end(args);
-}
-
-// Dispatches what is queued; a quit request is taken out and reported, so that waiting does not
-// spin on it, and posted again by the caller once the wait is over.
-void PumpMessages(bool& quit, int& quitCode) {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      quit = true;
-      quitCode = static_cast<int>(message.wParam);
-      continue;
-    }
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
 }
 
 }  // namespace
@@ -95,24 +81,16 @@ bool WorkerSet::StopAndJoin(core::HtmlExternal* external, debug::InstallerLog* l
 
   // After the bound was reached once, later calls only look at what has ended since.
   if (boundReached_) boundMs = 0;
-  bool quit = false;
-  int quitCode = 0;
-  DWORD start = GetTickCount();
-  while (!running.empty()) {
-    if (external) external->SetStopRequested(true);
-    DWORD elapsed = GetTickCount() - start;
-    if (elapsed >= boundMs) break;
-    // At most MAXIMUM_WAIT_OBJECTS at a time; the others are looked at when these have ended.
-    DWORD count = static_cast<DWORD>(std::min<size_t>(running.size(), MAXIMUM_WAIT_OBJECTS - 1));
-    DWORD wait = std::min(kStopRepeatMs, boundMs - elapsed);
-    MsgWaitForMultipleObjects(count, running.data(), FALSE, wait, QS_ALLINPUT);
-    PumpMessages(quit, quitCode);
-    running.erase(std::remove_if(running.begin(), running.end(),
-                                 [](HANDLE thread) { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }),
-                  running.end());
-  }
-  if (quit) PostQuitMessage(quitCode);
-  if (running.empty()) return true;
+  bool ended = core::PumpMessagesUntil(
+      [&] {
+        running.erase(std::remove_if(running.begin(), running.end(),
+                                     [](HANDLE thread) { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }),
+                      running.end());
+        if (!running.empty() && external) external->SetStopRequested(true);
+        return running.empty();
+      },
+      boundMs, kStopRepeatMs, running);
+  if (ended) return true;
   if (!boundReached_)
     LogLine(log, debug::kLogError, L"End of run: %u worker(s) still running after %lu ms",
             static_cast<unsigned>(running.size()), static_cast<unsigned long>(boundMs));

@@ -1,5 +1,6 @@
-// Downloads from the test servers as the page sees them: the CRC pre-check, the cache-busting
-// timestamp, a missing file, progress reports and the single final call.
+// Downloads from the test servers as the page sees them: the CRC checks before and after the
+// download, the cache-busting timestamp, a missing file, progress reports and the single final
+// call.
 var servers = testServers();
 var folder = tempFolder("HalvernDownloadResults");
 var path = folder + "data1000.bin";
@@ -78,6 +79,42 @@ runSteps([
       checkEqual(record.total, 10 * 1024 * 1024 - 1000, "verified total");
       checkEqual(record.current, record.total, "verified last current");
       checkReset("verified download");
+      next();
+    });
+  },
+  function (next) {
+    // A resumable request for a file that already has its CRC: nothing is fetched, not even the
+    // ".meta".
+    var big = folder + "data10m.bin", tag = "r6" + run;
+    recordDownload(servers.fault + "data10m.bin?tag=" + tag, big, window.external.getCrc(big), false, true,
+                   function (result, record) {
+      checkEqual(result, 0, "resumable, file already there");
+      checkEqual(record.reports, 0, "reports of a resumable request with nothing to fetch");
+      checkEqual(faultRequests(servers, tag).length + faultRequests(servers, tag + ".meta").length, 0,
+                 "requests of a resumable request with nothing to fetch");
+      next();
+    });
+  },
+  function (next) {
+    // A resumable request whose CRC the file lacks logs no mismatch before the download, which
+    // verifies the file against its ".meta"; the CRC still differs afterwards: Md5Error.
+    var big = folder + "data10m.bin", before = host.logText().length;
+    recordDownload(servers.nginx + "data10m.bin", big, "12345", false, true, function (result) {
+      checkEqual(result, 6, "CRC differing after the download");
+      var log = host.logText().substring(before);
+      checkEqual(countOf(log, "Downloaded File " + big + " crc dismatch"), 1, "mismatch after the download logged");
+      checkEqual(countOf(log, "File " + big + " crc dismatch"), 1,
+                 "only that mismatch: none before a resumable download");
+      next();
+    });
+  },
+  function (next) {
+    // A verified download of a file the server does not have: FileNotExist after one attempt.
+    var before = countOf(host.logText(), "TransferDownloadError HRESULT");
+    recordDownload(servers.nginx + "missing.bin", folder + "missing-verified.bin", "", false, true, function (result) {
+      checkEqual(result, 2, "missing file, verified download");
+      checkEqual(countOf(host.logText(), "TransferDownloadError HRESULT") - before, 1,
+                 "attempts for a missing file, verified download");
       next();
     });
   }

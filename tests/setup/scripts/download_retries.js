@@ -5,12 +5,6 @@ var servers = testServers();
 var folder = tempFolder("HalvernDownloadRetries");
 var run = "-" + new Date().getTime();
 
-function countOf(text, part) {
-  var count = 0;
-  for (var at = text.indexOf(part); at >= 0; at = text.indexOf(part, at + 1)) count++;
-  return count;
-}
-
 runSteps([
   function (next) {
     var tag = "five" + run, url = servers.fault + "data1000.bin?tag=" + tag;

@@ -34,6 +34,24 @@ runSteps([
     });
   },
   function (next) {
+    // A failed update of a list without extension leaves it as it was too.
+    var crc = ext.getCrc(folder + "list");
+    ext.updateInstallerList(servers.fault + "missing.xml?tag=n" + run, folder + "list", false, false, function (result) {
+      if (result === 10) return;
+      check(result !== 0, "failed update of a list without extension: " + result);
+      checkEqual(ext.getCrc(folder + "list"), crc, "old list without extension untouched");
+      next();
+    });
+  },
+  function (next) {
+    // No local path: the outcome comes through the callback like any other.
+    ext.updateInstallerList(servers.nginx + "data1000.bin", "", false, false, function (result) {
+      if (result === 10) return;
+      checkEqual(result, 4, "list update without a path");
+      next();
+    });
+  },
+  function (next) {
     // A failed update leaves the old list as it was.
     host.copyFile(folder + "list", folder + "list.xml");
     ext.updateInstallerList(servers.fault + "missing.xml?tag=l" + run, folder + "list.xml", false, false, function (result) {
