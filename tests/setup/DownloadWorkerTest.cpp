@@ -138,7 +138,7 @@ TEST_F(DownloadWorkerTest, AVerifiedDownloadLeavesTheExternalObjectsCountAlone) 
   testsupport::ScratchFolder scratch;
   // Nothing listens on port 1: the attempt fails at once, through the whole callback path.
   EXPECT_EQ(DownloadFileSimple(&core_, L"http://127.0.0.1:1/data.bin", L"http://127.0.0.1:1/data.bin.meta",
-                               scratch.File(L"data.bin")),
+                               scratch.File(L"data.bin"), downloader::WaitLimits()),
             static_cast<HRESULT>(0x800C0008));
   EXPECT_EQ(external->counted.load(), 0);
 }
