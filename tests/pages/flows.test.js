@@ -26,14 +26,35 @@ function leftForRestart(state) {
 }
 const nothingLeft = { relaunch: ['undoRunAfterReboot()'], record: false };
 
-// Through the pages up to the download with the clicks a user makes.
-async function clickThrough(run) {
+// Through the pages up to the download with the clicks a user makes, taking the partner
+// application on the Optional page when asked.
+async function clickThrough(run, partner = false) {
   await run.click('Welcome', '#btnNext');
   await run.click('Agreement', '#accept');
   await run.page.click('#btnNext');
-  await run.click('Optional', '#btnNext');
+  await run.onPage('Optional');
+  if (partner) await run.page.check('input[name=optional][value=yes]');
+  await run.page.click('#btnNext');
   await run.click('Analytics', '#btnAgree');
 }
+// The product installed, on to the Finish page and its button.
+async function finishWithPartner(run) {
+  await clickThrough(run, true);
+  await run.until((s) => s.installs === 1 && calls(s).includes('setProperty("Config_Status", "1")'));
+  await run.page.clock.runFor(3000);
+  await run.click('Finish', '#btnFinish');
+  await run.until((s) => s.installs === 2);
+}
+const partnerFile = 'C:\\Users\\u\\AppData\\Local\\Temp\\HLVN\\BreezenoteSetup.exe';
+// Actions an administrator configured for a product's own pages: the wizard's Finish runs none.
+const withPostInstallActions = (registry) => Object.assign({
+  'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Internet Explorer|Version': '11.0.19041.1',
+  'HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full|Release': '528372',
+  'HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Setup\\StubFrameWork|RunAPP': 'C:\\Tools\\after.exe',
+  'HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Setup\\StubFrameWork|OpenURL': 'https://example.com/after',
+  'HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Setup\\StubFrameWork|ExecuteCMD': 'cmd /c after',
+}, registry);
+const noPostInstallActions = ['runApplication', 'executeCommand', 'example.com/after'];
 
 test('the happy path goes from the start page through download and install to the launch and the thank-you page', async () => {
   const run = await Run.start(env.browser, env.base, {
@@ -122,8 +143,23 @@ const flows = [
     script: { returns: { prepareInstall: 1 } }, steps: async (run) => { await clickThrough(run); await run.click('Finish', '#btnFinish'); },
     status: [0, 1], reason: 'install.completed=OK', absent: 'install' },
   { name: 'a package prepareInstall finds installed otherwise is not installed and the run ends on Finish with status 2',
-    script: { returns: { prepareInstall: 2 } }, steps: async (run) => { await clickThrough(run); await run.click('Finish', '#btnFinish'); },
-    status: [0, 2], reason: 'install.completed=NOK|install.fail-reason=UnknowError', absent: 'install' },
+    script: { returns: { prepareInstall: 2 }, registry: withPostInstallActions() }, steps: async (run) => { await clickThrough(run); await run.click('Finish', '#btnFinish'); },
+    status: [0, 2], reason: 'install.completed=NOK|install.fail-reason=UnknowError', absent: 'install', never: noPostInstallActions },
+  { name: 'a silent launch on a Windows 10 build below 17134 shows no box and ends with status 4', script: { returns: { getOSVersionAndBuildNumber: '10.0.17133', isSilentLaunchStub: true } },
+    status: [4], reason: 'install.completed=NOK|install.fail-reason=EnviromentNotMeet', absent: 'setWindowSize' },
+  { name: 'a partner application chosen on the Optional page is downloaded after the product and installed on Finish, and the run ends with status 1',
+    script: { registry: withPostInstallActions() }, steps: finishWithPartner,
+    status: [0, 1], reason: 'install.completed=OK', never: noPostInstallActions,
+    order: ['setProperty("selectOptional", "yes")', 'download("https://download.halvern.com/setup/en/Halvern_64.msi", "C:\\\\Users\\\\u\\\\AppData\\\\Local\\\\Temp\\\\HLVN\\\\Halvern_64.msi", "", false, true, "<function>")',
+      `download("https://download.halvern.com/partner/BreezenoteSetup.exe", ${JSON.stringify(partnerFile)}, "", false, true, "<function>")`,
+      'install("C:\\\\Users\\\\u\\\\AppData\\\\Local\\\\Temp\\\\HLVN\\\\Halvern_64.msi", "VID=halvern-web REBOOT=ReallySuppress /qb!", 180, "<function>")',
+      'setInstallStatus(1)', 'trackUserActivity("Offers_Installed")', `install(${JSON.stringify(partnerFile)}, "/S", 180, "<function>")`,
+      'trackingByAnalyticsSDK("install.completed", "install.completed=OK")', 'closeWindow()'] },
+  { name: 'a partner install that fails after the product closes with OK first, then sets status 2 and shows the box',
+    script: { installs: [[[0, 0, 0]], [[10, 100, 40], [4, 0, 0]]] }, steps: finishWithPartner,
+    box: 'The installation failed.', status: [0, 1, 2], reason: 'install.completed=OK',
+    order: ['trackUserActivity("Offers_Installed")', `install(${JSON.stringify(partnerFile)}, "/S", 180, "<function>")`,
+      'trackingByAnalyticsSDK("install.completed", "install.completed=OK")', 'closeWindow()', 'setInstallStatus(2)', 'messageBox("The installation failed.", "Halvern")'] },
   { name: 'closing the Agreement page declines the license and ends with status 3', steps: async (run) => { await run.click('Welcome', '#btnNext'); await run.click('Agreement', '#btnClose'); },
     status: [0, 3], reason: 'install.completed=CNX|install.fail-reason=UserCanceled', present: ['trackUserActivity("Agreement_Close")', 'trackingByAnalyticsSDK("install.license", "install.license=no")', 'setTrackingProperty(4, "no")'] },
   { name: 'closing the Downloading page stops the download and ends with status 3', script: { downloads: [[[10, 100, 5]]] },
@@ -160,6 +196,11 @@ for (const flow of flows) {
     if (flow.absent) assert.deepStrictEqual(calls(state, flow.absent), []);
     for (const call of flow.present || []) assert.ok(all.includes(call), `${call} in\n${all.join('\n')}`);
     for (const text of flow.never || []) assert.deepStrictEqual(all.filter((c) => c.includes(text)), [], text);
+    let at = -1;
+    for (const call of flow.order || []) {
+      at = all.indexOf(call, at + 1);
+      assert.ok(at >= 0, `${call} in order in\n${all.join('\n')}`);
+    }
     assert.deepStrictEqual(leftForRestart(state), flow.restart || nothingLeft);
     assert.deepStrictEqual(run.errors, []);
     await run.end();

@@ -393,7 +393,11 @@ var Common = (function () {
       }
       updateComponents(job.component);
       if (result === Config_ErrorHandle.HaveInstalled) return step(1);
-      if (result !== Config_ErrorHandle.NoError) return fail(result, appExternal.getLastInstallError());
+      if (result !== Config_ErrorHandle.NoError) {
+        // The product is in place when the partner application fails: the run reports that first.
+        if (!job.main) close();
+        return fail(result, appExternal.getLastInstallError());
+      }
       if (job.program && job.regKey) {
         var location = appExternal.getDataFromReg(job.regKey, job.regValue);
         if (location.length >= 3) setProp("startProgram", /\\$/.test(location) ? location + job.program : location);
@@ -410,8 +414,9 @@ var Common = (function () {
     });
   }
 
-  // The actions an administrator can configure for the end of the installation: the names of
-  // the ones that were set and failed.
+  // The actions an administrator can configure for the end of the installation, for a product's
+  // own pages to run (the wizard's Finish button does not): the names of the ones that were set
+  // and failed.
   function postInstallActions() {
     var key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\Setup\\StubFrameWork", failed = [];
     var actions = {

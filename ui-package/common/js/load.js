@@ -46,11 +46,12 @@ var Load = (function () {
     {message: "runtimeMissing", passes: function () { return appExternal.downloadAndInstallWV2RT() === true; }}
   ];
 
+  // A silent launch has nobody to click a box away: its status and closing step tell the failure.
   function checkEnvironment() {
     initLanguage();
     for (var i = 0; i < checks.length; i++) {
       if (!checks[i].passes()) {
-        appExternal.messageBox(Common.text(checks[i].message), stubParams.product);
+        if (!Common.isSilent()) appExternal.messageBox(Common.text(checks[i].message), stubParams.product);
         return false;
       }
     }

@@ -32,10 +32,7 @@ $(function () {
   $("#btnFinish").on("click", function () {
     $("#btnFinish").prop("disabled", true);
     launch(function () {
-      partner(function () {
-        Common.postInstallActions();
-        Common.close();
-      });
+      partner(function () { Common.close(); });
     });
   });
   $("#btnFinish").focus();
