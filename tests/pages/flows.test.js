@@ -207,6 +207,16 @@ for (const flow of flows) {
   });
 }
 
+test('post-install actions, kept for a product\'s own pages, run what an administrator configured and name the ones that failed', async () => {
+  const run = await Run.start(env.browser, env.base, { registry: withPostInstallActions(), returns: { runApplication: false, executeCommand: true } });
+  await run.onPage('Welcome');
+  assert.deepStrictEqual(await run.page.evaluate(() => Common.postInstallActions()), ['RunAPP']);
+  const all = calls(await run.until(() => true));
+  for (const call of ['runApplication("C:\\\\Tools\\\\after.exe")', 'openPage("https://example.com/after")', 'executeCommand("cmd /c after")'])
+    assert.ok(all.includes(call), `${call} in\n${all.join('\n')}`);
+  await run.end();
+});
+
 test('the window is 647 x 505 scaled by 4/5 until it fits the screen less 100 pixels', async () => {
   for (const [screen, size] of [[[1920, 1040], [646, 504]], [[800, 560], [517, 404]], [[640, 480], [414, 323]], [[0, 0], [212, 165]]]) {
     const run = await Run.start(env.browser, env.base, { screen });
