@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <new>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/LockedFile.h"
 #include "core/StubParameters.h"

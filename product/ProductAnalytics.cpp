@@ -9,7 +9,7 @@
 #include <new>
 
 #include "analytics/HardwareIdentity.h"
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/CommandLine.h"
 #include "core/CommonFolders.h"
 #include "core/FolderSecurity.h"

@@ -6,7 +6,7 @@
 
 #include <cwctype>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/StubParameters.h"
 #include "core/TextFormat.h"
 #include "methods/RegularFile.h"

@@ -3,7 +3,7 @@
 #include <shellapi.h>
 #include <urlmon.h>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/MessagePump.h"
 #include "core/Signature.h"

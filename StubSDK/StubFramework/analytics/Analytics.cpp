@@ -7,7 +7,7 @@
 #include "analytics/MachineIdentity.h"
 #include "analytics/ServiceDocuments.h"
 #include "analytics/ServiceRequest.h"
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/StubParameters.h"
 #include "core/TextFormat.h"

@@ -9,7 +9,7 @@
 #include "analytics/NetworkAdapters.h"
 #include "analytics/WmiQuery.h"
 #include "core/Digest.h"
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/StubParameters.h"
 #include "methods/ExternalMethods.h"

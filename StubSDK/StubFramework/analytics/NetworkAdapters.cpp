@@ -4,7 +4,7 @@
 #include <setupapi.h>
 #include <winioctl.h>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/TextFormat.h"
 
 namespace stubframework::analytics {

@@ -8,7 +8,7 @@
 #include <cwchar>
 
 #include "core/EmbeddedPackage.h"
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/LockedFile.h"
 #include "core/Registry.h"
@@ -18,16 +18,6 @@
 
 namespace stubframework::core {
 namespace {
-
-// The value of key="..." anywhere in the raw command line, up to the next double quote.
-std::wstring QuotedValue(const std::wstring& commandLine, const std::wstring& key) {
-  std::wstring marker = key + L"=\"";
-  size_t start = commandLine.find(marker);
-  if (start == std::wstring::npos) return L"";
-  start += marker.size();
-  size_t end = commandLine.find(L'"', start);
-  return commandLine.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-}
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

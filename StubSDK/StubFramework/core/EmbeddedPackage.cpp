@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/PeImage.h"
 #include "core/ZipExtraction.h"
 

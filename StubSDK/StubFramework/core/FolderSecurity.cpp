@@ -7,7 +7,7 @@
 #include <map>
 #include <mutex>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 
 namespace stubframework::utils {

@@ -5,7 +5,7 @@
 // which only read the file, still open it.
 #include <string>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 
 namespace stubframework::utils {
 

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/FolderSecurity.h"
 #include "core/TrustedFolder.h"
 

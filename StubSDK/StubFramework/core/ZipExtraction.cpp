@@ -5,7 +5,7 @@
 
 #include <cwchar>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipReader.h"

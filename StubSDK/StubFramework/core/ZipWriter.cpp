@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/ZipReader.h"
 
 namespace stubframework::zip {

@@ -5,72 +5,57 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include "core/ComRef.h"
+#include "core/ComValue.h"
+
 namespace stubframework {
 namespace {
 
-template <class T>
-class ComPointer {
- public:
-  ComPointer() = default;
-  ~ComPointer() {
-    if (pointer_) pointer_->Release();
-  }
-  ComPointer(const ComPointer&) = delete;
-  ComPointer& operator=(const ComPointer&) = delete;
-  T** out() { return &pointer_; }
-  void** outVoid() { return reinterpret_cast<void**>(&pointer_); }
-  T* operator->() const { return pointer_; }
-  T* get() const { return pointer_; }
-
- private:
-  T* pointer_ = nullptr;
-};
+using utils::Bstr;
+using utils::ComRef;
+using utils::Variant;
 
 // The view of the desktop window, through which Explorer starts programs for the user.
-HRESULT FindDesktopView(ComPointer<IShellView>& view) {
-  ComPointer<IShellWindows> windows;
+HRESULT FindDesktopView(ComRef<IShellView>& view) {
+  ComRef<IShellWindows> windows;
   HRESULT hr = CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
-                                windows.outVoid());
+                                windows.OutVoid());
   if (FAILED(hr)) return hr;
   VARIANT location, root;
   VariantInit(&location);
   VariantInit(&root);
   long window = 0;
-  ComPointer<IDispatch> desktop;
-  if (windows->FindWindowSW(&location, &root, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktop.out()) != S_OK)
+  ComRef<IDispatch> desktop;
+  if (windows->FindWindowSW(&location, &root, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktop.Out()) != S_OK)
     return E_FAIL;
-  ComPointer<IShellBrowser> browser;
-  hr = IUnknown_QueryService(desktop.get(), SID_STopLevelBrowser, IID_IShellBrowser, browser.outVoid());
+  ComRef<IShellBrowser> browser;
+  hr = IUnknown_QueryService(desktop.Get(), SID_STopLevelBrowser, IID_IShellBrowser, browser.OutVoid());
   if (FAILED(hr)) return hr;
-  ComPointer<IShellView> active;
-  hr = browser->QueryActiveShellView(active.out());
+  ComRef<IShellView> active;
+  hr = browser->QueryActiveShellView(active.Out());
   if (FAILED(hr)) return hr;
-  return active->QueryInterface(IID_IShellView, view.outVoid());
+  return active->QueryInterface(IID_IShellView, view.OutVoid());
 }
 
 HRESULT ExecuteThroughView(IShellView* view, const std::wstring& file, const std::wstring& parameters) {
-  ComPointer<IDispatch> background;
-  HRESULT hr = view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.outVoid());
+  ComRef<IDispatch> background;
+  HRESULT hr = view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.OutVoid());
   if (FAILED(hr)) return hr;
-  ComPointer<IShellFolderViewDual> folderView;
-  hr = background->QueryInterface(IID_IShellFolderViewDual, folderView.outVoid());
+  ComRef<IShellFolderViewDual> folderView;
+  hr = background->QueryInterface(IID_IShellFolderViewDual, folderView.OutVoid());
   if (FAILED(hr)) return hr;
-  ComPointer<IDispatch> application;
-  hr = folderView->get_Application(application.out());
+  ComRef<IDispatch> application;
+  hr = folderView->get_Application(application.Out());
   if (FAILED(hr)) return hr;
-  ComPointer<IShellDispatch2> shell;
-  hr = application->QueryInterface(IID_IShellDispatch2, shell.outVoid());
+  ComRef<IShellDispatch2> shell;
+  hr = application->QueryInterface(IID_IShellDispatch2, shell.OutVoid());
   if (FAILED(hr)) return hr;
   AllowSetForegroundWindow(ASFW_ANY);
-  BSTR fileText = SysAllocString(file.c_str());
-  VARIANT arguments, empty;
-  VariantInit(&empty);
-  arguments.vt = VT_BSTR;
-  arguments.bstrVal = SysAllocString(parameters.c_str());
-  hr = shell->ShellExecute(fileText, arguments, empty, empty, empty);
-  VariantClear(&arguments);
-  SysFreeString(fileText);
-  return hr;
+  Bstr fileText(file);
+  Variant arguments, empty;
+  arguments.Get()->vt = VT_BSTR;
+  arguments.Get()->bstrVal = SysAllocString(parameters.c_str());
+  return shell->ShellExecute(fileText.Get(), *arguments, *empty, *empty, *empty);
 }
 
 }  // namespace
@@ -78,9 +63,9 @@ HRESULT ExecuteThroughView(IShellView* view, const std::wstring& file, const std
 HRESULT LaunchAsDesktopUser(const std::wstring& file, const std::wstring& parameters) {
   // Nothing is opened from this elevated process itself: the handler would be the one the user's
   // own classes name, and it would run as administrator.
-  ComPointer<IShellView> view;
+  ComRef<IShellView> view;
   HRESULT hr = FindDesktopView(view);
-  return SUCCEEDED(hr) ? ExecuteThroughView(view.get(), file, parameters) : hr;
+  return SUCCEEDED(hr) ? ExecuteThroughView(view.Get(), file, parameters) : hr;
 }
 
 }  // namespace stubframework

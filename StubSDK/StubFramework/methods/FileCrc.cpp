@@ -5,7 +5,7 @@
 #include <memory>
 #include <new>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "methods/RegularFile.h"
 
 namespace stubframework::methods {

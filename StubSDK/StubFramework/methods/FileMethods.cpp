@@ -12,7 +12,7 @@
 #include <cwctype>
 #include <vector>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/TextFormat.h"
 #include "methods/ExternalMethods.h"

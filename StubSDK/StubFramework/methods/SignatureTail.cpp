@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/FileHandle.h"
+#include "core/UniqueHandle.h"
 #include "core/PeImage.h"
 
 namespace stubframework::methods {
