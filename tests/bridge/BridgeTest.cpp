@@ -7,8 +7,8 @@
 #include <climits>
 #include <vector>
 
-#include "bridge/BridgeView.h"
-#include "bridge/Json.h"
+#include "page-bridge/BridgeView.h"
+#include "page-bridge/Json.h"
 
 namespace pagebridge {
 namespace {

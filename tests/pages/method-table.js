@@ -4,5 +4,5 @@ const fs = require('node:fs');
 const path = require('node:path');
 const vm = require('node:vm');
 const context = {};
-vm.runInNewContext(fs.readFileSync(path.join(__dirname, '../support/method-table.js'), 'utf8'), context);
+vm.runInNewContext(fs.readFileSync(path.join(__dirname, '../../tools/page-bridge/method-table.js'), 'utf8'), context);
 module.exports = { MethodTable: context.MethodTable };

@@ -1,4 +1,4 @@
-// page scripts: ../tests/support/method-table.js
+// page scripts: ../tools/page-bridge/method-table.js
 // The stub registers exactly the methods of the table the pages are checked against, and each
 // accepts the call form and argument count the table gives: called in its form with one
 // argument too many, every method refuses the count (a wrong form would be refused first, with

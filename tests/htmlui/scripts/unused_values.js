@@ -1,4 +1,4 @@
-// page scripts: ../tests/support/method-table.js
+// page scripts: ../tools/page-bridge/method-table.js
 // Every method that returns a value, called as a plain statement: the engine then passes no
 // result slot (flags 1). Those that take arguments accept only flags 3 and refuse the call form;
 // the others return without writing a result, which would end the run here.

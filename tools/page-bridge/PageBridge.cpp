@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <string>
 
-#include "bridge/BridgeView.h"
+#include "page-bridge/BridgeView.h"
 #include "core/CommandLine.h"
 #include "core/TextFormat.h"
 #include "product/ProductRun.h"

@@ -1,4 +1,4 @@
-#include "bridge/Json.h"
+#include "page-bridge/Json.h"
 
 #include <cmath>
 #include <cstdio>

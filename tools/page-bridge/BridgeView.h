@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "bridge/HttpServer.h"
-#include "bridge/Json.h"
+#include "page-bridge/HttpServer.h"
+#include "page-bridge/Json.h"
 #include "core/MainWindow.h"
 
 namespace stubframework::core {

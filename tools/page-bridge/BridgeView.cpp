@@ -1,4 +1,4 @@
-#include "bridge/BridgeView.h"
+#include "page-bridge/BridgeView.h"
 
 #include <dispex.h>
 #include <shlwapi.h>

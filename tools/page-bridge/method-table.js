@@ -1,8 +1,8 @@
 // The script methods the stub registers: name, argument count and the one invocation flags value
 // each accepts (3: called with arguments and its value used; 1: every other call); value marks
-// the methods of flags 1 that return a value too (every method of flags 3 does). The pages'
-// call-site check (tests/pages) and the stub's registration scenario (tests/htmlui/scripts) both
-// read this file, so the pages and the stub cannot drift apart. ECMAScript 3, for JScript.
+// the methods of flags 1 that return a value too (every method of flags 3 does). The page bridge
+// calls by it, and the pages' call-site check (tests/pages) and the stub's registration scenario
+// (tests/htmlui/scripts) both read this file, so the pages and the stub cannot drift apart. ECMAScript 3, for JScript.
 var MethodTable = {
   getProperty: {args: 1, flags: 3},
   setProperty: {args: 2, flags: 1},

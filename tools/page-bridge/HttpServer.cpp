@@ -1,4 +1,4 @@
-#include "bridge/HttpServer.h"
+#include "page-bridge/HttpServer.h"
 
 #include <ws2tcpip.h>
 
