@@ -13,10 +13,11 @@ exe="$build/bin/$bench_target.exe"
 
 work="$(mktemp -d /tmp/halvern-bench.XXXXXX)"
 chmod 755 "$work"  # nginx's workers run as another user when nginx starts as root
-export WINEPREFIX="$work/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$work/wineprefix"
+source "$here/scripts/wine-env.sh"
 cleanup() {
   bash "$here/scripts/test-servers.sh" stop "$work/servers" || true
-  [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null || true
+  wine_stop
   rm -rf "$work"
 }
 trap cleanup EXIT

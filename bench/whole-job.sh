@@ -29,7 +29,7 @@ build="${1:-${HALVERN_BUILD_ROOT:-$here/build}/$arch}"
 runs="${RUNS:-10}"
 silent_runs="${SILENT_RUNS:-3}"
 data_mib="${DATA_MIB:-256}"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$here/scripts/wine-env.sh"
 
 say() { echo "whole-job: $*" >&2; }
 fail() {
@@ -60,9 +60,7 @@ silent=""
 cleanup() {
   set +e
   [ -f "$work/sample/sample.txt" ] && bash "$here/scripts/sample-product.sh" stop "$work/sample" >/dev/null 2>&1
-  for prefix in "$work/start-prefix" "$work/job-prefix"; do
-    [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null
-  done
+  for prefix in "$work/start-prefix" "$work/job-prefix"; do wine_stop "$prefix"; done
   [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null
   [ -n "$silent" ] && kill "$silent" 2>/dev/null
   rm -rf "$work"
@@ -87,18 +85,13 @@ HALVERN_SAMPLE_PORT=$sample_port HALVERN_SERVICE_PORT=$service_port HALVERN_SAMP
 # Two machines like the main command's: copies of the prefix it makes once, set up as the sample
 # machine. The start series leaves its runs' traces in its own, so the job starts afresh.
 template="$build/run-prefix-template"
-if [ ! -f "$template/.ready" ]; then
-  say "making the Wine prefix (once per build)"
-  bash "$here/scripts/wine-prefix.sh" "$template" >/dev/null
-  WINEPREFIX="$template" wineserver -k 2>/dev/null || true
-  touch "$template/.ready"
-fi
+[ -f "$template/.ready" ] || say "making the Wine prefix (once per build)"
+wine_template "$template"
 for prefix in "$work/start-prefix" "$work/job-prefix"; do
   cp -a "$template" "$prefix"
   bash "$here/scripts/sample-machine.sh" "$prefix" "$work/sample" >/dev/null
   # The set-up's Wine server has no display; the windows need one that has.
-  WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-  WINEPREFIX="$prefix" wineserver -w 2>/dev/null || true
+  wine_stop "$prefix"
 done
 
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &

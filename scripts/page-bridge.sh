@@ -19,13 +19,13 @@ bash "$here/scripts/build.sh" "$arch" page_bridge halvern halvern_mui trust_ca
 python3 "$here/scripts/package-ui.py" --libraries "$folder"
 build="${HALVERN_BUILD_ROOT:-$here/build}/$arch"
 sample="$build/bridge-sample"
-export WINEPREFIX="$build/bridge-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$build/bridge-prefix"
+source "$here/scripts/wine-env.sh"
 bash "$here/scripts/sample-product.sh" start "$build" "$sample"
 [ -d "$WINEPREFIX" ] || bash "$here/scripts/wine-prefix.sh" "$WINEPREFIX" >/dev/null
 bash "$here/scripts/sample-machine.sh" "$WINEPREFIX" "$sample"
 # The set-up's Wine server has no display; the window needs one that has.
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
+wine_stop
 
 url_file=$(mktemp)
 rm -f "$url_file"

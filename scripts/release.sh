@@ -27,7 +27,7 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 usage() { sed -n 's/^#   //p' "$0" | head -n 2 >&2; exit 2; }
 die() { echo "release: $*" >&2; exit 1; }
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$here/wine-env.sh"
 
 verify=no cert="" key="" ca="" text="" test_endpoints=no positional=()
 while [ $# -gt 0 ]; do
@@ -46,7 +46,7 @@ done
 work=$(mktemp -d)
 prefix="$work/prefix"
 cleanup() {
-  [ -d "$prefix" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+  wine_stop "$prefix"
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -30,32 +30,25 @@ out="$build/run"
 prefix="$out/prefix"
 template="$build/run-prefix-template"
 shots="$out/screenshots"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source scripts/wine-env.sh
 
 echo "run: publishing the sample product"
 bash scripts/sample-product.sh start "$build" "$out/sample" >/dev/null
-trap 'bash scripts/sample-product.sh stop "$out/sample" >/dev/null 2>&1 || true; WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true' EXIT
+trap 'bash scripts/sample-product.sh stop "$out/sample" >/dev/null 2>&1 || true; wine_stop "$prefix"' EXIT
 value() { sed -n "s/^$1=//p" "$out/sample/sample.txt" | head -n 1; }
-# Wine's own tools, with the loader this machine can run.
-wine_tool() { if [ -x /usr/lib/wine/wine64 ]; then /usr/lib/wine/wine64 "$@"; else wine "$@"; fi; }
 
 # Each run starts on the same fresh machine: a copy of a prefix made once, then set up as a
 # machine meeting the wizard's requirements (the service's authority is new with every start).
-WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-if [ ! -f "$template/.ready" ]; then
-  echo "run: making the Wine prefix (once)"
-  bash scripts/wine-prefix.sh "$template" >/dev/null
-  WINEPREFIX="$template" wineserver -k 2>/dev/null || true
-  touch "$template/.ready"
-fi
+wine_stop "$prefix"
+[ -f "$template/.ready" ] || echo "run: making the Wine prefix (once)"
+wine_template "$template"
 rm -rf "$prefix" "$shots"
 mkdir -p "$out" "$shots"
 cp -a "$template" "$prefix"
 export WINEPREFIX="$prefix"
 bash scripts/sample-machine.sh "$prefix" "$out/sample" >/dev/null
 # The set-up's Wine server has no display; the stub's window needs one that has.
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
+wine_stop
 
 url_file="$out/bridge-url.txt"
 rm -f "$url_file"

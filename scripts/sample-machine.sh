@@ -12,7 +12,8 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 prefix="$(cd "${1:?Wine prefix}" && pwd)"
 sample="${2:?output folder of sample-product.sh}/sample.txt"
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$prefix"
+source "$here/scripts/wine-env.sh"
 
 fail() {
   echo "sample-machine: $*" >&2

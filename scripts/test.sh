@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds the shipped 32-bit stub and the test build,
-# and runs every test under Wine with a virtual display.
+# and runs every test under Wine with a virtual display. Arguments go to CTest: with -R REGEX only
+# the tests it names run, and the page suite, which is no CTest test, is left out.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$here"
@@ -22,7 +23,9 @@ echo "test: $(bash scripts/test-arch.sh --reason)"
 HALVERN_PUBLISHERS=tests/support/publisher/test-publisher.pem bash scripts/build.sh --release "$arch" HalvernSetup tail_text
 
 # The installer pages in headless Chromium (a minute or so).
-node --test tests/pages/
+named=no
+for argument in "$@"; do case "$argument" in -R*|--tests-regex*) named=yes ;; esac; done
+[ "$named" = yes ] || node --test tests/pages/
 
 export HALVERN_TEST_ARCH="$arch"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
