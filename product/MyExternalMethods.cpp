@@ -6,16 +6,16 @@
 #include <cwchar>
 #include <new>
 
-#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/LockedFile.h"
 #include "core/StubParameters.h"
+#include "core/UniqueHandle.h"
 #include "methods/LanguageTable.h"
 #include "product/ProductAnalytics.h"
 #include "product/ProductDetection.h"
-#include "setup/InstallExe.h"
 #include "product/TrackingThread.h"
 #include "product/WebView2Runtime.h"
+#include "setup/InstallExe.h"
 
 namespace myexternalmethods {
 

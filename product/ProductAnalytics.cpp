@@ -9,13 +9,14 @@
 #include <new>
 
 #include "analytics/HardwareIdentity.h"
-#include "core/UniqueHandle.h"
 #include "core/CommandLine.h"
 #include "core/CommonFolders.h"
 #include "core/FolderSecurity.h"
 #include "core/FrameworkCore.h"
 #include "core/InstallerLog.h"
+#include "core/PlainPath.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "product/MyExternalMethods.h"
 #include "product/TrackingThread.h"
@@ -26,6 +27,7 @@ using stubframework::core::FrameworkLogDebug;
 using stubframework::utils::FileHandle;
 using stubframework::utils::FormatWide;
 using stubframework::utils::FormatWideV;
+using stubframework::utils::IsPlainFile;
 
 const wchar_t kDefaultOnlineContainer[] = L"https://analytics.halvern.com/productanalytics/tracker.html";
 
@@ -81,10 +83,7 @@ std::wstring LongFullPath(const std::wstring& path) {
 bool OpenPlainFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, FileHandle& file) {
   file.Reset(CreateFileW(path.c_str(), access, share, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (file.Valid() && GetFileInformationByHandle(file.Get(), &info) &&
-      !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
-      info.nNumberOfLinks == 1) {
+  if (file.Valid() && IsPlainFile(file.Get())) {
     std::wstring reached = FinalPath(file.Get());
     std::wstring named = LongFullPath(path);
     if (!reached.empty() && CompareStringOrdinal(reached.c_str(), -1, named.c_str(), -1, TRUE) == CSTR_EQUAL)

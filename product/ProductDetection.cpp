@@ -6,9 +6,9 @@
 
 #include <cwctype>
 
-#include "core/UniqueHandle.h"
 #include "core/StubParameters.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "methods/RegularFile.h"
 
 namespace myexternalmethods {

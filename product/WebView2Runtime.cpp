@@ -3,10 +3,10 @@
 #include <shellapi.h>
 #include <urlmon.h>
 
-#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/MessagePump.h"
 #include "core/Signature.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 
 namespace myexternalmethods {

@@ -7,10 +7,10 @@
 #include "analytics/MachineIdentity.h"
 #include "analytics/ServiceDocuments.h"
 #include "analytics/ServiceRequest.h"
-#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/StubParameters.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipWriter.h"
 

@@ -9,9 +9,10 @@
 #include "analytics/NetworkAdapters.h"
 #include "analytics/WmiQuery.h"
 #include "core/Digest.h"
-#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
+#include "core/PlainPath.h"
 #include "core/StubParameters.h"
+#include "core/UniqueHandle.h"
 #include "methods/ExternalMethods.h"
 
 namespace stubframework::analytics {
@@ -38,29 +39,14 @@ DATA_BLOB Entropy() {
   return DATA_BLOB{7, reinterpret_cast<BYTE*>(entropy)};
 }
 
-bool IsLink(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// Asked without the trailing backslash, which would name the link's target.
-bool IsPlainFolder(std::wstring folder) {
-  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-  DWORD attributes = GetFileAttributesW(folder.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 // Anyone may create the folder before the elevated stub does, and put a link or a second name of
 // another file at "data": the file is opened as itself and used only when it is a plain file
 // with one name, before anything is truncated.
 bool OpenIdFile(const std::wstring& folder, DWORD access, DWORD disposition, utils::FileHandle& file) {
   std::wstring path = folder + L"data";
-  if (!IsPlainFolder(folder) || IsLink(GetFileAttributesW(path.c_str()))) return false;
+  if (!utils::IsPlainFolder(folder) || utils::IsLink(path)) return false;
   file.Reset(OpenWithRetry(path, access, disposition, FILE_FLAG_OPEN_REPARSE_POINT));
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (file.Valid() && GetFileInformationByHandle(file.Get(), &info) &&
-      !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) && info.nNumberOfLinks == 1)
-    return true;
+  if (file.Valid() && utils::IsPlainFile(file.Get())) return true;
   file.Close();
   return false;
 }
@@ -151,7 +137,7 @@ bool StoredIdFolder(std::wstring& folder) {
     return false;
   std::wstring path = std::wstring(base) + L"\\UniqueId";
   if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
-  if (!IsPlainFolder(path)) return false;
+  if (!utils::IsPlainFolder(path)) return false;
   folder = path + L"\\";
   return true;
 }

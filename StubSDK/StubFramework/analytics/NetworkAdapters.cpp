@@ -4,8 +4,8 @@
 #include <setupapi.h>
 #include <winioctl.h>
 
-#include "core/UniqueHandle.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 
 namespace stubframework::analytics {
 

@@ -8,12 +8,12 @@
 #include <cwchar>
 
 #include "core/EmbeddedPackage.h"
-#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/LockedFile.h"
 #include "core/Registry.h"
 #include "core/Signature.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 
 namespace stubframework::core {

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "core/UniqueHandle.h"
 #include "core/PeImage.h"
+#include "core/UniqueHandle.h"
 #include "core/ZipExtraction.h"
 
 namespace stubframework::core {

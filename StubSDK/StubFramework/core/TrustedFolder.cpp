@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "core/CommonFolders.h"
+#include "core/PlainPath.h"
 #include "core/WorkingFolders.h"
 
 namespace stubframework::utils {
@@ -17,11 +18,7 @@ bool IsTrustedTempFolder(const std::wstring& folder) {
   // Each element below the temporary directory, checked on the disk as it is now.
   for (size_t start = temp.size(); start < path.size();) {
     size_t end = path.find(L'\\', start);
-    if (!IsPlainFolderName(path.substr(start, end - start))) return false;
-    DWORD attributes = GetFileAttributesW(path.substr(0, end).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-      return false;
+    if (!IsPlainFolderName(path.substr(start, end - start)) || !IsPlainFolder(path.substr(0, end))) return false;
     start = end + 1;
   }
   // A short name spells the same folder another way.

@@ -8,9 +8,10 @@
 #include <mutex>
 #include <vector>
 
-#include "core/UniqueHandle.h"
 #include "core/FolderSecurity.h"
+#include "core/PlainPath.h"
 #include "core/TrustedFolder.h"
+#include "core/UniqueHandle.h"
 
 namespace stubframework::utils {
 namespace {
@@ -32,12 +33,6 @@ WorkingRoot& Root() {
 
 bool SameText(const std::wstring& a, const std::wstring& b) {
   return a.size() == b.size() && _wcsnicmp(a.c_str(), b.c_str(), a.size()) == 0;
-}
-
-bool IsPlainFolder(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // "<Windows folder>\Temp\": the kernel's own record of the Windows folder, not the environment,
@@ -154,11 +149,6 @@ bool RootLocked(WorkingRoot& state, std::wstring& root) {
   }
   root = state.path;
   return true;
-}
-
-bool IsLink(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 }  // namespace

@@ -5,8 +5,9 @@
 
 #include <cwchar>
 
-#include "core/UniqueHandle.h"
+#include "core/DeviceName.h"
 #include "core/FrameworkCore.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipReader.h"
 
@@ -37,17 +38,6 @@ class FileSink : public ZipSink {
   ZipReporter* reporter_;
 };
 
-// Names Windows maps to devices in any folder, with or without an extension.
-bool IsDeviceName(const std::wstring& element) {
-  std::wstring stem = element.substr(0, element.find(L'.'));
-  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
-  for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
-    if (_wcsicmp(stem.c_str(), device) == 0) return true;
-  return stem.size() == 4 &&
-         (_wcsnicmp(stem.c_str(), L"COM", 3) == 0 || _wcsnicmp(stem.c_str(), L"LPT", 3) == 0) &&
-         wcschr(L"123456789\u00B9\u00B2\u00B3", stem[3]) != nullptr;
-}
-
 // A relative name that stays inside the folder it is combined with: not rooted (which includes
 // UNC names), no drive or stream (":"), no element made of dots beyond ".", no device name.
 bool IsSafeRelativeName(const std::wstring& name) {
@@ -59,7 +49,7 @@ bool IsSafeRelativeName(const std::wstring& name) {
     std::wstring element = name.substr(start, end - start);
     if (!element.empty() && element != L"." && element.find_first_not_of(L". ") == std::wstring::npos)
       return false;
-    if (IsDeviceName(element)) return false;
+    if (utils::IsReservedDeviceName(element)) return false;
     start = end + 1;
   }
   return true;

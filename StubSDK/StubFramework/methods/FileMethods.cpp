@@ -12,9 +12,9 @@
 #include <cwctype>
 #include <vector>
 
-#include "core/UniqueHandle.h"
 #include "core/FrameworkCore.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "methods/ExternalMethods.h"
 #include "methods/FileCrc.h"
 #include "methods/RegularFile.h"

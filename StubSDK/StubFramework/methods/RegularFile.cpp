@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "core/DeviceName.h"
+
 namespace stubframework::methods {
 namespace {
 
@@ -10,27 +12,6 @@ bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
   return text.compare(0, wcslen(prefix), prefix) == 0;
-}
-
-bool SameLetters(const std::wstring& text, size_t length, const wchar_t* name) {
-  for (size_t i = 0; i < length; ++i)
-    if (name[i] == 0 || towupper(text[i]) != name[i]) return false;
-  return name[length] == 0;
-}
-
-bool IsPortDigit(wchar_t c) {
-  return (c >= L'1' && c <= L'9') || c == 0x00B9 || c == 0x00B2 || c == 0x00B3;  // also ¹ ² ³
-}
-
-// The reserved names hold whatever follows an extension dot or a colon, and trailing blanks.
-bool IsReservedName(const std::wstring& component) {
-  size_t end = component.find_first_of(L".:");
-  if (end == std::wstring::npos) end = component.size();
-  while (end > 0 && component[end - 1] == L' ') --end;
-  for (const wchar_t* name : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
-    if (SameLetters(component, end, name)) return true;
-  return end == 4 && (SameLetters(component, 3, L"COM") || SameLetters(component, 3, L"LPT")) &&
-         IsPortDigit(component[3]);
 }
 
 }  // namespace
@@ -51,7 +32,7 @@ bool IsDeviceName(const std::wstring& path) {
   // A drive-relative name (C:COM1) names the component after the drive.
   if (start == std::wstring::npos && component.size() >= 2 && iswalpha(component[0]) && component[1] == L':')
     component.erase(0, 2);
-  return IsReservedName(component);
+  return utils::IsReservedDeviceName(component);
 }
 
 HANDLE OpenRegularFile(const std::wstring& path, DWORD access, DWORD share) {

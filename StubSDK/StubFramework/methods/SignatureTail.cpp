@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "core/UniqueHandle.h"
 #include "core/PeImage.h"
+#include "core/UniqueHandle.h"
 
 namespace stubframework::methods {
 namespace {
