@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/FolderSecurity.h"
+#include "core/PlainPath.h"
 #include "core/WorkingFolders.h"
 #include "support/TestSupport.h"
 
@@ -155,6 +156,25 @@ TEST_F(LinkedFolders, GetTempSubfolderRefusesALinkOrAFileInTheFoldersPlace) {
     EXPECT_EQ(path, c.folder ? temp + c.name + L"\\" : L"unchanged") << c.name;
   }
   EXPECT_TRUE(OutsideIsWhole());
+}
+
+// A trailing backslash makes the system answer for a link's target: the checks answer for the name.
+TEST_F(LinkedFolders, PlainFolderAndLinkChecksAnswerForTheNameWithOrWithoutTrailingBackslash) {
+  ASSERT_TRUE(testsupport::WriteFileBytes(tree_.File(L"file"), "file"));
+  const struct {
+    std::wstring path;
+    bool plainFolder;
+    bool link;
+  } cases[] = {{tree_.File(L"nested\\own"), true, false},   {tree_.File(L"nested\\own\\"), true, false},
+               {tree_.File(L"toplink"), false, true},        {tree_.File(L"toplink\\"), false, true},
+               {tree_.File(L"nested\\link\\\\"), false, true}, {tree_.File(L"file"), false, false},
+               {tree_.File(L"missing"), false, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsPlainFolder(c.path), c.plainFolder) << c.path;
+    std::wstring name = c.path;
+    while (name.back() == L'\\') name.pop_back();
+    EXPECT_EQ(IsLink(name), c.link) << c.path;
+  }
 }
 
 TEST(DeleteFolderTree, RemovesNestedFoldersAndFiles) {
