@@ -257,8 +257,12 @@ bool RunOnLinux(const std::wstring& command, const std::wstring& path, bool exis
   if (!CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &process))
     return false;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  // For a Linux program Wine answers no process handle and leaves a stale value in hThread: closing
+  // it would close whichever handle of this process has that number (a cached registry root).
+  if (process.hProcess) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
   for (int check = 0; check < 1000; ++check, Sleep(10))
     if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == exists) return true;
   return false;
