@@ -5,13 +5,22 @@
 
 #include <cstdio>
 
+#include "core/ComRef.h"
+#include "core/ComValue.h"
 #include "core/MessagePump.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "htmlui/HtmlExternal.h"
 #include "methods/ExternalMethods.h"
 
 namespace pagebridge {
 namespace {
+
+using stubframework::utils::Bstr;
+using stubframework::utils::ComRef;
+using stubframework::utils::FileHandle;
+using stubframework::utils::KernelHandle;
+using stubframework::utils::Variant;
 
 constexpr UINT kCallMessage = WM_APP + 1;
 const wchar_t kMessageWindowClass[] = L"HalvernPageBridge";
@@ -105,19 +114,14 @@ const char* ContentType(const std::wstring& path) {
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size;
-  bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= 64 * 1024 * 1024;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    ok = bytes.empty() || (ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) &&
+  if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > 64 * 1024 * 1024) return false;
+  bytes.resize(static_cast<size_t>(size.QuadPart));
+  DWORD read = 0;
+  return bytes.empty() || (ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) &&
                            read == bytes.size());
-  }
-  CloseHandle(file);
-  return ok;
 }
 
 std::string ErrorJson(HRESULT hr, const std::wstring& description) {
@@ -443,17 +447,15 @@ std::string BridgeView::Invoke(const JsonValue& request) {
   const std::wstring& op = request[L"op"].text;
   const std::wstring& name = request[L"name"].text;
   IDispatchEx* external = external_;
-  BSTR member = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+  Bstr member(name);
   DISPID id = DISPID_UNKNOWN;
   HRESULT hr;
   if (op == L"delete") {
-    hr = external->DeleteMemberByName(member, fdexNameCaseSensitive);
-    SysFreeString(member);
+    hr = external->DeleteMemberByName(member.Get(), fdexNameCaseSensitive);
     if (FAILED(hr)) return ErrorJson(hr, L"");
     return std::string("{\"ok\":true,\"value\":") + (hr == S_OK ? "true" : "false") + "}";
   }
-  hr = external->GetDispID(member, fdexNameCaseSensitive | (op == L"put" ? fdexNameEnsure : 0), &id);
-  SysFreeString(member);
+  hr = external->GetDispID(member.Get(), fdexNameCaseSensitive | (op == L"put" ? fdexNameEnsure : 0), &id);
   if (FAILED(hr)) return ErrorJson(hr, L"");
 
   std::vector<VARIANT> arguments;
@@ -474,30 +476,29 @@ std::string BridgeView::Invoke(const JsonValue& request) {
   DISPID putId = DISPID_PROPERTYPUT;
   DISPPARAMS params = {arguments.empty() ? nullptr : arguments.data(), op == L"put" ? &putId : nullptr,
                        static_cast<UINT>(arguments.size()), op == L"put" ? 1u : 0u};
-  VARIANT result;
-  VariantInit(&result);
+  Variant result;
   EXCEPINFO exception = {};
 
   bool box = op == L"call" && (name == L"messageBox" || name == L"confirmMessageBox");
-  HANDLE answerThread = nullptr;
+  KernelHandle answerThread;
+  KernelHandle answerStop;
   BoxAnswer answer = {nullptr};
   if (box) {
     std::lock_guard<std::mutex> hold(lock_);
     boxes_.push_back((items.size() > 0 ? items[0].text : L"") + L" | " + (items.size() > 1 ? items[1].text : L""));
   }
   if (box && options_.answerBoxes) {
-    answer.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    answerThread = CreateThread(nullptr, 0, BoxAnswerThreadFunc, &answer, 0, nullptr);
+    answerStop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    answer.stop = answerStop.Get();
+    answerThread.Reset(CreateThread(nullptr, 0, BoxAnswerThreadFunc, &answer, 0, nullptr));
   }
   ++callDepth_;
-  hr = external->InvokeEx(id, LOCALE_USER_DEFAULT, flags, &params, &result, &exception, nullptr);
+  hr = external->InvokeEx(id, LOCALE_USER_DEFAULT, flags, &params, result.Get(), &exception, nullptr);
   --callDepth_;
-  if (answerThread) {
+  if (answerThread.Valid()) {
     SetEvent(answer.stop);
-    WaitForSingleObject(answerThread, INFINITE);
-    CloseHandle(answerThread);
+    WaitForSingleObject(answerThread.Get(), INFINITE);
   }
-  if (answer.stop) CloseHandle(answer.stop);
 
   for (VARIANT& argument : arguments) VariantClear(&argument);
   std::string response;
@@ -505,12 +506,11 @@ std::string BridgeView::Invoke(const JsonValue& request) {
     std::wstring description = exception.bstrDescription ? exception.bstrDescription : L"";
     response = ErrorJson(hr == DISP_E_EXCEPTION && exception.scode ? exception.scode : hr, description);
   } else {
-    response = "{\"ok\":true,\"value\":" + FromVariant(result, generation) + ",\"window\":" + WindowState() + "}";
+    response = "{\"ok\":true,\"value\":" + FromVariant(*result, generation) + ",\"window\":" + WindowState() + "}";
   }
   SysFreeString(exception.bstrSource);
   SysFreeString(exception.bstrDescription);
   SysFreeString(exception.bstrHelpFile);
-  VariantClear(&result);
   return response;
 }
 
@@ -562,24 +562,19 @@ std::string BridgeView::FromVariant(const VARIANT& value, int generation) {
     case VT_BSTR:
       return JsonString(std::wstring(value.bstrVal ? value.bstrVal : L"", SysStringLen(value.bstrVal)));
     case VT_DISPATCH: {
-      IUnknown* object = nullptr;
-      if (value.pdispVal && SUCCEEDED(value.pdispVal->QueryInterface(kPageObjectIid, reinterpret_cast<void**>(&object)))) {
-        auto* page = static_cast<PageObject*>(static_cast<IDispatch*>(object));
-        std::string text = page->Generation() == generation ? "{\"$fn\":" + std::to_string(page->Id()) + "}" : "null";
-        object->Release();
-        return text;
+      ComRef<IUnknown> object;
+      if (value.pdispVal && SUCCEEDED(value.pdispVal->QueryInterface(kPageObjectIid, object.OutVoid()))) {
+        auto* page = static_cast<PageObject*>(static_cast<IDispatch*>(object.Get()));
+        return page->Generation() == generation ? "{\"$fn\":" + std::to_string(page->Id()) + "}" : "null";
       }
       return "{\"$native\":1}";
     }
     default: {
-      VARIANT converted;
-      VariantInit(&converted);
-      if (SUCCEEDED(VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, VT_R8))) return JsonNumber(converted.dblVal);
-      if (SUCCEEDED(VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, VT_BSTR))) {
-        std::string text = JsonString(converted.bstrVal ? converted.bstrVal : L"");
-        VariantClear(&converted);
-        return text;
-      }
+      Variant converted;
+      if (SUCCEEDED(VariantChangeType(converted.Get(), const_cast<VARIANT*>(&value), 0, VT_R8)))
+        return JsonNumber(converted->dblVal);
+      if (SUCCEEDED(VariantChangeType(converted.Out(), const_cast<VARIANT*>(&value), 0, VT_BSTR)))
+        return JsonString(converted->bstrVal ? converted->bstrVal : L"");
       return "{\"$undefined\":1}";
     }
   }
