@@ -9,13 +9,13 @@
 #include <new>
 
 #include "analytics/HardwareIdentity.h"
-#include "core/UniqueHandle.h"
 #include "core/CommandLine.h"
 #include "core/CommonFolders.h"
 #include "core/FolderSecurity.h"
 #include "core/FrameworkCore.h"
 #include "core/InstallerLog.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "product/MyExternalMethods.h"
 #include "product/TrackingThread.h"
@@ -489,11 +489,9 @@ void TrackingByAnalyticsSDK(stubframework::core::FrameworkCore* core, ProductAna
     std::lock_guard<std::mutex> guard(g_eventThreadsLock);
     ++g_eventThreads;
   }
-  HANDLE thread = CreateThread(nullptr, 0, TrackingByAnalyticsSDKThreadFunc, record, 0, nullptr);
-  if (thread) {
-    CloseHandle(thread);
-    return;
-  }
+  stubframework::utils::KernelHandle thread(
+      CreateThread(nullptr, 0, TrackingByAnalyticsSDKThreadFunc, record, 0, nullptr));
+  if (thread.Valid()) return;
   delete record;
   EventThreadEnded();
 }
