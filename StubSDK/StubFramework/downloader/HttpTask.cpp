@@ -78,26 +78,21 @@ HttpTask::HttpTask(HttpRange&& range, IHttpCallback* callback, ILogger* logger)
       size_(range.size),
       etag_(std::move(range.etag)),
       callback_(callback),
-      logger_(logger) {
+      logger_(stubframework::utils::ComRef<ILogger>::Share(logger)) {
   callback_->AddRef();
-  logger_->AddRef();
 }
 
+// The callback is handed over with an atomic exchange, which the raw pointer allows.
 HttpTask::~HttpTask() {
   if (callback_) callback_->Release();
-  logger_->Release();
 }
 
 ITask* CreateHttpTask(const wchar_t* url, HttpRange&& range, IHttpCallback* callback,
                       ILogger* logger) {
   if (!url || !callback || !logger) return nullptr;
-  auto* task = details::Object<HttpTask>::Create(std::move(range), callback, logger);
-  if (!task) return nullptr;
-  if (!task->url_.Assign(url)) {
-    task->Release();
-    return nullptr;
-  }
-  return task;
+  stubframework::utils::ComRef<HttpTask> task(details::Object<HttpTask>::Create(std::move(range), callback, logger));
+  if (!task || !task->url_.Assign(url)) return nullptr;
+  return task.Detach();
 }
 
 void HttpTask::Start() {
