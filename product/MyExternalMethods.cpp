@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <new>
 
+#include "core/ComValue.h"
 #include "core/FrameworkCore.h"
 #include "core/LockedFile.h"
 #include "core/StubParameters.h"
@@ -79,15 +80,14 @@ void MyExternalMethods::RegisterProductMethods() {
 }
 
 void MyExternalMethods::SetPropertyAsScript(const std::wstring& name, const std::wstring& value) {
+  stubframework::utils::Bstr valueText(value), nameText(name);
   VARIANT arguments[2];  // the last script argument first
   arguments[0].vt = VT_BSTR;
-  arguments[0].bstrVal = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+  arguments[0].bstrVal = valueText.Get();
   arguments[1].vt = VT_BSTR;
-  arguments[1].bstrVal = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+  arguments[1].bstrVal = nameText.Get();
   DISPPARAMS params = {arguments, nullptr, 2, 0};
   SetPropertyMethod(kFlagsMethod, &params, nullptr);
-  VariantClear(&arguments[0]);
-  VariantClear(&arguments[1]);
 }
 
 HRESULT MyExternalMethods::PrepareInstall(WORD flags, DISPPARAMS* params, VARIANT* result) {

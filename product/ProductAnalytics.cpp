@@ -488,11 +488,9 @@ void TrackingByAnalyticsSDK(stubframework::core::FrameworkCore* core, ProductAna
     std::lock_guard<std::mutex> guard(g_eventThreadsLock);
     ++g_eventThreads;
   }
-  HANDLE thread = CreateThread(nullptr, 0, TrackingByAnalyticsSDKThreadFunc, record, 0, nullptr);
-  if (thread) {
-    CloseHandle(thread);
-    return;
-  }
+  stubframework::utils::KernelHandle thread(
+      CreateThread(nullptr, 0, TrackingByAnalyticsSDKThreadFunc, record, 0, nullptr));
+  if (thread.Valid()) return;
   delete record;
   EventThreadEnded();
 }

@@ -51,20 +51,19 @@ std::wstring LoadResourceString(HMODULE module, UINT id) {
 
 // The whole REG_SZ value "x-at" of the legacy key in one view; empty when it cannot be read.
 std::wstring ReadLegacyValue(REGSAM view) {
-  HKEY key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLegacyKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return L"";
+  stubframework::utils::RegistryKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLegacyKey, 0, KEY_READ | view, key.Out()) != ERROR_SUCCESS) return L"";
   std::wstring text;
   DWORD size = 2048;
   for (int attempt = 0; attempt < 4; ++attempt) {
     std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
-    LONG read = RegGetValueW(key, nullptr, L"x-at", RRF_RT_REG_SZ, nullptr, &buffer[0], &size);
+    LONG read = RegGetValueW(key.Get(), nullptr, L"x-at", RRF_RT_REG_SZ, nullptr, &buffer[0], &size);
     if (read == ERROR_SUCCESS) {
       text.assign(buffer.c_str());
       break;
     }
     if (read != ERROR_MORE_DATA) break;
   }
-  RegCloseKey(key);
   return text;
 }
 

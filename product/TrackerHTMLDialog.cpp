@@ -9,20 +9,19 @@
 #include <mshtmhst.h>
 #include <ole2.h>
 
+#include "core/ComValue.h"
 #include "product/ProductAnalytics.h"
 
 namespace myexternalmethods {
 namespace {
 
+using stubframework::utils::Bstr;
+using stubframework::utils::ComRef;
+using stubframework::utils::Variant;
+
 const wchar_t kWindowClass[] = L"TrackerHTMLDialog";
 const wchar_t kTrackEvent[] = L"trackEvent";
 constexpr DISPID kPostJSMessageId = 1;
-
-template <class T>
-void ReleaseAndClear(T*& pointer) {
-  if (pointer) pointer->Release();
-  pointer = nullptr;
-}
 
 }  // namespace
 
@@ -72,17 +71,16 @@ ScriptedTrackerPage::ScriptedTrackerPage() : external_(new TrackerExternal(this)
 ScriptedTrackerPage::~ScriptedTrackerPage() {
   // The page may still hold the object: it then reaches nothing.
   external_->Detach();
-  external_->Release();
 }
 
-IDispatch* ScriptedTrackerPage::External() const { return external_; }
+IDispatch* ScriptedTrackerPage::External() const { return external_.Get(); }
 
 HRESULT ScriptedTrackerPage::CallJScriptFunct(const VARIANT& argument, VARIANT* result) {
   AnalyticsLogTrace(L"calling JS '%s' begins", kTrackEvent);
   HRESULT hr = E_FAIL;
-  IDispatch* script = nullptr;
+  ComRef<IDispatch> script;
   try {
-    if (!DocumentScript(&script, hr)) {
+    if (!DocumentScript(script.Out(), hr)) {
       AnalyticsLogError(L"calling JS '%s' failed, m_spHtmlDoc is NULL, errorCode: %u.", kTrackEvent, GetLastError());
       return E_FAIL;
     }
@@ -91,12 +89,10 @@ HRESULT ScriptedTrackerPage::CallJScriptFunct(const VARIANT& argument, VARIANT* 
     LPOLESTR name = const_cast<LPOLESTR>(kTrackEvent);
     if (SUCCEEDED(hr)) hr = script->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_SYSTEM_DEFAULT, &id);
     if (SUCCEEDED(hr)) {
-      VARIANT copy;
-      VariantInit(&copy);
-      VariantCopy(&copy, const_cast<VARIANT*>(&argument));
-      DISPPARAMS params = {&copy, nullptr, 1, 0};
+      Variant copy;
+      VariantCopy(copy.Get(), const_cast<VARIANT*>(&argument));
+      DISPPARAMS params = {copy.Get(), nullptr, 1, 0};
       hr = script->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, result, nullptr, nullptr);
-      VariantClear(&copy);
       if (FAILED(hr))
         AnalyticsLogError(L"calling JS '%s' failed, errorCode: %u.", kTrackEvent, GetLastError());
       else
@@ -106,7 +102,7 @@ HRESULT ScriptedTrackerPage::CallJScriptFunct(const VARIANT& argument, VARIANT* 
     AnalyticsLogError(L"calling JS '%s' exception, errorCode: %u.", kTrackEvent, GetLastError());
     hr = E_FAIL;
   }
-  ReleaseAndClear(script);
+  script.Reset();
   AnalyticsLogTrace(L"calling JS '%s' ends", kTrackEvent);
   return hr;
 }
@@ -121,10 +117,11 @@ class BrowserSite final : public IOleClientSite,
                     public IDocHostUIHandler,
                     public IDispatch {
  public:
-  BrowserSite(HWND window, IDispatch* external) : window_(window), external_(external) { external_->AddRef(); }
+  BrowserSite(HWND window, IDispatch* external)
+      : window_(window), external_(ComRef<IDispatch>::Share(external)) {}
   void Detach() {
     window_ = nullptr;
-    ReleaseAndClear(external_);
+    external_.Reset();
   }
 
   // IUnknown
@@ -147,10 +144,7 @@ class BrowserSite final : public IOleClientSite,
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override {
     ULONG left = --references_;
-    if (left == 0) {
-      ReleaseAndClear(external_);
-      delete this;
-    }
+    if (left == 0) delete this;
     return left;
   }
 
@@ -226,7 +220,7 @@ class BrowserSite final : public IOleClientSite,
   HRESULT STDMETHODCALLTYPE GetOptionKeyPath(LPOLESTR* key, DWORD) override { return *key = nullptr, E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetDropTarget(IDropTarget*, IDropTarget**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetExternal(IDispatch** external) override {
-    *external = external_;
+    *external = external_.Get();
     if (!external_) return S_FALSE;
     external_->AddRef();
     return S_OK;
@@ -253,7 +247,7 @@ class BrowserSite final : public IOleClientSite,
  private:
   ULONG references_ = 1;
   HWND window_;
-  IDispatch* external_;
+  ComRef<IDispatch> external_;
 };
 
 class TrackerHTMLDialog : public ScriptedTrackerPage {
@@ -262,34 +256,32 @@ class TrackerHTMLDialog : public ScriptedTrackerPage {
 
   bool Open(const std::wstring& url, bool alertingEnabled) override {
     if (!CreateHiddenWindow()) return false;
-    site_ = new BrowserSite(window_, External());
+    site_.Reset(new BrowserSite(window_, External()));
+    IOleClientSite* clientSite = static_cast<IOleClientSite*>(site_.Get());
     RECT client = {};
     GetClientRect(window_, &client);
     bool created =
         SUCCEEDED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                   reinterpret_cast<void**>(&object_))) &&
-        SUCCEEDED(object_->SetClientSite(static_cast<IOleClientSite*>(site_))) &&
-        SUCCEEDED(object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(site_), 0, window_,
-                                  &client)) &&
-        SUCCEEDED(object_->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&browser_)));
+                                   object_.OutVoid())) &&
+        SUCCEEDED(object_->SetClientSite(clientSite)) &&
+        SUCCEEDED(object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, clientSite, 0, window_, &client)) &&
+        SUCCEEDED(object_->QueryInterface(IID_IWebBrowser2, browser_.OutVoid()));
     if (!created) {
       Close();
       return false;
     }
     // Without alerting, script errors and dialogs of the page show nothing.
     if (!alertingEnabled) browser_->put_Silent(VARIANT_TRUE);
-    IConnectionPointContainer* container = nullptr;
-    if (SUCCEEDED(browser_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
-      if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &eventsPoint_)) &&
-          FAILED(eventsPoint_->Advise(static_cast<IDispatch*>(site_), &eventsCookie_)))
-        ReleaseAndClear(eventsPoint_);
-      container->Release();
+    {
+      ComRef<IConnectionPointContainer> container;
+      if (SUCCEEDED(browser_->QueryInterface(IID_IConnectionPointContainer, container.OutVoid())) &&
+          SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, eventsPoint_.Out())) &&
+          FAILED(eventsPoint_->Advise(static_cast<IDispatch*>(site_.Get()), &eventsCookie_)))
+        eventsPoint_.Reset();
     }
-    BSTR address = SysAllocStringLen(url.data(), static_cast<UINT>(url.size()));
-    VARIANT empty;
-    VariantInit(&empty);
-    HRESULT hr = browser_->Navigate(address, &empty, &empty, &empty, &empty);
-    SysFreeString(address);
+    Bstr address(url);
+    Variant empty;
+    HRESULT hr = browser_->Navigate(address.Get(), empty.Get(), empty.Get(), empty.Get(), empty.Get());
     if (FAILED(hr) || !eventsPoint_) {
       Close();
       return false;
@@ -299,16 +291,12 @@ class TrackerHTMLDialog : public ScriptedTrackerPage {
 
  protected:
   bool DocumentScript(IDispatch** script, HRESULT& hr) override {
-    IDispatch* document = nullptr;
-    IHTMLDocument* html = nullptr;
-    if (!browser_ || FAILED(browser_->get_Document(&document)) || !document ||
-        FAILED(document->QueryInterface(IID_IHTMLDocument, reinterpret_cast<void**>(&html)))) {
-      ReleaseAndClear(document);
+    ComRef<IDispatch> document;
+    ComRef<IHTMLDocument> html;
+    if (!browser_ || FAILED(browser_->get_Document(document.Out())) || !document ||
+        FAILED(document->QueryInterface(IID_IHTMLDocument, html.OutVoid())))
       return false;
-    }
-    document->Release();
     hr = html->get_Script(script);
-    html->Release();
     return true;
   }
 
@@ -332,26 +320,27 @@ class TrackerHTMLDialog : public ScriptedTrackerPage {
   void Close() {
     if (eventsPoint_) {
       eventsPoint_->Unadvise(eventsCookie_);
-      ReleaseAndClear(eventsPoint_);
+      eventsPoint_.Reset();
     }
     if (browser_) browser_->Stop();
-    ReleaseAndClear(browser_);
+    browser_.Reset();
     if (object_) {
       object_->Close(OLECLOSE_NOSAVE);
       object_->SetClientSite(nullptr);
     }
-    ReleaseAndClear(object_);
+    object_.Reset();
     if (site_) site_->Detach();
-    ReleaseAndClear(site_);
+    site_.Reset();
     if (window_) DestroyWindow(window_);
     window_ = nullptr;
   }
 
   HWND window_ = nullptr;
-  BrowserSite* site_ = nullptr;
-  IOleObject* object_ = nullptr;
-  IWebBrowser2* browser_ = nullptr;
-  IConnectionPoint* eventsPoint_ = nullptr;
+  // Released by Close in a fixed order: events, browser, control, site.
+  ComRef<BrowserSite> site_;
+  ComRef<IOleObject> object_;
+  ComRef<IWebBrowser2> browser_;
+  ComRef<IConnectionPoint> eventsPoint_;
   DWORD eventsCookie_ = 0;
 };
 

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "core/ComRef.h"
 #include "product/TrackingThread.h"
 
 namespace myexternalmethods {
@@ -34,7 +35,7 @@ class ScriptedTrackerPage : public TrackerPage {
   virtual bool DocumentScript(IDispatch** script, HRESULT& hr) = 0;
 
  private:
-  TrackerExternal* external_;
+  stubframework::utils::ComRef<TrackerExternal> external_;
 };
 
 // A TrackerHTMLDialog, not yet opened.

@@ -3,6 +3,7 @@
 #include <deque>
 #include <mutex>
 
+#include "core/ComValue.h"
 #include "core/TextFormat.h"
 #include "product/ProductAnalytics.h"
 #include "product/TrackerHTMLDialog.h"
@@ -35,34 +36,31 @@ ULONGLONG ElapsedMs(ULONGLONG since) { return GetTickCount64() - since; }
 
 // The count is raised first: a page may acknowledge inside trackEvent.
 void DeliverEvent(TrackerPage& page, const std::wstring& text) {
+  stubframework::utils::Bstr argumentText(text);
   VARIANT argument;
   argument.vt = VT_BSTR;
-  argument.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-  VARIANT result;
-  VariantInit(&result);
+  argument.bstrVal = argumentText.Get();
+  stubframework::utils::Variant result;
   AnalyticsLogTrace(L"Before Calling trackEvent");
   AnalyticsLogTrace(L"vaArgs:\n%s", text.c_str());
   page.AddPendingAcknowledgement(1);
-  HRESULT hr = page.CallJScriptFunct(argument, &result);
-  if (result.vt == VT_BSTR && SysStringLen(result.bstrVal) > 0) AnalyticsLogTrace(L"vaArgsRet:\n%s", result.bstrVal);
+  HRESULT hr = page.CallJScriptFunct(argument, result.Get());
+  if (result->vt == VT_BSTR && SysStringLen(result->bstrVal) > 0)
+    AnalyticsLogTrace(L"vaArgsRet:\n%s", result->bstrVal);
   if (hr != S_OK) {
     AnalyticsLogError(L"CallJScriptFunct failed, errorCode: %u.", GetLastError());
     page.AddPendingAcknowledgement(-1);
   }
   AnalyticsLogTrace(L"After Calling trackEvent");
-  VariantClear(&result);
-  VariantClear(&argument);
 }
 
 TrackerPage::TrackerPage() { InitializeCriticalSection(&dialogLock_); }
 TrackerPage::~TrackerPage() { DeleteCriticalSection(&dialogLock_); }
 
 void TrackerPage::PostJSMessage(const VARIANT& message) {
-  VARIANT text;
-  VariantInit(&text);
-  if (FAILED(VariantChangeType(&text, const_cast<VARIANT*>(&message), 0, VT_BSTR))) return;
-  std::wstring value(text.bstrVal ? text.bstrVal : L"", SysStringLen(text.bstrVal));
-  VariantClear(&text);
+  stubframework::utils::Variant text;
+  if (FAILED(VariantChangeType(text.Get(), const_cast<VARIANT*>(&message), 0, VT_BSTR))) return;
+  std::wstring value(text->bstrVal ? text->bstrVal : L"", SysStringLen(text->bstrVal));
   static const wchar_t kDebugPrefix[] = L"JS DEBUG: ";
   if (value == L"eventTracked")
     AddPendingAcknowledgement(-1);

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <urlmon.h>
 
+#include "core/ComRef.h"
 #include "core/FrameworkCore.h"
 #include "core/MessagePump.h"
 #include "core/Signature.h"
@@ -58,9 +59,8 @@ void RunBootstrapper(stubframework::core::FrameworkCore* core, const std::wstrin
     return;
   }
   std::wstring path = folder + L"MicrosoftEdgeWebview2Setup.exe";
-  NoCacheBinding* binding = new NoCacheBinding;
-  HRESULT downloaded = URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, binding);
-  binding->Release();
+  stubframework::utils::ComRef<NoCacheBinding> binding(new NoCacheBinding);
+  HRESULT downloaded = URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, binding.Get());
   bool running = false;
   if (downloaded != S_OK) {
     FrameworkLogError(core, L"WebView2 bootstrapper download failed: 0x%08lx", static_cast<unsigned long>(downloaded));
@@ -84,12 +84,11 @@ void RunBootstrapper(stubframework::core::FrameworkCore* core, const std::wstrin
       if (ShellExecuteExW(&execute) && execute.hProcess) {
         // The thread keeps serving its windows and the script's callbacks meanwhile; a quit
         // message ends the wait too.
-        HANDLE process = execute.hProcess;
+        stubframework::utils::KernelHandle process(execute.hProcess);
         running = !stubframework::core::PumpMessagesUntil(
-            [&] { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }, timeLimitMs, timeLimitMs, {process},
-            true);
+            [&] { return WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0; }, timeLimitMs, timeLimitMs,
+            {process.Get()}, true);
         if (running) FrameworkLogError(core, L"WebView2 bootstrapper still running after %lu ms", timeLimitMs);
-        CloseHandle(execute.hProcess);
       } else {
         FrameworkLogError(core, L"WebView2 bootstrapper did not start: %lu", GetLastError());
       }
@@ -110,12 +109,12 @@ std::wstring InstalledWebView2Version() {
                                             {HKEY_CURRENT_USER, KEY_WOW64_32KEY},
                                             {HKEY_CURRENT_USER, KEY_WOW64_64KEY}};
   for (const auto& place : places) {
-    HKEY key;
-    if (RegOpenKeyExW(place.first, kClientKey, 0, KEY_QUERY_VALUE | place.second, &key) != ERROR_SUCCESS) continue;
+    stubframework::utils::RegistryKey key;
+    if (RegOpenKeyExW(place.first, kClientKey, 0, KEY_QUERY_VALUE | place.second, key.Out()) != ERROR_SUCCESS)
+      continue;
     wchar_t version[64] = {};
     DWORD size = sizeof(version);
-    LONG read = RegGetValueW(key, nullptr, L"pv", RRF_RT_REG_SZ, nullptr, version, &size);
-    RegCloseKey(key);
+    LONG read = RegGetValueW(key.Get(), nullptr, L"pv", RRF_RT_REG_SZ, nullptr, version, &size);
     // An uninstalled runtime leaves its registration behind with the version 0.0.0.0.
     if (read == ERROR_SUCCESS && version[0] && wcscmp(version, L"0.0.0.0") != 0) return version;
   }

@@ -60,8 +60,6 @@ Analytics::Analytics(StubParameters* parameters) : parameters_(parameters) {
 }
 
 Analytics::~Analytics() {
-  // A start report still under way owns what it uses.
-  if (startReport_) CloseHandle(startReport_);
   ClearAttachments();
   DeleteCriticalSection(&lock_);
 }
@@ -75,12 +73,12 @@ bool Analytics::ReportStart() { return SendReport(true); }
 
 void Analytics::BeginStartReport() {
   auto* body = new std::string(utils::WideToUtf8(analytics::BuildAnalyticsDocument(*parameters_, true)));
-  startReport_ = CreateThread(nullptr, 0, SendStartReport, body, 0, nullptr);
-  if (!startReport_) SendStartReport(body);
+  startReport_.Reset(CreateThread(nullptr, 0, SendStartReport, body, 0, nullptr));
+  if (!startReport_.Valid()) SendStartReport(body);
 }
 
 bool Analytics::AwaitStartReport() {
-  return !startReport_ || WaitForSingleObject(startReport_, analytics::kServiceRequestBoundMs) == WAIT_OBJECT_0;
+  return !startReport_.Valid() || WaitForSingleObject(startReport_.Get(), analytics::kServiceRequestBoundMs) == WAIT_OBJECT_0;
 }
 
 bool Analytics::ReportEnd() { return SendReport(false); }

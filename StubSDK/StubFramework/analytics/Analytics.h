@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/UniqueHandle.h"
+
 namespace stubframework::core {
 
 class StubParameters;
@@ -52,7 +54,8 @@ class Analytics {
   bool SendReport(bool initial);
 
   StubParameters* parameters_;
-  HANDLE startReport_ = nullptr;
+  // Closed, not awaited, with the object: a start report still under way owns what it uses.
+  utils::KernelHandle startReport_;
   std::vector<std::wstring> attachments_;
   CRITICAL_SECTION lock_;
   CONDITION_VARIABLE activitiesEnded_;

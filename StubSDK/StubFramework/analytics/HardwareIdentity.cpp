@@ -5,6 +5,7 @@
 #include "analytics/WmiQuery.h"
 #include "core/Digest.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 
 namespace stubframework::analytics {
 
@@ -19,13 +20,12 @@ const wchar_t kCacheValue[] = L"HFNCv2";
 
 // REG_SZ or REG_EXPAND_SZ (expanded) of up to 4096 bytes; anything else reads as empty.
 std::wstring ReadCacheValue(const std::wstring& keyPath, const std::wstring& name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return L"";
+  utils::RegistryKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_QUERY_VALUE, key.Out()) != ERROR_SUCCESS) return L"";
   wchar_t data[2049] = {};  // 4096 bytes and a terminator the value may lack
   DWORD size = 4096;
   DWORD type = 0;
-  LONG read = RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-  RegCloseKey(key);
+  LONG read = RegQueryValueExW(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
   if (read != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return L"";
   std::wstring text(data, wcsnlen(data, size / sizeof(wchar_t)));
   if (type == REG_SZ) return text;
@@ -37,26 +37,23 @@ std::wstring ReadCacheValue(const std::wstring& keyPath, const std::wstring& nam
 }
 
 void WriteCacheValue(const std::wstring& keyPath, const std::wstring& name, const std::wstring& text) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
+  utils::RegistryKey key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Out(),
+                      nullptr) != ERROR_SUCCESS)
     return;
   // Stored without the terminating zero.
-  RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+  RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                  static_cast<DWORD>(text.size() * sizeof(wchar_t)));
-  RegCloseKey(key);
 }
 
 std::wstring QueryWmiPair(WmiConnection& wmi, const std::wstring& className, const wchar_t* first,
                           const wchar_t* second) {
   std::vector<WmiObject> objects;
   if (!wmi.Query(L"select * from " + className, 1, objects) || objects.empty()) return L"";
-  VARIANT one = objects.front().Property(first);
-  VARIANT two = objects.front().Property(second);
-  std::wstring text = PairText(one, two);
-  VariantClear(&one);
-  VariantClear(&two);
-  return text;
+  utils::Variant one, two;
+  objects.front().Property(first, one);
+  objects.front().Property(second, two);
+  return PairText(*one, *two);
 }
 
 }  // namespace

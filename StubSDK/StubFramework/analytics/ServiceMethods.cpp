@@ -7,6 +7,7 @@
 #include "analytics/ServiceRequest.h"
 #include "core/FrameworkCore.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "methods/ExternalMethods.h"
 
 namespace stubframework {
@@ -42,10 +43,8 @@ HRESULT ExternalMethods::TrackUserActivity(WORD flags, DISPPARAMS* params, VARIA
   std::string body = utils::WideToUtf8(analytics::BuildUserActivityDocument(*core_->parameters, activity));
   auto* report = new ActivityReport{core_, activity, body};
   core_->analytics->ActivityStarted();
-  HANDLE thread = CreateThread(nullptr, 0, TrackUserActivityTreadFunc, report, 0, nullptr);
-  if (thread) {
-    CloseHandle(thread);
-  } else {
+  utils::KernelHandle thread(CreateThread(nullptr, 0, TrackUserActivityTreadFunc, report, 0, nullptr));
+  if (!thread.Valid()) {
     delete report;
     core_->analytics->ActivityEnded();
   }

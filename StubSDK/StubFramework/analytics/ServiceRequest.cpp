@@ -4,6 +4,7 @@
 #include <winhttp.h>
 
 #include "ProductDefinition.h"
+#include "core/UniqueHandle.h"
 
 namespace stubframework::analytics {
 namespace {
@@ -11,19 +12,13 @@ namespace {
 constexpr wchar_t kUserAgent[] = L"Mirelle Message Client/1.0";
 constexpr wchar_t kXmlHeader[] = L"Content-Type:application/xml";
 
-class WinHttpHandle {
- public:
-  explicit WinHttpHandle(HINTERNET handle = nullptr) : handle_(handle) {}
-  ~WinHttpHandle() {
-    if (handle_) WinHttpCloseHandle(handle_);
-  }
-  WinHttpHandle(const WinHttpHandle&) = delete;
-  WinHttpHandle& operator=(const WinHttpHandle&) = delete;
-  HINTERNET Get() const { return handle_; }
-
- private:
-  HINTERNET handle_;
+// WinHTTP's own handles: wininet.h, whose handles the core owners close, cannot share this unit.
+struct WinHttpHandleTraits {
+  using Type = HINTERNET;
+  static HINTERNET Empty() { return nullptr; }
+  static void Close(HINTERNET handle) { WinHttpCloseHandle(handle); }
 };
+using WinHttpHandle = utils::UniqueHandle<WinHttpHandleTraits>;
 
 // One request on its own session and connection; the handles close in reverse order of opening:
 // request, connection, session.

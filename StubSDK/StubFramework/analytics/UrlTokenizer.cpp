@@ -1,12 +1,10 @@
 #include "analytics/UrlTokenizer.h"
 
-#include <urlmon.h>
-
 #include <cwchar>
 #include <memory>
-#include <vector>
 
 #include "analytics/ServiceRequest.h"
+#include "downloader/HttpAddress.h"
 #include "core/TextFormat.h"
 
 namespace stubframework::analytics {
@@ -19,20 +17,6 @@ struct TokenRequest {
   std::wstring source;
   std::wstring tokenizedUrl;
 };
-
-// The system browser's user agent; empty when it cannot be had.
-std::string BrowserUserAgent() {
-  std::vector<char> agent(256);
-  for (;;) {
-    DWORD size = static_cast<DWORD>(agent.size());
-    HRESULT hr = ObtainUserAgentString(0, agent.data(), &size);
-    if (SUCCEEDED(hr)) return std::string(agent.data(), strnlen(agent.data(), agent.size()));
-    if (hr != E_OUTOFMEMORY || size <= agent.size()) return std::string();
-    agent.resize(size);
-  }
-}
-
-std::wstring Part(const wchar_t* text, DWORD length) { return text ? std::wstring(text, length) : std::wstring(); }
 
 // Strict UTF-8 decoding: an answer that is not UTF-8 yields nothing.
 bool DecodeUtf8(const std::string& bytes, std::wstring& text) {
@@ -51,14 +35,14 @@ bool Exchange(const std::wstring& url, const std::string& body, std::string& ans
   PostRequest post;
   if (!OpenPostRequest(url, post)) return false;
   const wchar_t* header = withFormHeader ? L"Content-type: application/x-www-form-urlencoded" : nullptr;
-  if (!HttpSendRequestW(post.request, header, header ? static_cast<DWORD>(wcslen(header)) : 0,
+  if (!HttpSendRequestW(post.request.Get(), header, header ? static_cast<DWORD>(wcslen(header)) : 0,
                         const_cast<char*>(body.data()), static_cast<DWORD>(body.size())))
     return false;
   for (;;) {
     size_t used = answer.size();
     answer.resize(used + kReadPiece);
     DWORD read = 0;
-    if (!InternetReadFile(post.request, &answer[used], kReadPiece, &read) || used + read > kMaxServiceAnswer)
+    if (!InternetReadFile(post.request.Get(), &answer[used], kReadPiece, &read) || used + read > kMaxServiceAnswer)
       return false;
     answer.resize(used + read);
     if (read == 0) return true;
@@ -67,11 +51,6 @@ bool Exchange(const std::wstring& url, const std::string& body, std::string& ans
 
 }  // namespace
 
-PostRequest::~PostRequest() {
-  for (HINTERNET handle : {request, connection, session})
-    if (handle) InternetCloseHandle(handle);
-}
-
 std::wstring TokenEndpoint() {
   std::wstring endpoint = std::wstring(L"https://") + ServiceHost();
   if (ServicePort() != INTERNET_DEFAULT_HTTPS_PORT) endpoint += L":" + std::to_wstring(ServicePort());
@@ -79,34 +58,29 @@ std::wstring TokenEndpoint() {
 }
 
 bool OpenPostRequest(const std::wstring& url, PostRequest& post) {
-  URL_COMPONENTSW parts = {};
-  parts.dwStructSize = sizeof(parts);
-  // Non-zero lengths without buffers ask for pointers into the URL.
-  parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength = parts.dwUrlPathLength =
-      parts.dwExtraInfoLength = 1;
-  if (!InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) return false;
-  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return false;
-  std::wstring host = Part(parts.lpszHostName, parts.dwHostNameLength);
-  std::wstring path = Part(parts.lpszUrlPath, parts.dwUrlPathLength);
-  if (host.empty() || path.empty()) return false;
-  path += Part(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-  std::wstring user = Part(parts.lpszUserName, parts.dwUserNameLength);
-  std::wstring password = Part(parts.lpszPassword, parts.dwPasswordLength);
-  DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0;
+  downloader::HttpAddress address;
+  if (downloader::SplitHttpUrl(url.c_str(), static_cast<DWORD>(url.size()), address) != ERROR_SUCCESS) return false;
+  if (!*address.host || address.pathLength == 0) return false;
+  std::wstring object(address.object, url.c_str() + url.size() - address.object);
+  DWORD flags = address.secure ? INTERNET_FLAG_SECURE : 0;
 
-  std::string agent = BrowserUserAgent();
-  post.session = InternetOpenA(agent.empty() ? nullptr : agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                               nullptr, 0);
-  if (!post.session) return false;
-  post.connection = InternetConnectW(post.session, host.c_str(), parts.nPort, user.empty() ? nullptr : user.c_str(),
-                                     password.empty() ? nullptr : password.c_str(), INTERNET_SERVICE_HTTP, 0, 0);
-  if (!post.connection) return false;
+  // Without the browser's agent the session names none.
+  downloader::Text agent;
+  downloader::BrowserUserAgent(agent);
+  post.session.Reset(InternetOpenA(agent.IsEmpty() ? nullptr : agent.Get(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                   nullptr, 0));
+  if (!post.session.Valid()) return false;
+  post.connection.Reset(InternetConnectW(post.session.Get(), address.host, address.port,
+                                         *address.user ? address.user : nullptr,
+                                         *address.password ? address.password : nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!post.connection.Valid()) return false;
   // On the connection: Wine's WinINet takes no time-out from the session.
   DWORD timeout = kServiceTimeoutMs;
   for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-    InternetSetOptionW(post.connection, option, &timeout, sizeof(timeout));
-  post.request = HttpOpenRequestW(post.connection, L"POST", path.c_str(), nullptr, nullptr, nullptr, flags, 0);
-  return post.request != nullptr;
+    InternetSetOptionW(post.connection.Get(), option, &timeout, sizeof(timeout));
+  post.request.Reset(
+      HttpOpenRequestW(post.connection.Get(), L"POST", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  return post.request.Valid();
 }
 
 bool PostAndRead(const std::wstring& url, const std::string& body, std::string& answer, bool withFormHeader,

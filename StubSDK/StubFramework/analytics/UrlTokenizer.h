@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "core/UniqueHandle.h"
 #include "downloader/BoundedWait.h"
 
 namespace stubframework::analytics {
@@ -13,15 +14,11 @@ namespace stubframework::analytics {
 // "https://<service host>[:port]/v1/token".
 std::wstring TokenEndpoint();
 
-// The session, connection and request of one POST; closed request first.
+// The session, connection and request of one POST; closed in reverse order, request first.
 struct PostRequest {
-  PostRequest() = default;
-  ~PostRequest();
-  PostRequest(const PostRequest&) = delete;
-  PostRequest& operator=(const PostRequest&) = delete;
-  HINTERNET session = nullptr;
-  HINTERNET connection = nullptr;
-  HINTERNET request = nullptr;
+  utils::InternetHandle session;
+  utils::InternetHandle connection;
+  utils::InternetHandle request;
 };
 
 // Opens a POST to an http or https URL with a host and a path, with the system browser's user

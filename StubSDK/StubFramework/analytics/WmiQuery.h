@@ -8,36 +8,29 @@
 #include <string>
 #include <vector>
 
+#include "core/ComRef.h"
+#include "core/ComValue.h"
+
 namespace stubframework::analytics {
 
 // One WMI class instance, released with the holder.
 class WmiObject {
  public:
   explicit WmiObject(IWbemClassObject* object = nullptr) : object_(object) {}
-  ~WmiObject();
-  WmiObject(WmiObject&& other) noexcept : object_(other.object_) { other.object_ = nullptr; }
-  WmiObject(const WmiObject&) = delete;
-  WmiObject& operator=(const WmiObject&) = delete;
-  WmiObject& operator=(WmiObject&&) = delete;
 
-  // The property as the WMI service gives it (VT_EMPTY when it cannot be read); the caller clears it.
-  VARIANT Property(const wchar_t* name) const;
+  // The property as the WMI service gives it (VT_EMPTY when it cannot be read).
+  void Property(const wchar_t* name, utils::Variant& value) const;
   // A property that is a string (VT_BSTR); false for any other type or a failed read.
   bool String(const wchar_t* name, std::wstring& text) const;
   // A property that is a 32-bit integer (VT_I4); false otherwise.
   bool Int32(const wchar_t* name, int32_t& value) const;
 
  private:
-  IWbemClassObject* object_;
+  utils::ComRef<IWbemClassObject> object_;
 };
 
 class WmiConnection {
  public:
-  WmiConnection() = default;
-  ~WmiConnection();
-  WmiConnection(const WmiConnection&) = delete;
-  WmiConnection& operator=(const WmiConnection&) = delete;
-
   // Creates the locator, connects and sets the proxy blanket (NTLM, call-level authentication,
   // impersonation). False on any failure.
   bool Connect();
@@ -46,8 +39,9 @@ class WmiConnection {
   bool Query(const std::wstring& wql, ULONG limit, std::vector<WmiObject>& objects);
 
  private:
-  IWbemLocator* locator_ = nullptr;
-  IWbemServices* services_ = nullptr;
+  // Declared first, released last.
+  utils::ComRef<IWbemLocator> locator_;
+  utils::ComRef<IWbemServices> services_;
 };
 
 }  // namespace stubframework::analytics

@@ -147,11 +147,11 @@ void RunUpdateStub(const std::wstring& path, const std::wstring& folder, const s
     LauncherTrace(L"refused update stub name \"%s\"", name.c_str());
     return;
   }
-  HANDLE held = INVALID_HANDLE_VALUE;
+  // Held open and locked until both runs of the new stub have been started.
+  utils::FileHandle held;
   std::wstring why;
-  if (!MayRunUpdateStub(folder + name, &held, why)) {
+  if (!MayRunUpdateStub(folder + name, held.Out(), why)) {
     LauncherTrace(L"update stub \"%s\" refused: %s", name.c_str(), why.c_str());
-    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     return;
   }
   std::wstring arguments = tail + L" run=1 update=0 shortcut=\"" + path + L"\"";
@@ -162,7 +162,6 @@ void RunUpdateStub(const std::wstring& path, const std::wstring& folder, const s
                                    GetCurrentProcessId(), token.c_str());
     if (RunProcess(folder, name, arguments, false) == STILL_ACTIVE) AwaitTokenTaken(folder + kReplaceTokenFile);
   }
-  CloseHandle(held);
 }
 
 }  // namespace
@@ -391,19 +390,16 @@ DWORD RunProcess(const std::wstring& folder, const std::wstring& fileName, const
     LauncherTrace(L"starting \"%s\" failed: %lu", application.c_str(), GetLastError());
     return 0;
   }
-  if (wait) WaitForSingleObject(process.hProcess, INFINITE);
+  utils::KernelHandle thread(process.hThread), child(process.hProcess);
+  if (wait) WaitForSingleObject(child.Get(), INFINITE);
   DWORD code = STILL_ACTIVE;
-  if (wait && !GetExitCodeProcess(process.hProcess, &code)) code = 0;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  if (wait && !GetExitCodeProcess(child.Get(), &code)) code = 0;
   return code;
 }
 
 void WaitForProcessExit(DWORD processId) {
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-  if (!process) return;
-  WaitForSingleObject(process, kParentWaitBoundMs);
-  CloseHandle(process);
+  utils::KernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+  if (process.Valid()) WaitForSingleObject(process.Get(), kParentWaitBoundMs);
 }
 
 std::wstring ModulePath() {

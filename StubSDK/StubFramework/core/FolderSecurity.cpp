@@ -59,17 +59,16 @@ class Descriptor {
 };
 
 bool TokenSidIs(TOKEN_INFORMATION_CLASS kind, PSID sid) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  utils::KernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out())) return false;
   BYTE buffer[512];
   DWORD length = 0;
   bool same = false;
-  if (GetTokenInformation(token, kind, buffer, sizeof(buffer), &length)) {
+  if (GetTokenInformation(token.Get(), kind, buffer, sizeof(buffer), &length)) {
     PSID own = kind == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid
                                  : reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner;
     same = EqualSid(own, sid) != FALSE;
   }
-  CloseHandle(token);
   return same;
 }
 

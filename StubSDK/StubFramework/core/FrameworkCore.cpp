@@ -1,5 +1,7 @@
 #include "core/FrameworkCore.h"
 
+#include <utility>
+
 #include "core/CommandLine.h"
 #include "core/MainWindow.h"
 #include "core/Registry.h"
@@ -12,19 +14,18 @@ FrameworkCore* CreateFrameworkCore() {
   std::wstring majorVersion = utils::MajorVersion(kProductVersion);
   if (!CheckRelaunch(kProductCode, majorVersion)) return nullptr;
 
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+  utils::KernelHandle mutex(CreateMutexW(nullptr, FALSE, kInstanceMutexName));
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     HWND window = FindWindowW(kWindowClassName, nullptr);
     if (window) {
       SetForegroundWindow(window);
       if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
     }
-    if (mutex) CloseHandle(mutex);
     return nullptr;
   }
 
   FrameworkCore* core = new FrameworkCore;
-  core->instanceMutex = mutex;
+  core->instanceMutex = std::move(mutex);
   core->log = new debug::InstallerLog;
   // Which endpoints and publishers this stub was built with, first in every log.
   FrameworkLogDebug(core, L"build profile : %S", definition::kBuildProfile);
@@ -88,7 +89,7 @@ void ReleaseFrameworkCore(FrameworkCore* core) {
   DestroyResourceFolder(core->resources);
   delete core->parameters;
   delete core->log;
-  if (core->instanceMutex) CloseHandle(core->instanceMutex);
+  core->instanceMutex.Close();
   // Released, not deleted: the browser may still hold references.
   core->external->Release();
   delete core->workers;

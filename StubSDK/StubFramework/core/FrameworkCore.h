@@ -7,6 +7,7 @@
 #include "core/InstallerLog.h"
 #include "core/ResourceFolder.h"
 #include "core/StubParameters.h"
+#include "core/UniqueHandle.h"
 #include "htmlui/HtmlExternal.h"
 #include "setup/WorkerSet.h"
 
@@ -30,7 +31,7 @@ struct FrameworkCore {
   ResourceFolder* resources = nullptr;
   Analytics* analytics = nullptr;
   HtmlExternal* external = nullptr;
-  HANDLE instanceMutex = nullptr;
+  utils::KernelHandle instanceMutex;
   // Every worker thread; stopped and joined before anything above is destroyed.
   setup::WorkerSet* workers = nullptr;
 };

@@ -8,6 +8,7 @@
 #include <vector>
 #include <cwchar>
 
+#include "core/ComRef.h"
 #include "core/FrameworkCore.h"
 #include "core/WorkingFolders.h"
 #include "htmlui/HtmlExternal.h"
@@ -23,7 +24,7 @@ ATOM g_windowClass = 0;
 class DocumentView final : public PageView {
  public:
   bool Open(HWND window, const wchar_t* pagePath, HtmlExternal* external) override {
-    site_ = new htmlui::MSHTMLClient(window, external);
+    site_.Reset(new htmlui::MSHTMLClient(window, external));
     return site_->CreateDocument() && site_->LoadPage(pagePath);
   }
   void Resize() override {
@@ -32,23 +33,19 @@ class DocumentView final : public PageView {
   // Offers a message to the document's accelerators first.
   bool TranslateAccelerator(MSG& message) override {
     if (!site_ || !site_->Document()) return false;
-    IOleInPlaceActiveObject* active = nullptr;
-    if (FAILED(site_->Document()->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active))))
-      return false;
-    HRESULT hr = active->TranslateAccelerator(&message);
-    active->Release();
-    return hr == S_OK;
+    utils::ComRef<IOleInPlaceActiveObject> active;
+    if (FAILED(site_->Document()->QueryInterface(IID_IOleInPlaceActiveObject, active.OutVoid()))) return false;
+    return active->TranslateAccelerator(&message) == S_OK;
   }
   void Close() override {
     if (!site_) return;
     site_->CloseDocument();
     site_->Detach();
-    site_->Release();
-    site_ = nullptr;
+    site_.Reset();
   }
 
  private:
-  htmlui::MSHTMLClient* site_ = nullptr;
+  utils::ComRef<htmlui::MSHTMLClient> site_;
 };
 
 struct CreationParameters {

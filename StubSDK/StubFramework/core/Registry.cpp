@@ -3,6 +3,8 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "core/UniqueHandle.h"
+
 namespace stubframework::utils {
 namespace {
 
@@ -23,29 +25,14 @@ const RootName kRoots[] = {
 
 REGSAM ViewFlag(bool view64) { return view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 
-class KeyHandle {
- public:
-  KeyHandle() = default;
-  ~KeyHandle() {
-    if (key_) RegCloseKey(key_);
-  }
-  KeyHandle(const KeyHandle&) = delete;
-  KeyHandle& operator=(const KeyHandle&) = delete;
-  HKEY* out() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
-bool OpenOrCreate(const std::wstring& path, bool view64, KeyHandle& key) {
+bool OpenOrCreate(const std::wstring& path, bool view64, RegistryKey& key) {
   HKEY root;
   std::wstring subkey;
   if (!RegistryRoot(path, root, subkey)) return false;
   REGSAM access = KEY_ALL_ACCESS | ViewFlag(view64);
-  if (RegOpenKeyExW(root, subkey.c_str(), 0, access, key.out()) == ERROR_SUCCESS) return true;
+  if (RegOpenKeyExW(root, subkey.c_str(), 0, access, key.Out()) == ERROR_SUCCESS) return true;
   return RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
-                         key.out(), nullptr) == ERROR_SUCCESS;
+                         key.Out(), nullptr) == ERROR_SUCCESS;
 }
 
 bool SetTextValue(HKEY key, const std::wstring& valueName, const std::wstring& text, DWORD type) {
@@ -75,15 +62,15 @@ bool ReadRegistryValue(const std::wstring& path, const std::wstring& valueName, 
   std::wstring subkey;
   if (!RegistryRoot(path, root, subkey)) return false;
   for (bool view64 : {true, false}) {
-    KeyHandle key;
-    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(view64), key.out()) !=
+    RegistryKey key;
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_QUERY_VALUE | ViewFlag(view64), key.Out()) !=
         ERROR_SUCCESS)
       continue;
     // Two spare NULs so that text data without a terminator still ends inside the buffer.
     BYTE buffer[512 + 2 * sizeof(wchar_t)] = {};
     DWORD size = 512;
     DWORD type = REG_NONE;
-    if (RegQueryValueExW(key.get(), valueName.c_str(), nullptr, &type, buffer, &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key.Get(), valueName.c_str(), nullptr, &type, buffer, &size) != ERROR_SUCCESS)
       continue;
     if (type == REG_DWORD) {
       DWORD value = 0;
@@ -103,9 +90,9 @@ bool ReadRegistryValue(const std::wstring& path, const std::wstring& valueName, 
 
 bool WriteRegistryString(const std::wstring& path, const std::wstring& valueName,
                          const std::wstring& text, bool view64) {
-  KeyHandle key;
+  RegistryKey key;
   if (!OpenOrCreate(path, view64, key)) return false;
-  return SetTextValue(key.get(), valueName, text, REG_SZ);
+  return SetTextValue(key.Get(), valueName, text, REG_SZ);
 }
 
 bool ParseRegistryDword(const std::wstring& text, DWORD& value) {
@@ -129,12 +116,12 @@ bool WriteRegistryValue(const std::wstring& path, const std::wstring& valueName,
                         const std::wstring& text, DWORD type, bool view64) {
   DWORD number = 0;
   if (type == REG_DWORD && !ParseRegistryDword(text, number)) return false;
-  KeyHandle key;
+  RegistryKey key;
   if (!OpenOrCreate(path, view64, key)) return false;
   if (type == REG_DWORD)
-    return RegSetValueExW(key.get(), valueName.c_str(), 0, REG_DWORD,
+    return RegSetValueExW(key.Get(), valueName.c_str(), 0, REG_DWORD,
                           reinterpret_cast<const BYTE*>(&number), sizeof(number)) == ERROR_SUCCESS;
-  return SetTextValue(key.get(), valueName, text, type);
+  return SetTextValue(key.Get(), valueName, text, type);
 }
 
 bool DeleteRegistryKey(const std::wstring& path, bool view64) {
@@ -155,9 +142,9 @@ bool DeleteRegistryValue(const std::wstring& path, const std::wstring& valueName
   HKEY root;
   std::wstring subkey;
   if (!RegistryRoot(path, root, subkey)) return false;
-  KeyHandle key;
-  if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_SET_VALUE | ViewFlag(view64), key.out()) != ERROR_SUCCESS) return false;
-  return RegDeleteValueW(key.get(), valueName.c_str()) == ERROR_SUCCESS;
+  RegistryKey key;
+  if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_SET_VALUE | ViewFlag(view64), key.Out()) != ERROR_SUCCESS) return false;
+  return RegDeleteValueW(key.Get(), valueName.c_str()) == ERROR_SUCCESS;
 }
 
 std::wstring ProductRegistryKey(const std::wstring& productCode, const std::wstring& majorVersion) {

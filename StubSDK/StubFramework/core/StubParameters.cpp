@@ -7,6 +7,7 @@
 #include "core/CommandLine.h"
 #include "core/Registry.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "methods/LanguageTable.h"
 
 namespace stubframework::core {
@@ -75,18 +76,17 @@ std::wstring DetectArchitecture() {
 }
 
 std::wstring DetectDefaultBrowser() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Clients\\StartMenuInternet", 0, KEY_READ, &key) !=
+  utils::RegistryKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Clients\\StartMenuInternet", 0, KEY_READ, key.Out()) !=
           ERROR_SUCCESS &&
-      RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients\\StartMenuInternet", 0, KEY_READ, &key) !=
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Clients\\StartMenuInternet", 0, KEY_READ, key.Out()) !=
           ERROR_SUCCESS)
     return L"Other";
   wchar_t buffer[262] = {};  // 520 bytes of data and a spare terminator
   DWORD size = 520;
   DWORD type = 0;
-  LONG read = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-  LONG closed = RegCloseKey(key);
-  if (read != ERROR_SUCCESS || closed != ERROR_SUCCESS) return L"Other";
+  if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS)
+    return L"Other";
   return std::wstring(buffer, wcsnlen(buffer, size / sizeof(wchar_t)));
 }
 

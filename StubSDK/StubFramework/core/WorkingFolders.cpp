@@ -85,23 +85,21 @@ bool ParentIsElevated() {
   for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry))
     if (entry.th32ProcessID == self) parentId = entry.th32ParentProcessID;
   if (parentId == 0) return false;
-  HANDLE parent = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parentId);
-  if (!parent) return false;
+  KernelHandle parent(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parentId));
+  if (!parent.Valid()) return false;
   bool elevated = false;
   ULONGLONG parentCreated = 0, selfCreated = 0;
   DWORD exitCode = 0;
-  HANDLE token = nullptr;
+  KernelHandle token;
   // The identifier may have been reused by a process started after this one.
-  if (ProcessTimes(parent, parentCreated) && ProcessTimes(GetCurrentProcess(), selfCreated) &&
-      parentCreated <= selfCreated && GetExitCodeProcess(parent, &exitCode) && exitCode == STILL_ACTIVE &&
-      OpenProcessToken(parent, TOKEN_QUERY, &token)) {
+  if (ProcessTimes(parent.Get(), parentCreated) && ProcessTimes(GetCurrentProcess(), selfCreated) &&
+      parentCreated <= selfCreated && GetExitCodeProcess(parent.Get(), &exitCode) && exitCode == STILL_ACTIVE &&
+      OpenProcessToken(parent.Get(), TOKEN_QUERY, token.Out())) {
     TOKEN_ELEVATION elevation = {};
     DWORD length = 0;
-    elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &length) &&
+    elevated = GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &length) &&
                elevation.TokenIsElevated;
-    CloseHandle(token);
   }
-  CloseHandle(parent);
   return elevated;
 }
 

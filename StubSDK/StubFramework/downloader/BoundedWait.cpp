@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "core/UniqueHandle.h"
+
 namespace downloader {
 namespace {
 
@@ -52,14 +54,12 @@ bool SleepUnlessStopped(DWORD ms, const StopSignal& stopped) {
 
 bool RunBounded(std::function<void()> work, DWORD boundMs, const StopSignal& stopped) {
   auto* job = new std::function<void()>(std::move(work));
-  HANDLE thread = CreateThread(nullptr, 0, RunWork, job, 0, nullptr);
-  if (!thread) {
+  stubframework::utils::KernelHandle thread(CreateThread(nullptr, 0, RunWork, job, 0, nullptr));
+  if (!thread.Valid()) {
     delete job;
     return false;
   }
-  bool ended = WaitUnlessStopped(thread, boundMs, stopped) == WaitEnd::kDone;
-  CloseHandle(thread);
-  return ended;
+  return WaitUnlessStopped(thread.Get(), boundMs, stopped) == WaitEnd::kDone;
 }
 
 }  // namespace downloader

@@ -11,6 +11,8 @@
 
 namespace downloader {
 
+using stubframework::utils::ComRef;
+
 // The sub-tasks' callbacks forward to the task. They hold no reference on it: the task's
 // self-reference keeps it alive while a sub-task can still call back.
 class DownloadMetaCallback : public ITaskCallback<HttpToMemResult> {
@@ -55,27 +57,17 @@ class DownloadFileCallback : public IHttpToFileCallback {
 };
 
 DownloadSimpleTask::DownloadSimpleTask(IDownloadCallback* callback, ILogger* logger)
-    : callback_(callback), logger_(logger) {
-  callback_->AddRef();
-  logger_->AddRef();
-}
+    : callback_(ComRef<IDownloadCallback>::Share(callback)), logger_(ComRef<ILogger>::Share(logger)) {}
 
-DownloadSimpleTask::~DownloadSimpleTask() {
-  if (callback_) callback_->Release();
-  if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
-  logger_->Release();
-}
+DownloadSimpleTask::~DownloadSimpleTask() = default;
 
 ITask* CreateDownloadSimpleTask(const wchar_t* url, const wchar_t* metaUrl, const wchar_t* path,
                                 IDownloadCallback* callback, ILogger* logger) {
   if (!url || !metaUrl || !path || !callback || !logger) return nullptr;
-  auto* task = details::Object<DownloadSimpleTask>::Create(callback, logger);
-  if (!task) return nullptr;
-  if (!task->url_.Assign(url) || !task->metaUrl_.Assign(metaUrl) || !task->path_.Assign(path)) {
-    task->Release();
+  ComRef<DownloadSimpleTask> task(details::Object<DownloadSimpleTask>::Create(callback, logger));
+  if (!task || !task->url_.Assign(url) || !task->metaUrl_.Assign(metaUrl) || !task->path_.Assign(path))
     return nullptr;
-  }
-  return task;
+  return task.Detach();
 }
 
 void DownloadSimpleTask::Start() {
@@ -102,13 +94,12 @@ void DownloadSimpleTask::Cancel() {
 void DownloadSimpleTask::Close() { current_.Cancel(); }
 
 bool DownloadSimpleTask::StartMeta() {
-  auto* callback = details::Object<DownloadMetaCallback>::Create(this);
+  ComRef<DownloadMetaCallback> callback(details::Object<DownloadMetaCallback>::Create(this));
   if (!callback) {
     logger_->Log(L"DownloadSimpleTask::StartMeta", L"Create DownloadMetaCallback failed.");
     return false;
   }
-  ITask* task = CreateHttpToMemTask(metaUrl_.Get(), callback, logger_);
-  callback->Release();
+  ITask* task = CreateHttpToMemTask(metaUrl_.Get(), callback.Get(), logger_.Get());
   if (!task) {
     logger_->Log(L"DownloadSimpleTask::StartMeta", L"Create HttpToMemTask failed.");
     return false;
@@ -147,9 +138,9 @@ void DownloadSimpleTask::OnMetaComplete(HttpToMemResult&& result) {
 
 bool DownloadSimpleTask::PrepareStart() {
   const wchar_t* where = L"DownloadSimpleTask::PrepareStart";
-  file_ = CreateFileW(path_.Get(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                      nullptr);
-  if (file_ == INVALID_HANDLE_VALUE) {
+  file_.Reset(CreateFileW(path_.Get(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                          nullptr));
+  if (!file_.Valid()) {
     DWORD error = GetLastError();
     logger_->Log(where, L"CreateFileW failed %u.", error);
     Finish(ResultFromError(error));
@@ -159,16 +150,15 @@ bool DownloadSimpleTask::PrepareStart() {
   LARGE_INTEGER end;
   end.QuadPart = total_;
   const wchar_t* failed = nullptr;
-  if (!SetFilePointerEx(file_, end, nullptr, FILE_BEGIN)) {
+  if (!SetFilePointerEx(file_.Get(), end, nullptr, FILE_BEGIN)) {
     failed = L"SetFilePointerEx failed %u.";
-  } else if (!SetEndOfFile(file_)) {
+  } else if (!SetEndOfFile(file_.Get())) {
     failed = L"SetEndOfFile failed %u.";
   }
   if (failed) {
     DWORD error = GetLastError();
     logger_->Log(where, failed, error);
-    CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
+    file_.Close();
     Finish(ResultFromError(error));
     return false;
   }
@@ -179,7 +169,7 @@ bool DownloadSimpleTask::PrepareStart() {
 bool DownloadSimpleTask::SeekToBlock(const wchar_t* where) {
   LARGE_INTEGER position;
   position.QuadPart = block_ * kBlockSize;
-  if (SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) return true;
+  if (SetFilePointerEx(file_.Get(), position, nullptr, FILE_BEGIN)) return true;
   DWORD error = GetLastError();
   logger_->Log(where, L"SetFilePointerEx failed %u.", error);
   Finish(ResultFromError(error));
@@ -189,14 +179,13 @@ bool DownloadSimpleTask::SeekToBlock(const wchar_t* where) {
 bool DownloadSimpleTask::StartHash() {
   const wchar_t* where = L"DownloadSimpleTask::StartHash";
   if (!SeekToBlock(where)) return false;
-  auto* callback = details::Object<DownloadHashCallback>::Create(this);
+  ComRef<DownloadHashCallback> callback(details::Object<DownloadHashCallback>::Create(this));
   if (!callback) {
     logger_->Log(where, L"Create HashCallback failed.");
     Finish(kResultOutOfMemory);
     return false;
   }
-  ITask* task = CreateHashTask(file_, callback);
-  callback->Release();
+  ITask* task = CreateHashTask(file_.Get(), callback.Get());
   if (!task) {
     logger_->Log(where, L"Create HashTask failed.");
     Finish(kResultOutOfMemory);
@@ -264,15 +253,15 @@ bool DownloadSimpleTask::StartDownload() {
   int64_t offset = block_ * kBlockSize;
   progress_ = offset;  // moves back when data reported before failed its verification
   ReportProgress();
-  auto* callback = details::Object<DownloadFileCallback>::Create(this);
+  ComRef<DownloadFileCallback> callback(details::Object<DownloadFileCallback>::Create(this));
   if (!callback) {
     logger_->Log(where, L"Create DownloadFileCallback failed.");
     Finish(kResultOutOfMemory);
     return false;
   }
   // The whole rest of the file comes in one request, not only the bad block.
-  ITask* task = CreateHttpToFileTask(url_.Get(), file_, offset, total_ - offset, callback, logger_);
-  callback->Release();
+  ITask* task =
+      CreateHttpToFileTask(url_.Get(), file_.Get(), offset, total_ - offset, callback.Get(), logger_.Get());
   if (!task) {
     logger_->Log(where, L"Create HttpToFileTask failed.");
     Finish(kResultOutOfMemory);
@@ -312,13 +301,11 @@ void DownloadSimpleTask::ReportProgress() { callback_->OnProgress(progress_, tot
 
 void DownloadSimpleTask::CompleteFinally() {
   current_.Clear();
-  if (file_ != INVALID_HANDLE_VALUE) {
-    CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
-  }
-  IDownloadCallback* callback = std::exchange(callback_, nullptr);
+  file_.Close();
+  ComRef<IDownloadCallback> callback(std::move(callback_));
   callback->OnComplete(FinalResult());
-  callback->Release();
+  // Let go before the self-reference, whose release may end the task.
+  callback.Reset();
   Release();
 }
 

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "core/ComRef.h"
+#include "core/UniqueHandle.h"
 #include "downloader/DownloadMetaSimple.h"
 #include "downloader/RequestChain.h"
 #include "downloader/Task.h"
@@ -57,14 +59,14 @@ class DownloadSimpleTask : public ITask, public TaskLock<DownloadSimpleTask, lon
   WideText url_;
   WideText metaUrl_;
   WideText path_;
-  IDownloadCallback* callback_;
+  stubframework::utils::ComRef<IDownloadCallback> callback_;
   CurrentRequest current_;
   DownloadMeta meta_;
-  HANDLE file_ = INVALID_HANDLE_VALUE;
+  stubframework::utils::FileHandle file_;
   int64_t block_ = 0;  // the first block not verified yet
   int64_t progress_ = 0;
   int64_t total_ = 0;
-  ILogger* logger_;
+  stubframework::utils::ComRef<ILogger> logger_;
   int64_t downloadBlock_ = -1;  // where the last download started
   int downloadsWithoutProgress_ = 0;
 };

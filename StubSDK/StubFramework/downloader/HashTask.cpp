@@ -7,15 +7,13 @@
 
 namespace downloader {
 
-HashTask::HashTask(HANDLE file, IHashCallback* callback) : file_(file), callback_(callback) {
-  callback_->AddRef();
+HashTask::HashTask(HANDLE file, IHashCallback* callback)
+    : file_(file), callback_(stubframework::utils::ComRef<IHashCallback>::Share(callback)) {
   InitializeCriticalSection(&lock_);
 }
 
-HashTask::~HashTask() {
-  if (callback_) callback_->Release();  // a task that never ran still holds it
-  DeleteCriticalSection(&lock_);
-}
+// A task that never ran still holds its callback, released with the member.
+HashTask::~HashTask() { DeleteCriticalSection(&lock_); }
 
 ITask* CreateHashTask(HANDLE file, IHashCallback* callback) {
   if (!file || file == INVALID_HANDLE_VALUE || !callback) return nullptr;
@@ -31,8 +29,7 @@ void HashTask::Start() {
   AddRef();
   if (!QueueUserWorkItem(&HashTask::Work, this, WT_EXECUTELONGFUNCTION)) {
     callback_->OnComplete(HashFailed);
-    callback_->Release();
-    callback_ = nullptr;
+    callback_.Reset();
     Release();
   }
 }
@@ -54,8 +51,7 @@ DWORD WINAPI HashTask::Work(void* context) {
   HashTask* task = static_cast<HashTask*>(context);
   HashResult result = task->HashBlocks();
   task->callback_->OnComplete(result);
-  task->callback_->Release();
-  task->callback_ = nullptr;
+  task->callback_.Reset();
   task->Release();
   return 0;
 }

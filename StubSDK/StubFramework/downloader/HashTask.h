@@ -4,6 +4,7 @@
 // OnComplete once; Cancel takes effect before the next read.
 #include <windows.h>
 
+#include "core/ComRef.h"
 #include "downloader/Task.h"
 
 namespace downloader {
@@ -27,7 +28,7 @@ class HashTask : public ITask {
   bool CancelRequested();
 
   HANDLE file_;  // not owned
-  IHashCallback* callback_;
+  stubframework::utils::ComRef<IHashCallback> callback_;
   int hashState_ = kIdle;
   CRITICAL_SECTION lock_;
 };

@@ -1,7 +1,5 @@
 #include "downloader/HttpTask.h"
 
-#include <urlmon.h>
-
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include <memory>
 #include <utility>
 
+#include "downloader/HttpAddress.h"
 #include "downloader/Redirect.h"
 #include "downloader/ResultCodes.h"
 
@@ -78,26 +77,21 @@ HttpTask::HttpTask(HttpRange&& range, IHttpCallback* callback, ILogger* logger)
       size_(range.size),
       etag_(std::move(range.etag)),
       callback_(callback),
-      logger_(logger) {
+      logger_(stubframework::utils::ComRef<ILogger>::Share(logger)) {
   callback_->AddRef();
-  logger_->AddRef();
 }
 
+// The callback is handed over with an atomic exchange, which the raw pointer allows.
 HttpTask::~HttpTask() {
   if (callback_) callback_->Release();
-  logger_->Release();
 }
 
 ITask* CreateHttpTask(const wchar_t* url, HttpRange&& range, IHttpCallback* callback,
                       ILogger* logger) {
   if (!url || !callback || !logger) return nullptr;
-  auto* task = details::Object<HttpTask>::Create(std::move(range), callback, logger);
-  if (!task) return nullptr;
-  if (!task->url_.Assign(url)) {
-    task->Release();
-    return nullptr;
-  }
-  return task;
+  stubframework::utils::ComRef<HttpTask> task(details::Object<HttpTask>::Create(std::move(range), callback, logger));
+  if (!task || !task->url_.Assign(url)) return nullptr;
+  return task.Detach();
 }
 
 void HttpTask::Start() {
@@ -136,28 +130,13 @@ void HttpTask::Cancel() {
 }
 
 long HttpTask::CreateSession() {
-  DWORD capacity = 256;
-  Block agent;
-  HRESULT hr = E_OUTOFMEMORY;
-  for (int attempt = 0; attempt < 2 && hr == E_OUTOFMEMORY; ++attempt) {
-    // One byte more than announced keeps the text terminated whatever the call writes.
-    agent.reset(static_cast<char*>(malloc(capacity + 1)));
-    if (!agent) {
-      logger_->Log(L"HttpTask::CreateSession", L"malloc(%u) failed.", capacity);
-      return kResultOutOfMemory;
-    }
-    agent.get()[capacity] = '\0';
-    DWORD length = capacity;
-    hr = ObtainUserAgentString(0, agent.get(), &length);
-    // On E_OUTOFMEMORY the call has stored the length it needs.
-    if (hr == E_OUTOFMEMORY && length > capacity) capacity = length;
-    else if (hr == E_OUTOFMEMORY) break;
-  }
+  Text agent;
+  HRESULT hr = BrowserUserAgent(agent);
   if (FAILED(hr)) {
-    logger_->Log(L"HttpTask::CreateSession", L"ObtailUserAgentString failed: 0x%08X.", hr);
+    logger_->Log(L"HttpTask::CreateSession", L"ObtainUserAgentString failed: 0x%08X.", hr);
     return hr;
   }
-  session_ = InternetOpenA(agent.get(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
+  session_ = InternetOpenA(agent.Get(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
   if (!session_) {
     DWORD error = GetLastError();
     logger_->Log(L"HttpTask::CreateSession", L"InternetOpenA failed: %u.", error);
@@ -177,49 +156,22 @@ void HttpTask::SetTimeouts(HINTERNET handle) {
 }
 
 long HttpTask::Connect() {
-  URL_COMPONENTSW parts = {};
-  parts.dwStructSize = sizeof(parts);
-  // Non-zero lengths without buffers ask for pointers into the URL.
-  parts.dwHostNameLength = 1;
-  parts.dwUserNameLength = 1;
-  parts.dwPasswordLength = 1;
-  parts.dwUrlPathLength = 1;
-  if (!InternetCrackUrlW(url_.Get(), 0, 0, &parts)) {
-    DWORD error = GetLastError();
-    logger_->Log(L"HttpTask::Connect", L"InternetCrackUrlW failed: %u.", error);
-    return ResultFromError(error);
+  HttpAddress address;
+  DWORD split = SplitHttpUrl(url_.Get(), 0, address);
+  if (split != ERROR_SUCCESS) {
+    logger_->Log(L"HttpTask::Connect", L"Unusable URL: %u.", split);
+    return ResultFromError(split);
   }
-  DWORD flags;
-  if (parts.nScheme == INTERNET_SCHEME_HTTP) flags = kHttpFlags;
-  else if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags = kHttpsFlags;
-  else return kResultInvalidUrl;
+  DWORD flags = address.secure ? kHttpsFlags : kHttpFlags;
 
-  // The parts are not terminated inside the URL; WinINet bounds their lengths.
-  wchar_t host[INTERNET_MAX_HOST_NAME_LENGTH + 1];
-  wchar_t user[INTERNET_MAX_USER_NAME_LENGTH + 1];
-  wchar_t password[INTERNET_MAX_PASSWORD_LENGTH + 1];
-  auto copyPart = [](const wchar_t* part, DWORD length, wchar_t* out, size_t capacity) {
-    if (!part || length >= capacity) return false;
-    wmemcpy(out, part, length);
-    out[length] = L'\0';
-    return true;
-  };
-  if (!copyPart(parts.lpszHostName, parts.dwHostNameLength, host, ARRAYSIZE(host)) ||
-      (parts.dwUserNameLength && !copyPart(parts.lpszUserName, parts.dwUserNameLength, user, ARRAYSIZE(user))) ||
-      (parts.dwPasswordLength &&
-       !copyPart(parts.lpszPassword, parts.dwPasswordLength, password, ARRAYSIZE(password))))
-    return kResultInvalidUrl;
-
-  connection_ = InternetConnectW(session_, host, parts.nPort, parts.dwUserNameLength ? user : nullptr,
-                                 parts.dwPasswordLength ? password : nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+  connection_ = InternetConnectW(session_, address.host, address.port, *address.user ? address.user : nullptr,
+                                 *address.password ? address.password : nullptr, INTERNET_SERVICE_HTTP, 0, 0);
   if (!connection_) {
     DWORD error = GetLastError();
     logger_->Log(L"HttpTask::Connect", L"InternetConnectW failed: %u.", error);
     return ResultFromError(error);
   }
-  // The object name runs from the path to the end of the URL, query included.
-  const wchar_t* object = parts.lpszUrlPath ? parts.lpszUrlPath : L"";
-  request_ = HttpOpenRequestW(connection_, nullptr, object, nullptr, nullptr, nullptr, flags,
+  request_ = HttpOpenRequestW(connection_, nullptr, address.object, nullptr, nullptr, nullptr, flags,
                               reinterpret_cast<DWORD_PTR>(this));
   DWORD error = ERROR_SUCCESS;
   if (!request_) {

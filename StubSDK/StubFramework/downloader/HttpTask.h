@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "core/ComRef.h"
 #include "downloader/Buffer.h"
 #include "downloader/Task.h"
 #include "downloader/TaskLock.h"
@@ -85,7 +86,7 @@ class HttpTask : public ITask, public TaskLock<HttpTask, long> {
   DWORD available_ = 0;
   Step nextStep_ = nullptr;
   int redirects_ = 0;
-  ILogger* logger_;
+  stubframework::utils::ComRef<ILogger> logger_;
   Buffer buffer_;
   // The read in flight. WinINet stores the byte count in it, for a read that waits for its data
   // also when that read completes later.

@@ -7,28 +7,25 @@
 
 namespace downloader {
 
+using stubframework::utils::ComRef;
+
 HttpToFileTask::HttpToFileTask(HANDLE file, int64_t offset, int64_t size, IHttpToFileCallback* callback,
                                ILogger* logger)
-    : file_(file), offset_(offset), remaining_(size), callback_(callback), logger_(logger), progress_(offset) {
-  callback_->AddRef();
-  logger_->AddRef();
-}
+    : file_(file),
+      offset_(offset),
+      remaining_(size),
+      callback_(ComRef<IHttpToFileCallback>::Share(callback)),
+      logger_(ComRef<ILogger>::Share(logger)),
+      progress_(offset) {}
 
-HttpToFileTask::~HttpToFileTask() {
-  if (callback_) callback_->Release();
-  logger_->Release();
-}
+HttpToFileTask::~HttpToFileTask() = default;
 
 ITask* CreateHttpToFileTask(const wchar_t* url, HANDLE file, int64_t offset, int64_t size,
                             IHttpToFileCallback* callback, ILogger* logger) {
   if (!url || !callback || !logger) return nullptr;
-  auto* task = details::Object<HttpToFileTask>::Create(file, offset, size, callback, logger);
-  if (!task) return nullptr;
-  if (!task->url_.Assign(url)) {
-    task->Release();
-    return nullptr;
-  }
-  return task;
+  ComRef<HttpToFileTask> task(details::Object<HttpToFileTask>::Create(file, offset, size, callback, logger));
+  if (!task || !task->url_.Assign(url)) return nullptr;
+  return task.Detach();
 }
 
 void HttpToFileTask::Start() {
@@ -54,7 +51,8 @@ void HttpToFileTask::Cancel() {
 }
 
 bool HttpToFileTask::StartHttp() {
-  auto* callback = details::Object<ForwardingHttpCallback<HttpToFileTask>>::Create(this);
+  ComRef<ForwardingHttpCallback<HttpToFileTask>> callback(
+      details::Object<ForwardingHttpCallback<HttpToFileTask>>::Create(this));
   if (!callback) {
     logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpCallback failed.");
     return false;
@@ -64,8 +62,7 @@ bool HttpToFileTask::StartHttp() {
   range.size = remaining_;
   ITask* task = nullptr;
   if (range.etag.Assign(etag_.Get(), etag_.Length()))
-    task = CreateHttpTask(url_.Get(), std::move(range), callback, logger_);
-  callback->Release();
+    task = CreateHttpTask(url_.Get(), std::move(range), callback.Get(), logger_.Get());
   if (!task) {
     logger_->Log(L"HttpToFileTask::StartHttp", L"Create HttpTask failed.");
     return false;
@@ -106,7 +103,7 @@ bool HttpToFileTask::OnHttpStatusOK(HttpHeader& header) {
 bool HttpToFileTask::OnHttpStatusPartialContent(HttpHeader& header) {
   if (header.offset == offset_ && header.size == remaining_) {
     if (total_ >= 0 &&
-        !IsSameVersion(header, total_, etag_, logger_, L"HttpToFileTask::OnHttpStatusPartialContent"))
+        !IsSameVersion(header, total_, etag_, logger_.Get(), L"HttpToFileTask::OnHttpStatusPartialContent"))
       return false;
     // Without a validator yet, the first range's ETag guards the continuations: a resource that
     // changed meanwhile then answers with a whole body, which is refused, instead of a range
@@ -150,7 +147,7 @@ void HttpToFileTask::OnComplete(long result) {
     if (result == kResultOk && remaining_ != 0) {
       logger_->Log(L"HttpToFileTask::OnComplete", L"Data not complete %lld needed.", remaining_);
       if (progress_.GiveUpAt(offset_)) {
-        progress_.LogGiveUp(logger_, L"HttpToFileTask::OnComplete");
+        progress_.LogGiveUp(logger_.Get(), L"HttpToFileTask::OnComplete");
         result = kResultConnectionAborted;
       } else {
         request_.Clear();
@@ -174,9 +171,10 @@ void HttpToFileTask::CompleteFinally() {
   logger_->Log(L"HttpToFileTask::OnComplete", L"Complete.");
   request_.Clear();
   long result = FinalResult();
-  IHttpToFileCallback* callback = std::exchange(callback_, nullptr);
+  ComRef<IHttpToFileCallback> callback(std::move(callback_));
   callback->OnComplete(result);
-  callback->Release();
+  // Let go before the self-reference, whose release may end the task.
+  callback.Reset();
   Release();
 }
 

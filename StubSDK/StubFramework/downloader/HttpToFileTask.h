@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "core/ComRef.h"
 #include "downloader/RequestChain.h"
 #include "downloader/Task.h"
 #include "downloader/TaskLock.h"
@@ -44,11 +45,11 @@ class HttpToFileTask : public ITask, public TaskLock<HttpToFileTask, long> {
   HANDLE file_;  // not owned: the creator positions it at offset and closes it
   int64_t offset_;
   int64_t remaining_;
-  IHttpToFileCallback* callback_;
+  stubframework::utils::ComRef<IHttpToFileCallback> callback_;
   CurrentRequest request_;
   Text etag_;
   int64_t total_ = -1;  // the resource's length by the first accepted answer; -1 before it
-  ILogger* logger_;
+  stubframework::utils::ComRef<ILogger> logger_;
   ProgressBound progress_;
 };
 

@@ -7,6 +7,8 @@
 #include "downloader/ResultCodes.h"
 
 namespace downloader {
+
+using stubframework::utils::ComRef;
 namespace {
 
 // Bodies of 2^31 bytes or more are refused: their size does not fit the 32-bit callers.
@@ -15,28 +17,18 @@ constexpr int64_t kLargestBody = 0x7FFFFFFF;
 }  // namespace
 
 HttpToMemTask::HttpToMemTask(ITaskCallback<HttpToMemResult>* callback, ILogger* logger)
-    : callback_(callback), logger_(logger) {
-  callback_->AddRef();
-  logger_->AddRef();
+    : callback_(ComRef<ITaskCallback<HttpToMemResult>>::Share(callback)), logger_(ComRef<ILogger>::Share(logger)) {
   // Without it the first request fails to start, and the task reports that.
-  httpCallback_ = details::Object<ForwardingHttpCallback<HttpToMemTask>>::Create(this);
+  httpCallback_.Reset(details::Object<ForwardingHttpCallback<HttpToMemTask>>::Create(this));
 }
 
-HttpToMemTask::~HttpToMemTask() {
-  if (httpCallback_) httpCallback_->Release();
-  if (callback_) callback_->Release();
-  logger_->Release();
-}
+HttpToMemTask::~HttpToMemTask() = default;
 
 ITask* CreateHttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult>* callback, ILogger* logger) {
   if (!url || !callback || !logger) return nullptr;
-  auto* task = details::Object<HttpToMemTask>::Create(callback, logger);
-  if (!task) return nullptr;
-  if (!task->url_.Assign(url)) {
-    task->Release();
-    return nullptr;
-  }
-  return task;
+  ComRef<HttpToMemTask> task(details::Object<HttpToMemTask>::Create(callback, logger));
+  if (!task || !task->url_.Assign(url)) return nullptr;
+  return task.Detach();
 }
 
 void HttpToMemTask::Start() {
@@ -70,7 +62,7 @@ bool HttpToMemTask::StartHttp() {
     range.size = static_cast<int64_t>(completion_.buffer.size);
     ready = range.etag.Assign(etag_.Get(), etag_.Length());
   }
-  ITask* task = ready ? CreateHttpTask(url_.Get(), std::move(range), httpCallback_, logger_) : nullptr;
+  ITask* task = ready ? CreateHttpTask(url_.Get(), std::move(range), httpCallback_.Get(), logger_.Get()) : nullptr;
   if (!task) {
     logger_->Log(L"HttpToMemTask::StartHttp", L"Create HttpTask failed.");
     return false;
@@ -121,7 +113,7 @@ bool HttpToMemTask::OnHttpStatusPartialContent(HttpHeader& header) {
   int64_t size = static_cast<int64_t>(completion_.buffer.size);
   if (size == header.total && header.total < (int64_t{1} << 32) && header.offset == position_ &&
       header.offset + header.size == header.total)
-    return IsSameVersion(header, size, etag_, logger_, L"HttpToMemTask::OnHttpStatusPartialContent");
+    return IsSameVersion(header, size, etag_, logger_.Get(), L"HttpToMemTask::OnHttpStatusPartialContent");
   logger_->Log(L"HttpToMemTask::OnHttpStatusPartialContent",
                L"Unexpected content range (OFFSET:%lld SIZE:%lld TOTAL:%lld)/(POS:%lld SIZE:%Iu).",
                header.offset, header.size, header.total, position_, completion_.buffer.size);
@@ -149,7 +141,7 @@ void HttpToMemTask::OnComplete(long result) {
       logger_->Log(L"HttpToMemTask::OnComplete", L"Data not complete %lld/%Iu.", position_,
                    completion_.buffer.size);
       if (progress_.GiveUpAt(position_)) {
-        progress_.LogGiveUp(logger_, L"HttpToMemTask::OnComplete");
+        progress_.LogGiveUp(logger_.Get(), L"HttpToMemTask::OnComplete");
         result = kResultConnectionAborted;
       } else {
         request_.Clear();
@@ -173,9 +165,10 @@ void HttpToMemTask::CompleteFinally() {
   logger_->Log(L"HttpToMemTask::OnComplete", L"Complete.");
   request_.Clear();
   completion_.result = FinalResult();
-  ITaskCallback<HttpToMemResult>* callback = std::exchange(callback_, nullptr);
+  ComRef<ITaskCallback<HttpToMemResult>> callback(std::move(callback_));
   callback->OnComplete(std::move(completion_));
-  callback->Release();
+  // Let go before the self-reference, whose release may end the task.
+  callback.Reset();
   Release();
 }
 

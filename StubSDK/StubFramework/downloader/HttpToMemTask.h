@@ -4,6 +4,7 @@
 // range request for the rest.
 #include <cstdint>
 
+#include "core/ComRef.h"
 #include "downloader/RequestChain.h"
 #include "downloader/Task.h"
 #include "downloader/TaskLock.h"
@@ -38,13 +39,13 @@ class HttpToMemTask : public ITask, public TaskLock<HttpToMemTask, long> {
   void CompleteFinally();
 
   WideText url_;
-  ITaskCallback<HttpToMemResult>* callback_;
-  IHttpCallback* httpCallback_ = nullptr;  // used for every request; null if it could not be made
+  stubframework::utils::ComRef<ITaskCallback<HttpToMemResult>> callback_;
+  stubframework::utils::ComRef<IHttpCallback> httpCallback_;  // used for every request; null if it could not be made
   CurrentRequest request_;
   Text etag_;
   int64_t position_ = 0;  // bytes stored; never beyond the buffer's size
   HttpToMemResult completion_;
-  ILogger* logger_;
+  stubframework::utils::ComRef<ILogger> logger_;
   ProgressBound progress_{0};
 };
 

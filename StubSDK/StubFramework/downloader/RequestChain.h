@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/ComRef.h"
 #include "downloader/ResultCodes.h"
 #include "downloader/Task.h"
 
@@ -46,29 +47,20 @@ class CurrentRequest {
   CurrentRequest& operator=(const CurrentRequest&) = delete;
 
   // Takes over the caller's reference.
-  void Set(ITask* task) {
-    ITask* previous = Exchange(task);
-    if (previous) previous->Release();
-  }
+  void Set(ITask* task) { Exchange(stubframework::utils::ComRef<ITask>(task)); }
 
   void Cancel() {
     EnterCriticalSection(&lock_);
-    ITask* task = task_;
-    if (task) task->AddRef();
+    auto task = stubframework::utils::ComRef<ITask>::Share(task_.Get());
     LeaveCriticalSection(&lock_);
-    if (task) {
-      task->Cancel();
-      task->Release();
-    }
+    if (task) task->Cancel();
   }
 
-  void Clear() {
-    ITask* task = Exchange(nullptr);
-    if (task) task->Release();
-  }
+  void Clear() { Exchange(stubframework::utils::ComRef<ITask>()); }
 
  private:
-  ITask* Exchange(ITask* task) {
+  // The request given back is released by the caller, outside the lock.
+  stubframework::utils::ComRef<ITask> Exchange(stubframework::utils::ComRef<ITask> task) {
     EnterCriticalSection(&lock_);
     std::swap(task_, task);
     LeaveCriticalSection(&lock_);
@@ -76,7 +68,7 @@ class CurrentRequest {
   }
 
   CRITICAL_SECTION lock_;
-  ITask* task_ = nullptr;
+  stubframework::utils::ComRef<ITask> task_;
 };
 
 // A continuation must come from the version of the resource that the chain's first answer

@@ -11,6 +11,8 @@
 
 namespace downloader {
 
+using stubframework::utils::ComRef;
+
 namespace {
 
 constexpr DWORD kPieceSize = 8192;
@@ -52,7 +54,7 @@ class HttpPullCallback : public IHttpCallback {
 
   void OnData(const Buffer& data) override {
     if (stop_ != S_OK || data.size == 0) return;
-    IStream* stream = SHCreateMemStream(data.data, static_cast<UINT>(data.size));
+    ComRef<IStream> stream(SHCreateMemStream(data.data, static_cast<UINT>(data.size)));
     if (!stream) {
       Stop(E_OUTOFMEMORY);
       return;
@@ -60,9 +62,9 @@ class HttpPullCallback : public IHttpCallback {
     current_ += static_cast<ULONG>(data.size);
     STGMEDIUM medium{};
     medium.tymed = TYMED_ISTREAM;
-    medium.pstm = stream;
+    medium.pstm = stream.Get();
     HRESULT hr = holder_->OnDataAvailable(BSCF_INTERMEDIATEDATANOTIFICATION, current_, nullptr, &medium);
-    stream->Release();
+    stream.Reset();
     if (FAILED(hr) || FAILED(holder_->OnProgress(current_, total_, BINDSTATUS_DOWNLOADINGDATA, url_.Get()))) Stop(E_ABORT);
   }
 
@@ -71,17 +73,15 @@ class HttpPullCallback : public IHttpCallback {
     if (stop_ == S_OK && FAILED(holder_->OnProgress(current_, total_, BINDSTATUS_ENDDOWNLOADDATA, url_.Get()))) stop_ = E_ABORT;
     holder_->OnStopBinding(stop_, nullptr);
     // As the moniker does once the binding stopped: the holder is let go, which ends the wait.
-    std::exchange(holder_, nullptr)->Release();
+    holder_.Reset();
   }
 
   // The pumping thread's abort: after a quit message, a stop or a time without progress.
   void Abort(HRESULT reason) { Stop(reason); }
 
  protected:
-  HttpPullCallback(BSCHolder* holder) : holder_(holder) { holder_->AddRef(); }
-  virtual ~HttpPullCallback() {
-    if (holder_) holder_->Release();
-  }
+  HttpPullCallback(BSCHolder* holder) : holder_(ComRef<BSCHolder>::Share(holder)) {}
+  virtual ~HttpPullCallback() = default;
 
  private:
   template <class T>
@@ -92,7 +92,7 @@ class HttpPullCallback : public IHttpCallback {
     task_->Cancel();
   }
 
-  BSCHolder* holder_;
+  ComRef<BSCHolder> holder_;
   WideText url_;
   ITask* task_ = nullptr;
   volatile HRESULT stop_ = S_OK;
@@ -158,17 +158,13 @@ HRESULT PumpUntilStopped(BSCHolder* holder, HttpPullCallback* pull, ILogger* log
 
 }  // namespace
 
-BSCHolder::BSCHolder(HANDLE file, IBindStatusCallback* inner) : file_(file), inner_(inner) {
-  if (inner_) inner_->AddRef();
+BSCHolder::BSCHolder(HANDLE file, IBindStatusCallback* inner)
+    : file_(file), inner_(ComRef<IBindStatusCallback>::Share(inner)) {
   InitializeCriticalSection(&lock_);
 }
 
-BSCHolder::~BSCHolder() {
-  if (binding_) binding_->Release();
-  if (inner_) inner_->Release();
-  CloseHandle(file_);
-  DeleteCriticalSection(&lock_);
-}
+// The binding, the forwarded-to callback and the file are released with the members.
+BSCHolder::~BSCHolder() { DeleteCriticalSection(&lock_); }
 
 HRESULT BSCHolder::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
@@ -191,10 +187,7 @@ ULONG BSCHolder::Release() {
 
 HRESULT BSCHolder::OnStartBinding(DWORD reserved, IBinding* binding) {
   EnterCriticalSection(&lock_);
-  if (binding && !binding_) {
-    binding_ = binding;
-    binding_->AddRef();
-  }
+  if (binding && !binding_) binding_ = ComRef<IBinding>::Share(binding);
   LeaveCriticalSection(&lock_);
   return Forward(E_NOTIMPL, [&](IBindStatusCallback* inner) { return inner->OnStartBinding(reserved, binding); });
 }
@@ -217,9 +210,9 @@ HRESULT BSCHolder::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCod
     // The announced length is reserved at once; the pointer goes back to the start for the data.
     LARGE_INTEGER position;
     position.QuadPart = progressMax;
-    if (SetFilePointerEx(file_, position, nullptr, FILE_BEGIN)) SetEndOfFile(file_);
+    if (SetFilePointerEx(file_.Get(), position, nullptr, FILE_BEGIN)) SetEndOfFile(file_.Get());
     position.QuadPart = 0;
-    SetFilePointerEx(file_, position, nullptr, FILE_BEGIN);
+    SetFilePointerEx(file_.Get(), position, nullptr, FILE_BEGIN);
   }
   return Forward(S_OK, [&](IBindStatusCallback* inner) {
     return inner->OnProgress(progress, progressMax, statusCode, statusText);
@@ -236,7 +229,7 @@ HRESULT BSCHolder::OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, S
     if (FAILED(hr) && hr != E_PENDING) return hr;
     if (read) {
       DWORD written = 0;
-      if (!WriteFile(file_, piece, read, &written, nullptr) || written != read) {
+      if (!WriteFile(file_.Get(), piece, read, &written, nullptr) || written != read) {
         writeFailed_ = true;
         bindResult_ = written != read && GetLastError() == ERROR_SUCCESS ? HRESULT_FROM_WIN32(ERROR_DISK_FULL)
                                                                            : ResultFromLastError();
@@ -248,7 +241,7 @@ HRESULT BSCHolder::OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, S
   }
 }
 
-void BSCHolder::CutFileHere() { SetEndOfFile(file_); }
+void BSCHolder::CutFileHere() { SetEndOfFile(file_.Get()); }
 
 HRESULT BSCHolder::OnStopBinding(HRESULT hr, LPCWSTR error) {
   if (FAILED(hr)) {
@@ -256,17 +249,19 @@ HRESULT BSCHolder::OnStopBinding(HRESULT hr, LPCWSTR error) {
   } else if (hr == S_OK) {
     LARGE_INTEGER position{}, size{};
     LARGE_INTEGER zero{};
-    if (SetFilePointerEx(file_, zero, &position, FILE_CURRENT) && GetFileSizeEx(file_, &size) &&
+    if (SetFilePointerEx(file_.Get(), zero, &position, FILE_CURRENT) && GetFileSizeEx(file_.Get(), &size) &&
         position.QuadPart != size.QuadPart) {
       hr = S_FALSE;  // fewer bytes than announced
       CutFileHere();
     }
   }
-  EnterCriticalSection(&lock_);
-  IBinding* binding = binding_;
-  binding_ = nullptr;
-  LeaveCriticalSection(&lock_);
-  if (binding) binding->Release();
+  {
+    // Released outside the lock, before the forwarded-to callback hears of the stop.
+    ComRef<IBinding> binding;
+    EnterCriticalSection(&lock_);
+    binding = std::move(binding_);
+    LeaveCriticalSection(&lock_);
+  }
   HRESULT forwarded = Forward(S_OK, [&](IBindStatusCallback* inner) { return inner->OnStopBinding(hr, error); });
   if (!writeFailed_) bindResult_ = hr;
   return forwarded;
@@ -275,40 +270,37 @@ HRESULT BSCHolder::OnStopBinding(HRESULT hr, LPCWSTR error) {
 HRESULT BSCHolder::OnObjectAvailable(REFIID, IUnknown*) { return S_OK; }
 
 void BSCHolder::DetachInner() {
+  // Released outside the lock.
+  ComRef<IBindStatusCallback> inner;
   EnterCriticalSection(&lock_);
-  IBindStatusCallback* inner = std::exchange(inner_, nullptr);
+  inner = std::move(inner_);
   LeaveCriticalSection(&lock_);
-  if (inner) inner->Release();
 }
 
 void BSCHolder::Abort() {
   EnterCriticalSection(&lock_);
-  IBinding* binding = binding_;
-  if (binding) binding->AddRef();
+  auto binding = ComRef<IBinding>::Share(binding_.Get());
   LeaveCriticalSection(&lock_);
-  if (binding) {
-    binding->Abort();
-    binding->Release();
-  }
+  if (binding) binding->Abort();
 }
 
 HRESULT DownloadUrlToFile(const wchar_t* url, const wchar_t* path, IBindStatusCallback* callback, ILogger* logger,
                           const WaitLimits& limits) {
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return ResultFromLastError();
-  BSCHolder* holder = new (std::nothrow) BSCHolder(file, callback);
-  if (!holder) {
-    CloseHandle(file);
-    return E_OUTOFMEMORY;
-  }
-  HttpPullCallback* pull = nullptr;
-  ITask* task = nullptr;
-  HRESULT hr = URLOpenPullStreamW(nullptr, url, 0, holder);
+  stubframework::utils::FileHandle file(
+      CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return ResultFromLastError();
+  ComRef<BSCHolder> holder(new (std::nothrow) BSCHolder(file.Get(), callback));
+  if (!holder) return E_OUTOFMEMORY;
+  // The holder closes the file from now on.
+  file.Release();
+  ComRef<HttpPullCallback> pull;
+  ComRef<ITask> task;
+  HRESULT hr = URLOpenPullStreamW(nullptr, url, 0, holder.Get());
   if (hr == E_NOTIMPL) {
-    pull = details::Object<HttpPullCallback>::Create(holder);
-    task = pull && pull->SetUrl(url) ? CreateHttpTask(url, HttpRange(), pull, logger) : nullptr;
+    pull.Reset(details::Object<HttpPullCallback>::Create(holder.Get()));
+    if (pull && pull->SetUrl(url)) task.Reset(CreateHttpTask(url, HttpRange(), pull.Get(), logger));
     if (task) {
-      pull->SetTask(task);
+      pull->SetTask(task.Get());
       holder->OnStartBinding(0, nullptr);
       task->Start();
       hr = S_OK;
@@ -316,12 +308,11 @@ HRESULT DownloadUrlToFile(const wchar_t* url, const wchar_t* path, IBindStatusCa
       hr = E_OUTOFMEMORY;
     }
   }
-  if (SUCCEEDED(hr)) hr = PumpUntilStopped(holder, pull, logger, limits);
-  if (task) task->Release();
-  if (pull) pull->Release();
+  if (SUCCEEDED(hr)) hr = PumpUntilStopped(holder.Get(), pull.Get(), logger, limits);
+  task.Reset();
+  pull.Reset();
   // A transfer that outlived the wait must not reach the caller's callback any more.
   holder->DetachInner();
-  holder->Release();
   return hr;
 }
 

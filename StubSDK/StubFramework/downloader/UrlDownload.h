@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include "core/ComRef.h"
+#include "core/UniqueHandle.h"
 #include "downloader/BoundedWait.h"
 #include "downloader/Object.h"
 #include "downloader/Text.h"
@@ -50,7 +52,7 @@ class BSCHolder final : public IBindStatusCallback {
   template <class Call>
   HRESULT Forward(HRESULT none, Call call) {
     EnterCriticalSection(&lock_);
-    HRESULT hr = inner_ ? call(inner_) : none;
+    HRESULT hr = inner_ ? call(inner_.Get()) : none;
     LeaveCriticalSection(&lock_);
     return hr;
   }
@@ -58,10 +60,10 @@ class BSCHolder final : public IBindStatusCallback {
   volatile LONG referenceCount_ = 1;
   volatile HRESULT bindResult_ = E_PENDING;
   bool writeFailed_ = false;
-  HANDLE file_;
-  IBindStatusCallback* inner_;
+  stubframework::utils::FileHandle file_;
+  stubframework::utils::ComRef<IBindStatusCallback> inner_;
   CRITICAL_SECTION lock_;  // guards binding_, which Abort may use from the pumping thread, and inner_
-  IBinding* binding_ = nullptr;
+  stubframework::utils::ComRef<IBinding> binding_;
   ActivityClock activity_;
 };
 

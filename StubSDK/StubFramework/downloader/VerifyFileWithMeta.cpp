@@ -6,7 +6,9 @@
 #include <cstring>
 #include <memory>
 
+#include "core/ComRef.h"
 #include "core/DownloadLogger.h"
+#include "core/UniqueHandle.h"
 #include "downloader/BoundedWait.h"
 #include "downloader/DownloadMetaSimple.h"
 #include "downloader/HashTask.h"
@@ -17,20 +19,8 @@ namespace stubframework::utils {
 
 namespace {
 
-// Owns a manual-reset event for the waits below.
-class Event {
- public:
-  Event() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  ~Event() {
-    if (handle_) CloseHandle(handle_);
-  }
-  Event(const Event&) = delete;
-  Event& operator=(const Event&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
+// A manual-reset event for the waits below.
+KernelHandle CreateDoneEvent() { return KernelHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)); }
 
 class HttpToMemCallback : public downloader::ITaskCallback<downloader::HttpToMemResult> {
  public:
@@ -86,16 +76,15 @@ class HashCallback : public downloader::IHashCallback {
 
 // The status of a request for the URL without following redirects; 0 when none came.
 DWORD ProbeStatus(const std::wstring& url) {
-  HINTERNET session = InternetOpenW(L"ValidURL", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-  if (!session) return 0;
-  HINTERNET request = InternetOpenUrlW(session, url.c_str(), nullptr, 0,
-                                       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
+  InternetHandle session(InternetOpenW(L"ValidURL", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!session.Valid()) return 0;
+  InternetHandle request(InternetOpenUrlW(session.Get(), url.c_str(), nullptr, 0,
+                                          INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0));
   DWORD status = 0;
   DWORD size = sizeof(status);
-  if (request && !HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+  if (request.Valid() &&
+      !HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
     status = 0;
-  if (request) InternetCloseHandle(request);
-  InternetCloseHandle(session);
   return status;
 }
 
@@ -110,26 +99,25 @@ bool MetaUrlUnreachable(const std::wstring& metaUrl) {
 }
 
 bool DownloadMeta(const std::wstring& metaUrl, downloader::DownloadMeta& meta) {
-  Event done;
-  if (!done.get()) return false;
+  KernelHandle done = CreateDoneEvent();
+  if (!done.Valid()) return false;
   bool ok = false;
   downloader::Buffer body;
-  auto* callback = downloader::details::Object<HttpToMemCallback>::Create(done.get(), ok, body);
-  downloader::ILogger* logger = debug::DownloadLogger::Create(nullptr);
-  downloader::ITask* task = callback && logger ? downloader::CreateHttpToMemTask(metaUrl.c_str(), callback, logger)
-                                               : nullptr;
-  if (task) {
+  {
+    // The task and its callback are released before the answer is read.
+    ComRef<HttpToMemCallback> callback(downloader::details::Object<HttpToMemCallback>::Create(done.Get(), ok, body));
+    ComRef<downloader::ILogger> logger(debug::DownloadLogger::Create(nullptr));
+    ComRef<downloader::ITask> task(
+        callback && logger ? downloader::CreateHttpToMemTask(metaUrl.c_str(), callback.Get(), logger.Get()) : nullptr);
+    if (!task) return false;
     task->Start();
     // A metadata file is small: the deadline is for the whole of it. A task given up ends
     // cancelled, which is a failed download.
     downloader::WaitLimits limits;
     limits.idleMs = downloader::kProbeDeadlineMs;
-    downloader::WaitForTask(done.get(), task, downloader::ActivityClock(), limits);
-    task->Release();
+    downloader::WaitForTask(done.Get(), task.Get(), downloader::ActivityClock(), limits);
   }
-  if (logger) logger->Release();
-  if (callback) callback->Release();
-  return task && ok && downloader::CreateDownloadMetaSimple(body.data, body.size, meta);
+  return ok && downloader::CreateDownloadMetaSimple(body.data, body.size, meta);
 }
 
 }  // namespace
@@ -139,27 +127,24 @@ bool VerifyFileWithMeta(const std::wstring& path, const std::wstring& metaUrl) {
   downloader::DownloadMeta meta;
   if (!DownloadMeta(metaUrl, meta)) return false;
   // Readers only: the running stub's own file is held the same way by its launcher.
-  HANDLE file =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  FileHandle file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return false;
   LARGE_INTEGER length{};
-  bool sameLength = GetFileSizeEx(file, &length) && length.QuadPart == meta.length;
+  bool sameLength = GetFileSizeEx(file.Get(), &length) && length.QuadPart == meta.length;
   downloader::HashResult result = downloader::HashFailed;
   size_t blocks = 0;
   if (sameLength) {
-    Event done;
-    auto* callback = done.get() ? downloader::details::Object<HashCallback>::Create(done.get(), meta, result, blocks)
-                                : nullptr;
-    downloader::ITask* task = callback ? downloader::CreateHashTask(file, callback) : nullptr;
+    KernelHandle done = CreateDoneEvent();
+    ComRef<HashCallback> callback(
+        done.Valid() ? downloader::details::Object<HashCallback>::Create(done.Get(), meta, result, blocks) : nullptr);
+    ComRef<downloader::ITask> task(callback ? downloader::CreateHashTask(file.Get(), callback.Get()) : nullptr);
     if (task) {
-      callback->SetTask(task);
+      callback->SetTask(task.Get());
       task->Start();
-      WaitForSingleObject(done.get(), INFINITE);
-      task->Release();
+      WaitForSingleObject(done.Get(), INFINITE);
     }
-    if (callback) callback->Release();
   }
-  CloseHandle(file);
   // A file whose blocks match only the start of the list is a different, shorter file.
   return result == downloader::HashComplete && blocks == meta.digests.size();
 }

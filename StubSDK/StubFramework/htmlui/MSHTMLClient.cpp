@@ -6,6 +6,7 @@
 #include <mshtmdid.h>
 #include <urlmon.h>
 
+#include "core/ComValue.h"
 #include "htmlui/HtmlExternal.h"
 
 namespace stubframework::htmlui {
@@ -21,14 +22,6 @@ bool DocumentShowsMenu(DWORD id) {
   return id == 2 || id == 4 || id == 9 || id == 10;
 }
 
-template <class T>
-void ReleaseAndClear(T*& pointer) {
-  if (pointer) {
-    pointer->Release();
-    pointer = nullptr;
-  }
-}
-
 }  // namespace
 
 MSHTMLClient::MSHTMLClient(HWND window, core::HtmlExternal* external)
@@ -37,59 +30,49 @@ MSHTMLClient::MSHTMLClient(HWND window, core::HtmlExternal* external)
 MSHTMLClient::~MSHTMLClient() { CloseDocument(); }
 
 bool MSHTMLClient::CreateDocument() {
-  IHTMLDocument2* created = nullptr;
+  utils::ComRef<IHTMLDocument2> created;
   if (FAILED(CoCreateInstance(CLSID_HTMLDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IHTMLDocument2,
-                              reinterpret_cast<void**>(&created))))
+                              created.OutVoid())))
     return false;
   CloseDocument();
-  document_ = created;
+  document_.Reset(created.Detach());
   return ConnectDocument();
 }
 
 bool MSHTMLClient::ConnectDocument() {
-  IConnectionPointContainer* container = nullptr;
-  if (FAILED(document_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container))))
-    return false;
-  IConnectionPoint* point = nullptr;
-  HRESULT hr = container->FindConnectionPoint(IID_IPropertyNotifySink, &point);
-  container->Release();
-  if (FAILED(hr)) return false;
-  hr = point->Advise(static_cast<IDispatch*>(this), &adviseCookie_);
-  point->Release();
-  if (FAILED(hr)) return false;
-
-  IOleObject* object = nullptr;
-  if (FAILED(document_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)))) return false;
-  hr = object->SetClientSite(static_cast<IOleClientSite*>(this));
+  {
+    utils::ComRef<IConnectionPointContainer> container;
+    if (FAILED(document_->QueryInterface(IID_IConnectionPointContainer, container.OutVoid()))) return false;
+    utils::ComRef<IConnectionPoint> point;
+    if (FAILED(container->FindConnectionPoint(IID_IPropertyNotifySink, point.Out()))) return false;
+    if (FAILED(point->Advise(static_cast<IDispatch*>(this), &adviseCookie_))) return false;
+  }
+  utils::ComRef<IOleObject> object;
+  if (FAILED(document_->QueryInterface(IID_IOleObject, object.OutVoid()))) return false;
+  HRESULT hr = object->SetClientSite(static_cast<IOleClientSite*>(this));
   if (SUCCEEDED(hr)) {
     RECT client = {};
     GetClientRect(window_, &client);
     hr = object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(this), 0,
                         window_, &client);
   }
-  object->Release();
   return SUCCEEDED(hr);
 }
 
 bool MSHTMLClient::LoadPage(const wchar_t* path) {
   if (!document_ || !path) return false;
-  IMoniker* moniker = nullptr;
-  if (FAILED(CreateURLMonikerEx(nullptr, path, &moniker, URL_MK_UNIFORM))) return false;
-  IBindCtx* context = nullptr;
-  IPersistMoniker* persist = nullptr;
-  bool loaded = SUCCEEDED(CreateBindCtx(0, &context)) &&
-                SUCCEEDED(document_->QueryInterface(IID_IPersistMoniker, reinterpret_cast<void**>(&persist))) &&
-                SUCCEEDED(persist->Load(FALSE, moniker, context, 0));
-  ReleaseAndClear(persist);
-  ReleaseAndClear(context);
-  moniker->Release();
-  return loaded;
+  utils::ComRef<IMoniker> moniker;
+  if (FAILED(CreateURLMonikerEx(nullptr, path, moniker.Out(), URL_MK_UNIFORM))) return false;
+  utils::ComRef<IBindCtx> context;
+  utils::ComRef<IPersistMoniker> persist;
+  return SUCCEEDED(CreateBindCtx(0, context.Out())) &&
+         SUCCEEDED(document_->QueryInterface(IID_IPersistMoniker, persist.OutVoid())) &&
+         SUCCEEDED(persist->Load(FALSE, moniker.Get(), context.Get(), 0));
 }
 
 void MSHTMLClient::UseDocument(IDispatch* document) {
   CloseDocument();
-  document_ = document;
-  if (document_) document_->AddRef();
+  document_ = utils::ComRef<IDispatch>::Share(document);
 }
 
 void MSHTMLClient::ResizeDocument() {
@@ -99,37 +82,30 @@ void MSHTMLClient::ResizeDocument() {
     view_->SetRect(&client);
     return;
   }
-  IOleInPlaceObject* object = nullptr;
-  if (document_ && SUCCEEDED(document_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&object)))) {
+  utils::ComRef<IOleInPlaceObject> object;
+  if (document_ && SUCCEEDED(document_->QueryInterface(IID_IOleInPlaceObject, object.OutVoid())))
     object->SetObjectRects(&client, &client);
-    object->Release();
-  }
 }
 
 void MSHTMLClient::CloseDocument() {
   if (view_) {
     view_->CloseView(0);
-    ReleaseAndClear(view_);
+    view_.Reset();
   }
   if (adviseCookie_ && document_) {
-    IConnectionPointContainer* container = nullptr;
-    if (SUCCEEDED(document_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
-      IConnectionPoint* point = nullptr;
-      if (SUCCEEDED(container->FindConnectionPoint(IID_IPropertyNotifySink, &point))) {
-        point->Unadvise(adviseCookie_);
-        point->Release();
-      }
-      container->Release();
-    }
+    utils::ComRef<IConnectionPointContainer> container;
+    utils::ComRef<IConnectionPoint> point;
+    if (SUCCEEDED(document_->QueryInterface(IID_IConnectionPointContainer, container.OutVoid())) &&
+        SUCCEEDED(container->FindConnectionPoint(IID_IPropertyNotifySink, point.Out())))
+      point->Unadvise(adviseCookie_);
   }
   adviseCookie_ = 0;
   if (document_) {
-    IOleObject* object = nullptr;
-    if (SUCCEEDED(document_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)))) {
-      object->SetClientSite(nullptr);
-      object->Release();
+    {
+      utils::ComRef<IOleObject> object;
+      if (SUCCEEDED(document_->QueryInterface(IID_IOleObject, object.OutVoid()))) object->SetClientSite(nullptr);
     }
-    ReleaseAndClear(document_);
+    document_.Reset();
   }
 }
 
@@ -270,9 +246,7 @@ void MSHTMLClient::ActivateView(IOleDocumentView* view) {
   view->SetRect(&client);
   view->UIActivate(TRUE);
   view->Show(TRUE);
-  ReleaseAndClear(view_);
-  view_ = view;
-  view_->AddRef();
+  view_ = utils::ComRef<IOleDocumentView>::Share(view);
 }
 
 HRESULT STDMETHODCALLTYPE MSHTMLClient::ActivateMe(IOleDocumentView* view) {
@@ -280,15 +254,11 @@ HRESULT STDMETHODCALLTYPE MSHTMLClient::ActivateMe(IOleDocumentView* view) {
     ActivateView(view);
     return S_OK;
   }
-  IOleDocument* document = nullptr;
-  if (document_ && SUCCEEDED(document_->QueryInterface(IID_IOleDocument, reinterpret_cast<void**>(&document)))) {
-    IOleDocumentView* created = nullptr;
-    if (SUCCEEDED(document->CreateView(static_cast<IOleInPlaceSiteEx*>(this), nullptr, 0, &created))) {
-      ActivateView(created);
-      created->Release();
-    }
-    document->Release();
-  }
+  utils::ComRef<IOleDocument> document;
+  utils::ComRef<IOleDocumentView> created;
+  if (document_ && SUCCEEDED(document_->QueryInterface(IID_IOleDocument, document.OutVoid())) &&
+      SUCCEEDED(document->CreateView(static_cast<IOleInPlaceSiteEx*>(this), nullptr, 0, created.Out())))
+    ActivateView(created.Get());
   return S_OK;
 }
 
@@ -351,12 +321,10 @@ HRESULT STDMETHODCALLTYPE MSHTMLClient::TranslateAccelerator(LPMSG, WORD) { retu
 HRESULT STDMETHODCALLTYPE MSHTMLClient::OnChanged(DISPID id) {
   if (!external_ || id != DISPID_READYSTATE || !document_) return S_OK;
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
-  VARIANT state;
-  VariantInit(&state);
+  utils::Variant state;
   HRESULT hr = document_->Invoke(DISPID_READYSTATE, GUID{}, LOCALE_SYSTEM_DEFAULT, DISPATCH_PROPERTYGET,
-                                 &none, &state, nullptr, nullptr);
-  if (SUCCEEDED(hr) && state.vt == VT_I4 && state.lVal == READYSTATE_COMPLETE) external_->EnsureDefaultSize();
-  VariantClear(&state);
+                                 &none, state.Get(), nullptr, nullptr);
+  if (SUCCEEDED(hr) && state->vt == VT_I4 && state->lVal == READYSTATE_COMPLETE) external_->EnsureDefaultSize();
   return S_OK;
 }
 

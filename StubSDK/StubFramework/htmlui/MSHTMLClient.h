@@ -8,6 +8,8 @@
 #include <ocidl.h>
 #include <oleidl.h>
 
+#include "core/ComRef.h"
+
 namespace stubframework::core {
 class HtmlExternal;
 }
@@ -37,7 +39,7 @@ class MSHTMLClient : public IDispatch,
   void UseDocument(IDispatch* document);
   // The main window is going away: forget it and the external object.
   void Detach();
-  IDispatch* Document() const { return document_; }
+  IDispatch* Document() const { return document_.Get(); }
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
@@ -140,8 +142,9 @@ class MSHTMLClient : public IDispatch,
 
   LONG refCount_ = 1;
   HWND window_;
-  IDispatch* document_ = nullptr;
-  IOleDocumentView* view_ = nullptr;
+  // Released by CloseDocument, the view before the document.
+  utils::ComRef<IDispatch> document_;
+  utils::ComRef<IOleDocumentView> view_;
   core::HtmlExternal* external_;
   DWORD adviseCookie_ = 0;
 };

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "core/ComRef.h"
+
 namespace stubframework::htmlui {
 
 MSHTMLExternal::MSHTMLExternal() = default;
@@ -137,18 +139,12 @@ HRESULT MSHTMLExternal::InvokeExpando(Expando& entry, LCID lcid, WORD flags, DIS
   }
   if (flags & DISPATCH_METHOD) {
     if (entry.value.vt != VT_DISPATCH || !entry.value.pdispVal) return S_OK;
-    IDispatch* function = entry.value.pdispVal;
-    function->AddRef();  // the call may replace the stored value
-    IDispatchEx* functionEx = nullptr;
-    HRESULT hr;
-    if (SUCCEEDED(function->QueryInterface(IID_IDispatchEx, reinterpret_cast<void**>(&functionEx)))) {
-      hr = functionEx->InvokeEx(DISPID_VALUE, lcid, flags, params, result, exception, caller);
-      functionEx->Release();
-    } else {
-      hr = function->Invoke(DISPID_VALUE, IID_NULL, lcid, flags, params, result, exception, nullptr);
-    }
-    function->Release();
-    return hr;
+    // A reference of its own: the call may replace the stored value.
+    auto function = utils::ComRef<IDispatch>::Share(entry.value.pdispVal);
+    utils::ComRef<IDispatchEx> functionEx;
+    if (SUCCEEDED(function->QueryInterface(IID_IDispatchEx, functionEx.OutVoid())))
+      return functionEx->InvokeEx(DISPID_VALUE, lcid, flags, params, result, exception, caller);
+    return function->Invoke(DISPID_VALUE, IID_NULL, lcid, flags, params, result, exception, nullptr);
   }
   return E_NOTIMPL;
 }

@@ -7,17 +7,9 @@ HRESULT MarshalScriptCallback(IDispatch* callback, IStream** stream) {
   return CoMarshalInterThreadInterfaceInStream(IID_IDispatch, callback, stream);
 }
 
-ScriptCallback::~ScriptCallback() {
-  if (callback_) callback_->Release();
-}
-
 HRESULT ScriptCallback::Attach(IStream* stream) {
   if (!stream) return E_POINTER;
-  if (callback_) {
-    callback_->Release();
-    callback_ = nullptr;
-  }
-  return CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&callback_));
+  return CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, callback_.OutVoid());
 }
 
 HRESULT ScriptCallback::Call(std::initializer_list<int> values) {

@@ -8,6 +8,8 @@
 
 #include <initializer_list>
 
+#include "core/ComRef.h"
+
 namespace stubframework::htmlui {
 
 // UI thread: the stream that carries callback to a worker.
@@ -17,7 +19,6 @@ HRESULT MarshalScriptCallback(IDispatch* callback, IStream** stream);
 class ScriptCallback {
  public:
   ScriptCallback() = default;
-  ~ScriptCallback();
   ScriptCallback(const ScriptCallback&) = delete;
   ScriptCallback& operator=(const ScriptCallback&) = delete;
 
@@ -28,7 +29,7 @@ class ScriptCallback {
   static constexpr size_t kMaxValues = 3;
 
  private:
-  IDispatch* callback_ = nullptr;
+  utils::ComRef<IDispatch> callback_;
 };
 
 }  // namespace stubframework::htmlui

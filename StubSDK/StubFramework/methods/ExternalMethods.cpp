@@ -7,6 +7,7 @@
 #include "core/CommandLine.h"
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
+#include "core/UniqueHandle.h"
 
 namespace stubframework {
 
@@ -102,21 +103,20 @@ void ExternalMethods::RestoreExtractFolders() {
   std::wstring subkey;
   if (GetResumeMode() != 0 && utils::RegistryRoot(path, root, subkey)) {
     std::map<std::wstring, std::wstring> folders;
-    HKEY key;
-    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) == ERROR_SUCCESS) {
+    utils::RegistryKey key;
+    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.Out()) == ERROR_SUCCESS) {
       for (DWORD index = 0;; ++index) {
         wchar_t name[300];
         DWORD nameLength = 300;
-        if (RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
+        if (RegEnumValueW(key.Get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
           break;
         wchar_t data[1001] = {};  // 2000 bytes of data and a terminator of our own
         DWORD size = 2000;
         DWORD type = 0;
-        if (SHGetValueW(key, nullptr, name, &type, data, &size) != ERROR_SUCCESS) continue;
+        if (SHGetValueW(key.Get(), nullptr, name, &type, data, &size) != ERROR_SUCCESS) continue;
         folders[std::wstring(name, nameLength)] = std::wstring(data, wcsnlen(data, size / sizeof(wchar_t)));
       }
-      RegCloseKey(key);
     }
     core::FrameworkLogDebug(core_, L"Reset properties for Resume Mode");
     // Any program of the user can write this key, and the folders of an earlier run went with its

@@ -15,6 +15,7 @@
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
 #include "core/StubParameters.h"
+#include "core/UniqueHandle.h"
 #include "methods/DesktopLaunch.h"
 #include "methods/ExternalMethods.h"
 #include "setup/ResumeManager.h"
@@ -44,23 +45,21 @@ bool CreateDetachedProcess(const wchar_t* application, const std::wstring& comma
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(application, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
     return false;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  utils::KernelHandle thread(process.hThread), child(process.hProcess);
   return true;
 }
 
 bool EnableShutdownPrivilege() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
+  utils::KernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Out())) return false;
   TOKEN_PRIVILEGES privileges = {};
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
   // AdjustTokenPrivileges also succeeds for a privilege the token does not hold, and says so
   // only through the last error.
   bool enabled = LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &privileges.Privileges[0].Luid) &&
-                 AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr) &&
+                 AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr) &&
                  GetLastError() == ERROR_SUCCESS;
-  CloseHandle(token);
   return enabled;
 }
 
@@ -88,21 +87,20 @@ bool LaunchOnExitKeys(const std::wstring& launchOnExit, const std::wstring& guid
 
 std::vector<std::wstring> CollectRegApps(const std::wstring& subkey) {
   std::vector<std::wstring> commandLines;
-  HKEY key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+  utils::RegistryKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.Out()) != ERROR_SUCCESS)
     return commandLines;
   for (DWORD index = 0;; ++index) {
     wchar_t name[50];
     DWORD nameLength = 50;
-    if (RegEnumValueW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumValueW(key.Get(), index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     if (wcsncmp(name, L"regApp", 6) != 0) continue;
     wchar_t data[1001] = {};  // 2000 bytes of data and a terminator of our own
     DWORD size = 2000;
     DWORD type = 0;
-    if (SHGetValueW(key, nullptr, name, &type, data, &size) == ERROR_SUCCESS && type == REG_SZ)
+    if (SHGetValueW(key.Get(), nullptr, name, &type, data, &size) == ERROR_SUCCESS && type == REG_SZ)
       commandLines.emplace_back(data, wcsnlen(data, size / sizeof(wchar_t)));
   }
-  RegCloseKey(key);
   return commandLines;
 }
 
@@ -183,11 +181,11 @@ HRESULT ExternalMethods::StartRegApps(WORD flags, DISPPARAMS* params, VARIANT*) 
     return S_OK;
   std::vector<std::wstring> commandLines = methods::CollectRegApps(appsKey);
   // Removed before anything starts, so that the programs start once only.
-  HKEY parent;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, parentKey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &parent) ==
-      ERROR_SUCCESS) {
-    SHDeleteKeyW(parent, record.guid.c_str());
-    RegCloseKey(parent);
+  {
+    utils::RegistryKey parent;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, parentKey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, parent.Out()) ==
+        ERROR_SUCCESS)
+      SHDeleteKeyW(parent.Get(), record.guid.c_str());
   }
   for (const std::wstring& commandLine : commandLines) {
     std::wstring file, parameters;
@@ -201,7 +199,7 @@ HRESULT ExternalMethods::StartRegApps(WORD flags, DISPPARAMS* params, VARIANT*) 
       execute.lpParameters = parameters.c_str();
       execute.nShow = SW_SHOW;
       started = ShellExecuteExW(&execute) != FALSE;
-      if (execute.hProcess) CloseHandle(execute.hProcess);
+      utils::KernelHandle process(execute.hProcess);
     }
     core::FrameworkLogDebug(core_, L"EMStartRegApps: %s with result %s", commandLine.c_str(),
                             started ? L"success" : L"failed");
@@ -244,12 +242,11 @@ HRESULT ExternalMethods::UndoRunAfterReboot(WORD flags, DISPPARAMS* params, VARI
   if (FAILED(hr)) return hr;
   HKEY root;
   std::wstring subkey;
-  HKEY key;
+  utils::RegistryKey key;
   if (utils::RegistryRoot(methods::kRunOnceKey, root, subkey) &&
-      RegOpenKeyExW(root, subkey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+      RegOpenKeyExW(root, subkey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.Out()) == ERROR_SUCCESS) {
     core::StubParameters& parameters = *core_->parameters;
-    RegDeleteValueW(key, methods::RunOnceValueName(parameters.ProductId(), parameters.ProductVersion()).c_str());
-    RegCloseKey(key);
+    RegDeleteValueW(key.Get(), methods::RunOnceValueName(parameters.ProductId(), parameters.ProductVersion()).c_str());
   }
   return S_OK;
 }

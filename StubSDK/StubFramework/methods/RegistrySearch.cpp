@@ -3,28 +3,14 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "core/UniqueHandle.h"
+
 namespace stubframework::methods {
 namespace {
 
 // Far deeper than any product key lies; it ends the walk where a registry link leads back to one
 // of its own parents.
 constexpr long kMaxSearchDepth = 64;
-
-class OpenKey {
- public:
-  OpenKey(HKEY parent, const std::wstring& subkey, REGSAM access) {
-    if (RegOpenKeyExW(parent, subkey.c_str(), 0, access, &key_) != ERROR_SUCCESS) key_ = nullptr;
-  }
-  ~OpenKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  OpenKey(const OpenKey&) = delete;
-  OpenKey& operator=(const OpenKey&) = delete;
-  HKEY Get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
@@ -58,8 +44,10 @@ void SearchRegistryKeys(bool view64, HKEY parent, const std::wstring& subkey, co
                         std::wstring& foundPath, bool& found) {
   if (found || suffixes.empty() || !parent) return;
   if (std::count(relative.begin(), relative.end(), L'\\') > kMaxSearchDepth) return;
-  OpenKey key(parent, subkey, KEY_READ | (view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY));
-  if (!key.Get()) return;
+  utils::RegistryKey key;
+  if (RegOpenKeyExW(parent, subkey.c_str(), 0, KEY_READ | (view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY), key.Out()) !=
+      ERROR_SUCCESS)
+    return;
 
   if (RegQueryValueExW(key.Get(), valueName.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
     for (const std::wstring& suffix : suffixes) {

@@ -4,6 +4,7 @@
 #include <cwctype>
 
 #include "core/DeviceName.h"
+#include "core/UniqueHandle.h"
 
 namespace stubframework::methods {
 namespace {
@@ -37,19 +38,16 @@ bool IsDeviceName(const std::wstring& path) {
 
 HANDLE OpenRegularFile(const std::wstring& path, DWORD access, DWORD share) {
   if (path.empty() || IsDeviceName(path)) return INVALID_HANDLE_VALUE;
-  HANDLE file = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
-    CloseHandle(file);
-    return INVALID_HANDLE_VALUE;
-  }
-  return file;
+  utils::FileHandle file(
+      CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.Valid() && GetFileType(file.Get()) != FILE_TYPE_DISK) return INVALID_HANDLE_VALUE;
+  return file.Release();
 }
 
 bool IsRegularFile(const std::wstring& path) {
-  HANDLE file = OpenRegularFile(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
+  utils::FileHandle file(
+      OpenRegularFile(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+  return file.Valid();
 }
 
 }  // namespace stubframework::methods

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "core/CommandLine.h"
+#include "core/UniqueHandle.h"
 
 namespace stubframework {
 namespace {
@@ -24,13 +25,13 @@ OsVersion ReadOsVersionFromProcess() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   auto query = ntdll ? reinterpret_cast<QueryProcess>(GetProcAddress(ntdll, "NtQueryInformationProcess")) : nullptr;
   if (!query) return version;
-  HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId());
-  if (!process) return version;
+  utils::KernelHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, GetCurrentProcessId()));
+  if (!process.Valid()) return version;
   PROCESS_BASIC_INFORMATION basic = {};
-  if (query(process, ProcessBasicInformation, &basic, sizeof(basic), nullptr) >= 0 && basic.PebBaseAddress) {
+  if (query(process.Get(), ProcessBasicInformation, &basic, sizeof(basic), nullptr) >= 0 && basic.PebBaseAddress) {
     DWORD fields[3] = {};
     SIZE_T read = 0;
-    if (ReadProcessMemory(process, reinterpret_cast<const BYTE*>(basic.PebBaseAddress) + kPebVersionOffset, fields,
+    if (ReadProcessMemory(process.Get(), reinterpret_cast<const BYTE*>(basic.PebBaseAddress) + kPebVersionOffset, fields,
                           sizeof(fields), &read) &&
         read == sizeof(fields)) {
       version.major = fields[0];
@@ -38,7 +39,6 @@ OsVersion ReadOsVersionFromProcess() {
       version.build = fields[2] & 0xFFFF;
     }
   }
-  CloseHandle(process);
   return version;
 }
 

@@ -2,6 +2,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include "core/ComRef.h"
 #include "core/FrameworkCore.h"
 #include "core/MainWindow.h"
 #include "methods/DesktopLaunch.h"
@@ -13,31 +14,26 @@ namespace {
 // The folder the user confirms in the file dialog or the legacy folder browser; false when the
 // user cancels or nothing can be shown.
 bool AskForFolder(HWND owner, const std::wstring& initialFolder, std::wstring& folder) {
-  IFileOpenDialog* dialog = nullptr;
+  utils::ComRef<IFileOpenDialog> dialog;
   if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
-                                 reinterpret_cast<void**>(&dialog)))) {
+                                 dialog.OutVoid()))) {
     bool chosen = false;
     FILEOPENDIALOGOPTIONS options = 0;
     if (SUCCEEDED(dialog->GetOptions(&options))) {
       dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
-      IShellItem* start = nullptr;
-      if (SUCCEEDED(SHCreateItemFromParsingName(initialFolder.c_str(), nullptr, IID_IShellItem,
-                                                reinterpret_cast<void**>(&start)))) {
-        dialog->SetFolder(start);
-        start->Release();
-      }
-      IShellItem* result = nullptr;
-      if (SUCCEEDED(dialog->Show(owner)) && SUCCEEDED(dialog->GetResult(&result))) {
+      utils::ComRef<IShellItem> start;
+      if (SUCCEEDED(SHCreateItemFromParsingName(initialFolder.c_str(), nullptr, IID_IShellItem, start.OutVoid())))
+        dialog->SetFolder(start.Get());
+      utils::ComRef<IShellItem> result;
+      if (SUCCEEDED(dialog->Show(owner)) && SUCCEEDED(dialog->GetResult(result.Out()))) {
         wchar_t* name = nullptr;
         if (SUCCEEDED(result->GetDisplayName(SIGDN_DESKTOPABSOLUTEPARSING, &name))) {
           folder = name;
           CoTaskMemFree(name);
           chosen = true;
         }
-        result->Release();
       }
     }
-    dialog->Release();
     return chosen;
   }
   BROWSEINFOW browse = {};

@@ -7,6 +7,7 @@
 
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
+#include "core/UniqueHandle.h"
 #include "htmlui/ScriptCallback.h"
 #include "methods/ExternalMethods.h"
 #include "setup/InstallExe.h"
@@ -58,15 +59,14 @@ Config_ErrorHandle RunCommand(core::FrameworkCore* core, const CommandRequest& r
     core::FrameworkLogDebug(core, L"Uninstall %s, CreateProcessW failed", request.commandLine.c_str());
     return Config_ErrorHandle::Failure;
   }
-  CloseHandle(process.hThread);
-  while (WaitForSingleObject(process.hProcess, kCommandStepMs) == WAIT_TIMEOUT) {
+  utils::KernelHandle thread(process.hThread), child(process.hProcess);
+  while (WaitForSingleObject(child.Get(), kCommandStepMs) == WAIT_TIMEOUT) {
     DWORD current = InstallProgressValue(external, L"installCurrent");
     if (current < InstallProgressValue(external, L"installTotal")) external->SetInstallCurrent(current + 1);
   }
   external->SetInstallCurrent(InstallProgressValue(external, L"installTotal"));
   DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hProcess);
+  GetExitCodeProcess(child.Get(), &exitCode);
   Config_ErrorHandle result = TransferInstallError(core, exitCode);
   core::FrameworkLogDebug(core, L"Uninstall %s, return %d, error handler %d", request.commandLine.c_str(),
                           static_cast<int>(exitCode), static_cast<int>(result));

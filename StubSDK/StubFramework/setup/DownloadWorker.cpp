@@ -6,10 +6,12 @@
 #include <memory>
 
 #include "analytics/UrlTokenizer.h"
+#include "core/ComRef.h"
 #include "core/DownloadLogger.h"
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "core/ZipExtraction.h"
 #include "downloader/BoundedWait.h"
 #include "downloader/DownloadSimpleTask.h"
@@ -82,12 +84,6 @@ class SimpleDownloadCallback : public downloader::IDownloadCallback {
   downloader::ActivityClock activity_;
   HRESULT result_ = kDownloadFailure;
 };
-
-struct ReleaseObject {
-  void operator()(downloader::IObject* object) const { object->Release(); }
-};
-template <class T>
-using EngineRef = std::unique_ptr<T, ReleaseObject>;
 
 Config_ErrorHandle PreCheck(core::FrameworkCore* core, const DownloadRequest& request) {
   if (GetFileAttributesW(request.path.c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -302,11 +298,11 @@ Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& u
     SYSTEMTIME now;
     GetSystemTime(&now);
     std::wstring timedUrl = CacheBustingUrl(fileUrl, now);
-    EngineRef<downloader::ILogger> logger(debug::DownloadLogger::Create(core->log));
+    utils::ComRef<downloader::ILogger> logger(debug::DownloadLogger::Create(core->log));
     if (!logger) return TransferDownloadError(E_OUTOFMEMORY);
     result = RunDownloadAttempts(core, true, kDownloadRetryWaitMs, limits.stopped, [&](bool& progressSeen) {
       core::DownloadCallback callback(external);
-      HRESULT hr = downloader::DownloadUrlToFile(timedUrl.c_str(), path.c_str(), &callback, logger.get(), limits);
+      HRESULT hr = downloader::DownloadUrlToFile(timedUrl.c_str(), path.c_str(), &callback, logger.Get(), limits);
       progressSeen = callback.ProgressSeen();
       return hr;
     });
@@ -326,36 +322,27 @@ Config_ErrorHandle DownloadFile(core::FrameworkCore* core, const std::wstring& u
 
 HRESULT DownloadFileSimple(core::FrameworkCore* core, const std::wstring& url, const std::wstring& metaUrl,
                            const std::wstring& path, const downloader::WaitLimits& limits) {
-  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!done) return E_OUTOFMEMORY;
-  HRESULT result = E_OUTOFMEMORY;
-  {
-    EngineRef<downloader::ILogger> logger(debug::DownloadLogger::Create(core->log));
-    EngineRef<SimpleDownloadCallback> callback(
-        downloader::details::Object<SimpleDownloadCallback>::Create(core->external, done));
-    if (logger && callback) {
-      EngineRef<downloader::ITask> task(downloader::CreateDownloadSimpleTask(url.c_str(), metaUrl.c_str(),
-                                                                             path.c_str(), callback.get(),
-                                                                             logger.get()));
-      if (task) {
-        task->Start();
-        switch (downloader::WaitForTask(done, task.get(), callback->Activity(), limits)) {
-          case downloader::WaitEnd::kStopped:
-            result = E_ABORT;
-            break;
-          case downloader::WaitEnd::kIdle:
-            FrameworkLogDebug(core, L"Download of %s given up: no progress for %lu ms", url.c_str(), limits.idleMs);
-            result = kDownloadFailure;
-            break;
-          case downloader::WaitEnd::kDone:
-            result = callback->Result();
-            break;
-        }
-      }
-    }
+  // Owned first, so that it is closed after the task and the callback that signal it are released.
+  utils::KernelHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!done.Valid()) return E_OUTOFMEMORY;
+  utils::ComRef<downloader::ILogger> logger(debug::DownloadLogger::Create(core->log));
+  utils::ComRef<SimpleDownloadCallback> callback(
+      downloader::details::Object<SimpleDownloadCallback>::Create(core->external, done.Get()));
+  if (!logger || !callback) return E_OUTOFMEMORY;
+  utils::ComRef<downloader::ITask> task(downloader::CreateDownloadSimpleTask(url.c_str(), metaUrl.c_str(), path.c_str(),
+                                                                           callback.Get(), logger.Get()));
+  if (!task) return E_OUTOFMEMORY;
+  task->Start();
+  switch (downloader::WaitForTask(done.Get(), task.Get(), callback->Activity(), limits)) {
+    case downloader::WaitEnd::kStopped:
+      return E_ABORT;
+    case downloader::WaitEnd::kIdle:
+      FrameworkLogDebug(core, L"Download of %s given up: no progress for %lu ms", url.c_str(), limits.idleMs);
+      return kDownloadFailure;
+    case downloader::WaitEnd::kDone:
+      return callback->Result();
   }
-  CloseHandle(done);
-  return result;
+  return E_OUTOFMEMORY;
 }
 
 }  // namespace stubframework::setup

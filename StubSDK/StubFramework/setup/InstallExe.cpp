@@ -6,6 +6,7 @@
 #include "core/FrameworkCore.h"
 #include "core/LockedFile.h"
 #include "core/Signature.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipExtraction.h"
 
@@ -94,16 +95,15 @@ Config_ErrorHandle InstallExe(core::FrameworkCore* core, const std::wstring& fil
     core::FrameworkLogDebug(core, L"Install %s, CreateProcessW failed", commandLine.c_str());
     return Config_ErrorHandle::Failure;
   }
-  CloseHandle(process.hThread);
-  while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
+  utils::KernelHandle thread(process.hThread), child(process.hProcess);
+  while (WaitForSingleObject(child.Get(), 100) == WAIT_TIMEOUT) {
     long long current = InstallProgressValue(external, L"installCurrent");
     if (current < static_cast<long long>(InstallProgressValue(external, L"installTotal")) - 1)
       external->SetInstallCurrent(ClampToDword(current + 1));
   }
   external->SetInstallCurrent(InstallProgressValue(external, L"installTotal"));
   DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hProcess);
+  GetExitCodeProcess(child.Get(), &exitCode);
   Config_ErrorHandle result = TransferInstallError(core, exitCode);
   core::FrameworkLogDebug(core, L"Install %s, return %d", commandLine.c_str(), static_cast<int>(exitCode));
   external->lastInstallError = static_cast<LONG>(exitCode);

@@ -91,8 +91,8 @@ bool ReporterThread::Start(LPTHREAD_START_ROUTINE reporter, ReporterArgs* args) 
   record_->quit = 0;
   reporter_ = reporter;
   args_ = args;
-  thread_ = CreateThread(nullptr, 0, Entry, this, 0, nullptr);
-  return thread_ != nullptr;
+  thread_.Reset(CreateThread(nullptr, 0, Entry, this, 0, nullptr));
+  return thread_.Valid();
 }
 
 DWORD WINAPI ReporterThread::Entry(void* self) {
@@ -106,20 +106,19 @@ DWORD WINAPI ReporterThread::Entry(void* self) {
 }
 
 void ReporterThread::AwaitReported() {
-  if (!thread_) return;
+  if (!thread_.Valid()) return;
   // The report under way now may have read the properties before the call.
   LONG wanted = record_->reports + 2;
   while (record_->status == kRunning && record_->reports < wanted &&
-         WaitForSingleObject(thread_, 1) == WAIT_TIMEOUT) {
+         WaitForSingleObject(thread_.Get(), 1) == WAIT_TIMEOUT) {
   }
 }
 
 void ReporterThread::Join() {
-  if (!thread_) return;
+  if (!thread_.Valid()) return;
   record_->quit = 1;
-  WaitForSingleObject(thread_, INFINITE);
-  CloseHandle(thread_);
-  thread_ = nullptr;
+  WaitForSingleObject(thread_.Get(), INFINITE);
+  thread_.Close();
 }
 
 }  // namespace stubframework::setup

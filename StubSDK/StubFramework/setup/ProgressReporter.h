@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "core/UniqueHandle.h"
 #include "setup/Workflow.h"
 
 namespace stubframework::htmlui {
@@ -97,7 +98,7 @@ class ReporterThread {
  private:
   static DWORD WINAPI Entry(void* self);
 
-  HANDLE thread_ = nullptr;
+  utils::KernelHandle thread_;
   ProgressRecord* record_ = nullptr;
   LPTHREAD_START_ROUTINE reporter_ = nullptr;
   ReporterArgs* args_ = nullptr;

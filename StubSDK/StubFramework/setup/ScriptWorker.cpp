@@ -25,17 +25,15 @@ void EvenIfItThrows(Step step) {
 }  // namespace
 
 ScriptWorker::~ScriptWorker() {
-  if (callbackStream_) {
-    CoReleaseMarshalData(callbackStream_);
-    callbackStream_->Release();
-  }
+  // The marshalled reference is released before the stream that carries it.
+  if (callbackStream_) CoReleaseMarshalData(callbackStream_.Get());
 }
 
 core::FrameworkCore* ScriptWorker::Core() const { return owner_->Core(); }
 
 HRESULT ScriptWorker::Start(std::unique_ptr<ScriptWorker> worker, const wchar_t* tag, IDispatch* callback) {
   core::FrameworkCore* core = worker->Core();
-  HRESULT hr = htmlui::MarshalScriptCallback(callback, &worker->callbackStream_);
+  HRESULT hr = htmlui::MarshalScriptCallback(callback, worker->callbackStream_.Out());
   if (FAILED(hr)) {
     core::FrameworkLogError(core, L"%s: CoMarshalInterThreadInterfaceInStream failed with %x", tag,
                             static_cast<unsigned>(hr));
@@ -60,8 +58,7 @@ void ScriptWorker::Run() {
   core::FrameworkCore* core = Core();
   MultithreadedApartment apartment;
   htmlui::ScriptCallback callback;
-  HRESULT hr = callback.Attach(callbackStream_);
-  callbackStream_ = nullptr;
+  HRESULT hr = callback.Attach(callbackStream_.Detach());
   if (FAILED(hr)) {
     EvenIfItThrows([&] {
       core::FrameworkLogError(core, L"%s CoGetInterfaceAndReleaseStream  failed with: %x", threadName_,

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "core/ComRef.h"
 #include "setup/ProgressReporter.h"
 #include "setup/Workflow.h"
 
@@ -63,7 +64,7 @@ class ScriptWorker {
   ExternalMethods* owner_;
   const wchar_t* threadName_;
   FinalCall finalCall_;
-  IStream* callbackStream_ = nullptr;
+  utils::ComRef<IStream> callbackStream_;
 };
 
 }  // namespace stubframework::setup

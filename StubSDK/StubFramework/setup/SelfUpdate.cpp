@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "analytics/UrlTokenizer.h"
+#include "core/ComRef.h"
 #include "core/CommandLine.h"
 #include "core/DownloadLogger.h"
 #include "core/FrameworkCore.h"
@@ -211,15 +212,14 @@ HRESULT ExternalMethods::InitDownloadSize(WORD flags, DISPPARAMS* params, VARIAN
   std::wstring url = ArgumentText(params, 0);
   std::wstring temp = ArgumentText(params, 1) + L".temp";
   if (Argument(params, 2).boolVal == VARIANT_TRUE) analytics::TokenizeUrl(url);
-  std::unique_ptr<downloader::ILogger, void (*)(downloader::ILogger*)> logger(
-      debug::DownloadLogger::Create(core_->log), [](downloader::ILogger* object) { object->Release(); });
+  utils::ComRef<downloader::ILogger> logger(debug::DownloadLogger::Create(core_->log));
   if (logger) {
     // The probe's own flag: a download running on a worker meanwhile goes on. The page waits for
     // the call: a server that does not answer is given up.
     core::DownloadCallback callback(core_->external, true);
     downloader::WaitLimits limits;
     limits.idleMs = downloader::kProbeDeadlineMs;
-    downloader::DownloadUrlToFile(url.c_str(), temp.c_str(), &callback, logger.get(), limits);
+    downloader::DownloadUrlToFile(url.c_str(), temp.c_str(), &callback, logger.Get(), limits);
   }
   DeleteFileW(temp.c_str());
   return S_OK;

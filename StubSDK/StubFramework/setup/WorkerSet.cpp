@@ -1,6 +1,7 @@
 #include "setup/WorkerSet.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "core/InstallerLog.h"
 #include "core/LockedFile.h"
@@ -25,58 +26,50 @@ void LogLine(debug::InstallerLog* log, int level, const wchar_t* format, ...) {
 }  // namespace
 
 bool WorkerSet::HoldVerified(const std::wstring& path) {
-  HANDLE file = utils::OpenLockedForUse(path);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  utils::FileHandle file(utils::OpenLockedForUse(path));
+  if (!file.Valid()) return false;
   EnterCriticalSection(&lock_);
-  HANDLE& slot = held_[path];
-  if (slot) CloseHandle(slot);
-  slot = file;
+  held_[path] = std::move(file);
   LeaveCriticalSection(&lock_);
   return true;
 }
 
 void WorkerSet::ReleaseHold(const std::wstring& path) {
   EnterCriticalSection(&lock_);
-  auto found = held_.find(path);
-  if (found != held_.end()) {
-    CloseHandle(found->second);
-    held_.erase(found);
-  }
+  held_.erase(path);
   LeaveCriticalSection(&lock_);
 }
 
 WorkerSet::~WorkerSet() {
-  for (auto& entry : held_) CloseHandle(entry.second);
-  for (HANDLE thread : threads_) CloseHandle(thread);
   DeleteCriticalSection(&lock_);
 }
 
 void WorkerSet::PruneEnded() {
-  auto ended = std::remove_if(threads_.begin(), threads_.end(), [](HANDLE thread) {
-    if (WaitForSingleObject(thread, 0) != WAIT_OBJECT_0) return false;
-    CloseHandle(thread);
-    return true;
+  auto ended = std::remove_if(threads_.begin(), threads_.end(), [](const utils::KernelHandle& thread) {
+    return WaitForSingleObject(thread.Get(), 0) == WAIT_OBJECT_0;
   });
   threads_.erase(ended, threads_.end());
 }
 
 bool WorkerSet::Start(LPTHREAD_START_ROUTINE procedure, void* argument) {
   EnterCriticalSection(&lock_);
-  HANDLE thread = nullptr;
+  bool started = false;
   if (!closing_) {
     PruneEnded();
-    thread = CreateThread(nullptr, 0, procedure, argument, 0, nullptr);
-    if (thread) threads_.push_back(thread);
+    utils::KernelHandle thread(CreateThread(nullptr, 0, procedure, argument, 0, nullptr));
+    started = thread.Valid();
+    if (started) threads_.push_back(std::move(thread));
   }
   LeaveCriticalSection(&lock_);
-  return thread != nullptr;
+  return started;
 }
 
 bool WorkerSet::StopAndJoin(core::HtmlExternal* external, debug::InstallerLog* log, DWORD boundMs) {
   EnterCriticalSection(&lock_);
   closing_ = 1;
   PruneEnded();
-  std::vector<HANDLE> running = threads_;
+  std::vector<HANDLE> running;
+  for (const utils::KernelHandle& thread : threads_) running.push_back(thread.Get());
   LeaveCriticalSection(&lock_);
 
   // After the bound was reached once, later calls only look at what has ended since.

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/UniqueHandle.h"
+
 namespace stubframework::core {
 class HtmlExternal;
 }
@@ -55,8 +57,8 @@ class WorkerSet {
   void PruneEnded();
 
   CRITICAL_SECTION lock_;
-  std::vector<HANDLE> threads_;
-  std::map<std::wstring, HANDLE> held_;
+  std::vector<utils::KernelHandle> threads_;
+  std::map<std::wstring, utils::FileHandle> held_;
   volatile LONG closing_ = 0;
   bool boundReached_ = false;
 };
