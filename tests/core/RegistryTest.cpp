@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/Registry.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework::utils;
@@ -145,8 +146,9 @@ TEST_F(RegistryTest, DeletingAKeyWithSubkeysFailsAndLeavesIt) {
 }
 
 TEST(ProductRegistryKey, JoinsCodeAndMajorVersionUnderTheFrameworkKey) {
-  EXPECT_EQ(ProductRegistryKey(L"HLVN", L"77"), L"HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77");
-  EXPECT_EQ(MajorVersion(L"77.0.16479.0"), L"77");
+  EXPECT_EQ(ProductRegistryKey(testsupport::kProductCode, testsupport::kProductMajorVersion),
+            testsupport::kProductRegistryKey);
+  EXPECT_EQ(MajorVersion(testsupport::kProductVersion), testsupport::kProductMajorVersion);
   EXPECT_EQ(MajorVersion(L"77"), L"77");
   EXPECT_EQ(MajorVersion(L""), L"");
 }

@@ -9,6 +9,7 @@
 #include "core/FrameworkCore.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipExtraction.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 #include "support/ZipTestFiles.h"
 
@@ -237,18 +238,13 @@ TEST_F(ZipExtraction, NamesAreUtf8WhereTheirFlagSaysSoAndInTheCodePageOtherwise)
 
 namespace {
 
-// A core with just what UnzipPackage uses: the log and the external object.
 class UnzipPackageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(ZipFixture(L"fifty.zip").empty()) << "HALVERN_ZIP_FIXTURES is not set";
-    core_.log = new stubframework::debug::InstallerLog;
-    core_.external = new HtmlExternal(&parameters_);
   }
   void TearDown() override {
     if (!extraction_.empty()) DeleteFolderTree(extraction_);
-    if (core_.external) core_.external->Release();
-    delete core_.log;
   }
   int Unzip(const std::wstring& package) {
     if (!extraction_.empty()) DeleteFolderTree(extraction_);
@@ -259,8 +255,8 @@ class UnzipPackageTest : public ::testing::Test {
     return log.find(std::string(line.begin(), line.end()) + "\r\n") != std::string::npos;
   }
 
-  StubParameters parameters_;
-  stubframework::core::FrameworkCore core_;
+  testsupport::TestCore test_;
+  stubframework::core::FrameworkCore& core_ = test_.core;
   std::wstring extraction_, setup_;
 };
 

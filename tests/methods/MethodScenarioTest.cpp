@@ -10,6 +10,7 @@
 
 #include "core/CommonFolders.h"
 #include "core/TextFormat.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -98,12 +99,13 @@ TEST_F(MethodScenarioTest, TempPathIsTheProtectedDownloadFolderWhateverTheEnviro
   GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH);
   SetEnvironmentVariableW(L"TMP", scratch_.Path().c_str());
   SetEnvironmentVariableW(L"TEMP", scratch_.Path().c_str());
-  const std::wstring expected = stubframework::utils::PublisherFolderPath() + L"Downloads\\HLVN\\";
+  const std::wstring expected =
+      stubframework::utils::PublisherFolderPath() + L"Downloads\\" + testsupport::kProductCode + L"\\";
   EXPECT_EQ(Run(L"temp_path", {{"expected", expected}}), 0u);
   SetEnvironmentVariableW(L"TMP", savedTmp);
   SetEnvironmentVariableW(L"TEMP", savedTemp);
   EXPECT_TRUE(testsupport::PathExists(expected));
-  EXPECT_FALSE(testsupport::PathExists(scratch_.File(L"HLVN")));
+  EXPECT_FALSE(testsupport::PathExists(scratch_.File(testsupport::kProductCode)));
 }
 
 // getEmbeddedDataFromCurrentExe reads the running executable: each case runs a signed copy of the

@@ -8,6 +8,7 @@
 #include "core/EmbeddedPackage.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipReader.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 #include "support/ZipTestFiles.h"
 
@@ -15,7 +16,7 @@ using namespace testsupport;
 
 namespace {
 
-const wchar_t kProductSubkey[] = L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77";
+using testsupport::kProductSubkey;
 
 class EmbeddedPackageTest : public ::testing::Test {
  protected:
@@ -25,7 +26,7 @@ class EmbeddedPackageTest : public ::testing::Test {
   // Runs a stub with run=1 and returns the copy of its log in %TEMP%\HLVN_log.
   std::string RunAndReadLog(const std::wstring& program) {
     std::wstring logs;
-    EXPECT_TRUE(stubframework::utils::GetTempSubfolder(L"HLVN_log", logs));
+    EXPECT_TRUE(stubframework::utils::GetTempSubfolder(testsupport::kLogFolderName, logs));
     stubframework::utils::DeleteFolderTree(logs);
     ProcessResult result = RunAndWait(program, L"\"" + program + L"\" run=1", 60000);
     EXPECT_TRUE(result.finished && result.exitCode == 0);

@@ -14,6 +14,7 @@
 #include "core/WorkingFolders.h"
 #include "product/MyExternalMethods.h"
 #include "product/ProductDetection.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace myexternalmethods;
@@ -204,19 +205,12 @@ class PrepareInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(Fixture(L"").empty()) << "HALVERN_METHOD_FIXTURES is not set";
-    core_.log = new stubframework::debug::InstallerLog;
-    core_.parameters = &parameters_;
-    core_.external = new stubframework::core::HtmlExternal(&parameters_);
-    methods_ = new MyExternalMethods(&core_);
     methods_->SetupProductLayer();
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   }
   void TearDown() override {
     for (const std::wstring& package : installed_)
       MsiInstallProductW(package.c_str(), L"REMOVE=ALL");
-    delete methods_;
-    if (core_.external) core_.external->Release();
-    delete core_.log;
   }
   void Install(const wchar_t* name) {
     std::wstring package = Fixture(name);
@@ -246,9 +240,10 @@ class PrepareInstallTest : public ::testing::Test {
   std::wstring Property(const wchar_t* name) { return core_.external->GetProperty(name); }
   std::string Log() { return testsupport::ReadFileBytes(core_.log->FilePath()); }
 
-  stubframework::core::StubParameters parameters_;
-  stubframework::core::FrameworkCore core_;
-  MyExternalMethods* methods_ = nullptr;
+  testsupport::TestCore test_{[](stubframework::core::FrameworkCore* core) { return new MyExternalMethods(core); }};
+  stubframework::core::StubParameters& parameters_ = test_.parameters;
+  stubframework::core::FrameworkCore& core_ = test_.core;
+  MyExternalMethods* methods_ = static_cast<MyExternalMethods*>(test_.methods);
   std::vector<std::wstring> installed_;
 };
 
@@ -322,7 +317,7 @@ TEST_F(PrepareInstallTest, AnUnreadablePackageGivesTwoAndANonStringIsRefused) {
 
   const TrackingProperties& tracking = *methods_->trackingProperties;
   EXPECT_EQ(tracking.application + L"|" + tracking.stubVersion + L"|" + tracking.deviceOs + L"|" + tracking.deviceBits,
-            L"Halvern|" + std::wstring(stubframework::definition::kProductVersion) + L"|Windows 10|" + OsBitsText());
+            L"Halvern|" + testsupport::kProductVersion + L"|Windows 10|" + OsBitsText());
   EXPECT_EQ(tracking.deviceOsVersion, OsVersionText());
   EXPECT_EQ(tracking.deviceLang.size(), 2u) << testing::PrintToString(tracking.deviceLang);
   EXPECT_TRUE(tracking.channel.empty() && tracking.msiBuildNumber.empty() && tracking.reserved1.empty());

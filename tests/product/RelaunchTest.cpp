@@ -16,19 +16,20 @@
 #include "core/Registry.h"
 #include "core/WorkingFolders.h"
 #include "support/PlantedLibraries.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using testsupport::RunAndWait;
 
 namespace {
 
-const wchar_t kProductSubkey[] = L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77";
+using testsupport::kProductSubkey;
 
 class RelaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kProductSubkey);
-    ASSERT_TRUE(stubframework::utils::GetTempSubfolder(L"HLVN_log", logFolder_));
+    ASSERT_TRUE(stubframework::utils::GetTempSubfolder(testsupport::kLogFolderName, logFolder_));
     stubframework::utils::DeleteFolderTree(logFolder_);
     ASSERT_TRUE(stubframework::utils::GetLongTempPath(temp_));
     launcher_ = scratch_.File(L"Launch Me.exe");
@@ -67,7 +68,7 @@ class RelaunchTest : public ::testing::Test {
   std::vector<std::wstring> LeftInUserTemp() {
     std::vector<std::wstring> left;
     for (const std::wstring& entry : testsupport::FolderEntries(temp_, L"*"))
-      if (entry != L"HLVN_log" && temp_ + entry + L"\\" != scratch_.Path() && before_.count(entry) == 0)
+      if (entry != testsupport::kLogFolderName && temp_ + entry + L"\\" != scratch_.Path() && before_.count(entry) == 0)
         left.push_back(entry);
     return left;
   }

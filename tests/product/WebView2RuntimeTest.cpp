@@ -14,6 +14,7 @@
 #include "core/WorkingFolders.h"
 #include "product/MyExternalMethods.h"
 #include "product/WebView2Runtime.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace myexternalmethods;
@@ -61,12 +62,8 @@ class WebView2RuntimeTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(Fixture(L"").empty()) << "HALVERN_METHOD_FIXTURES is not set";
     RemoveRuntime();
-    core_.log = new stubframework::debug::InstallerLog;
   }
-  void TearDown() override {
-    RemoveRuntime();
-    delete core_.log;
-  }
+  void TearDown() override { RemoveRuntime(); }
   static void RemoveRuntime() {
     testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, kClientSubkey);
     testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kClientSubkey);
@@ -100,7 +97,8 @@ class WebView2RuntimeTest : public ::testing::Test {
   }
   std::string Log() { return testsupport::ReadFileBytes(core_.log->FilePath()); }
 
-  stubframework::core::FrameworkCore core_;
+  testsupport::TestCore test_{[](stubframework::core::FrameworkCore* core) { return new MyExternalMethods(core); }};
+  stubframework::core::FrameworkCore& core_ = test_.core;
   std::string requestsLog_;
 };
 
@@ -189,11 +187,8 @@ TEST_F(WebView2RuntimeTest, RunsOnlyAVerifiedBootstrapperFetchedPastTheCacheAndD
   ASSERT_TRUE(Serve(Bootstrapper(L"signed"), "wv2-present", url));
   EXPECT_TRUE(EnsureWebView2Runtime(&core_, url));
   EXPECT_EQ(Requests("wv2-present"), 0);
-  stubframework::core::StubParameters parameters;
-  core_.parameters = &parameters;
-  core_.external = new stubframework::core::HtmlExternal(&parameters);
   {
-    MyExternalMethods methods(&core_);
+    MyExternalMethods& methods = *static_cast<MyExternalMethods*>(test_.methods);
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     VARIANT result;
     result.vt = VT_EMPTY;
@@ -203,9 +198,6 @@ TEST_F(WebView2RuntimeTest, RunsOnlyAVerifiedBootstrapperFetchedPastTheCacheAndD
     EXPECT_EQ(methods.DownloadAndInstallWV2RT(DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &result),
               DISP_E_MEMBERNOTFOUND);
   }
-  core_.external->Release();
-  core_.external = nullptr;
-  core_.parameters = nullptr;
 
   // A registration left by an uninstalled runtime does not count; the user's own does.
   HKEY key;

@@ -13,6 +13,7 @@
 #include "setup/DownloadWorker.h"
 #include "setup/ProgressReporter.h"
 #include "setup/WorkerSet.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework;
@@ -23,19 +24,11 @@ namespace {
 
 class DownloadWorkerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    core_.log = new debug::InstallerLog;
-    core_.parameters = &parameters_;
-    core_.external = new core::HtmlExternal(&parameters_);
-  }
-  void TearDown() override {
-    core_.external->Release();
-    delete core_.log;
-  }
-  std::string LogText() { return ReadFileBytes(core_.log->FilePath()); }
+  std::string LogText() { return test_.LogText(); }
 
-  core::StubParameters parameters_;
-  core::FrameworkCore core_;
+  testsupport::TestCore test_;
+  core::StubParameters& parameters_ = test_.parameters;
+  core::FrameworkCore& core_ = test_.core;
 };
 
 TEST_F(DownloadWorkerTest, TransferDownloadErrorMapsEveryListedCodeAndTheRestToUnknown) {

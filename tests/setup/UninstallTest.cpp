@@ -21,8 +21,8 @@
 #include "setup/UninstallEntry.h"
 #include "setup/WorkerSet.h"
 #include "setup/Workflow.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
-#include "support/WorkerCore.h"
 
 using namespace stubframework;
 using namespace stubframework::setup;
@@ -81,7 +81,7 @@ class UninstallTest : public ::testing::Test {
     return logs;
   }
 
-  testsupport::WorkerCore worker_;
+  testsupport::TestCore worker_;
   core::StubParameters& parameters_ = worker_.parameters;
   core::FrameworkCore& core_ = worker_.core;
   ScratchFolder scratch_;
@@ -266,7 +266,7 @@ TEST_F(UninstallTest, UninstallEntryQuotesTheStubCopyInTheChosenViewAndRefusesAL
   wchar_t self[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   const std::wstring selfName = std::wstring(self).substr(std::wstring(self).rfind(L'\\') + 1);
-  const std::wstring copy = std::wstring(common) + L"\\Velmora\\HLVN\\" + selfName;
+  const std::wstring copy = std::wstring(common) + L"\\Velmora\\" + testsupport::kProductCode + L"\\" + selfName;
   const std::wstring key = std::wstring(kUninstallSubkey) + kProbeProduct;
   for (bool view64 : {true, false}) {
     testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
