@@ -22,6 +22,7 @@
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipExtraction.h"
 #include "downloader/BoundedWait.h"
@@ -212,12 +213,13 @@ TEST_F(ServiceTest, ARunWhosePackageFailsSendsStartEndAndTheLogInOrder) {
   // log.zip holds the installer log alone, under its own name.
   std::wstring zipPath = folder.File(L"log.zip");
   ASSERT_TRUE(testsupport::WriteFileBytes(zipPath, records[2].body));
-  HANDLE zip = CreateFileW(zipPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(zip, INVALID_HANDLE_VALUE);
   testsupport::ScratchFolder unzipped;
-  bool extracted = zip::ExtractZipFromHandle(zip, unzipped.Path(), nullptr);
-  CloseHandle(zip);
-  ASSERT_TRUE(extracted);
+  {
+    utils::FileHandle zip(
+        CreateFileW(zipPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(zip.Valid());
+    ASSERT_TRUE(zip::ExtractZipFromHandle(zip.Get(), unzipped.Path(), nullptr));
+  }
   WIN32_FIND_DATAW found;
   HANDLE find = FindFirstFileW((unzipped.Path() + L"installer_log_*.txt").c_str(), &found);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);

@@ -12,6 +12,7 @@
 
 #include "core/FolderSecurity.h"
 #include "core/FrameworkCore.h"
+#include "core/UniqueHandle.h"
 #include "methods/ExternalMethods.h"
 #include "methods/LaunchMethods.h"
 #include "support/TestCore.h"
@@ -39,13 +40,11 @@ bool ReadValue(REGSAM view, const std::wstring& subkey, const std::wstring& name
 
 bool WriteValue(REGSAM view, const std::wstring& subkey, const std::wstring& name, DWORD type, const void* data,
                 DWORD size) {
-  HKEY key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key,
+  utils::RegistryKey key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.Out(),
                       nullptr) != ERROR_SUCCESS)
     return false;
-  bool written = RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return written;
+  return RegSetValueExW(key.Get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
 }
 
 bool WriteText(REGSAM view, const std::wstring& subkey, const std::wstring& name, const std::wstring& text) {
@@ -53,10 +52,9 @@ bool WriteText(REGSAM view, const std::wstring& subkey, const std::wstring& name
 }
 
 void DeleteValue(REGSAM view, const std::wstring& subkey, const std::wstring& name) {
-  HKEY key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_SET_VALUE | view, &key) != ERROR_SUCCESS) return;
-  RegDeleteValueW(key, name.c_str());
-  RegCloseKey(key);
+  utils::RegistryKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_SET_VALUE | view, key.Out()) != ERROR_SUCCESS) return;
+  RegDeleteValueW(key.Get(), name.c_str());
 }
 
 // A core with its method object, and the HKLM values a test wrote removed.
@@ -238,13 +236,12 @@ TEST_F(LaunchMethodsTest, WithoutTheDesktopShellNothingIsOpenedByTheUsersHandler
   // The user's own classes are where a program of the user plants it; Wine's shell reads only the
   // machine's, so the test registers it there as well.
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-    HKEY key;
+    utils::RegistryKey key;
     ASSERT_EQ(RegCreateKeyExW(root, (scheme + L"\\shell\\open\\command").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                              &key, nullptr),
+                              key.Out(), nullptr),
               ERROR_SUCCESS);
-    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(handler.c_str()),
+    RegSetValueExW(key.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(handler.c_str()),
                    static_cast<DWORD>((handler.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
     ASSERT_EQ(RegSetKeyValueW(root, scheme.c_str(), L"URL Protocol", REG_SZ, L"", sizeof(wchar_t)), ERROR_SUCCESS);
   }
 

@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "core/EmbeddedPackage.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipReader.h"
 #include "support/TestCore.h"
@@ -171,17 +172,20 @@ TEST_F(EmbeddedPackageTest, OnlyAnArchiveBeforeTheCertificateTableIsThePackage) 
 }
 
 TEST_F(EmbeddedPackageTest, TheBareImageFailsToLoadAndTheRunEndsInError) {
-  HANDLE file = CreateFileW(stub_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  LARGE_INTEGER size = {};
-  GetFileSizeEx(file, &size);
-  stubframework::zip::FileSource source(file, nullptr);
-  stubframework::zip::ZipReader reader;
-  bool opened = reader.Open(&source, size.QuadPart);
-  CloseHandle(file);
-  ASSERT_TRUE(opened);
+  uint64_t startOffset = 0;
+  {
+    stubframework::utils::FileHandle file(
+        CreateFileW(stub_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(file.Get(), &size);
+    stubframework::zip::FileSource source(file.Get(), nullptr);
+    stubframework::zip::ZipReader reader;
+    ASSERT_TRUE(reader.Open(&source, size.QuadPart));
+    startOffset = reader.StartOffset();
+  }
   ScratchFolder folder;
   std::wstring bare = folder.File(L"HalvernSetup.exe");
-  ASSERT_TRUE(WriteFileBytes(bare, ReadFileBytes(stub_).substr(0, reader.StartOffset())));
+  ASSERT_TRUE(WriteFileBytes(bare, ReadFileBytes(stub_).substr(0, startOffset)));
 
   std::string log = RunAndReadLog(bare);
   EXPECT_NE(log.find("DEBUG] Load Resource from pe.\r\n"), std::string::npos) << log;

@@ -14,6 +14,7 @@
 #include "core/CommandLine.h"
 #include "core/Digest.h"
 #include "core/Registry.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "support/PlantedLibraries.h"
 #include "support/TestCore.h"
@@ -237,21 +238,20 @@ TEST(UpdateStubTest, RunsOnlyWhenThePinnedPublisherSignedItWithItsPackage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Narrow(c.candidate));
-    HANDLE held = nullptr;
+    stubframework::utils::FileHandle held;
     std::wstring why;
-    EXPECT_EQ(stubframework::core::MayRunUpdateStub(c.candidate, &held, why), c.allowed);
+    EXPECT_EQ(stubframework::core::MayRunUpdateStub(c.candidate, held.Out(), why), c.allowed);
     EXPECT_NE(why.find(c.why), std::wstring::npos) << Narrow(why);
     if (!testsupport::PathExists(c.candidate)) {
-      EXPECT_EQ(held, INVALID_HANDLE_VALUE);
+      EXPECT_FALSE(held.Valid());
       continue;
     }
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(held.Valid());
     // The checked file stays what it was until the handle is closed.
-    HANDLE writer = CreateFileW(c.candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
-    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
-    CloseHandle(held);
+    stubframework::utils::FileHandle writer(CreateFileW(c.candidate.c_str(), GENERIC_WRITE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                        nullptr));
+    EXPECT_FALSE(writer.Valid());
   }
 }
 

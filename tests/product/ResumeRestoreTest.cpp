@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/Registry.h"
+#include "core/UniqueHandle.h"
 #include "support/TestCore.h"
 #include "support/TestSupport.h"
 
@@ -59,11 +60,9 @@ class ResumeRestoreTest : public ::testing::Test {
   }
 
   bool RecordExists() {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kFoldersSubkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
-      return false;
-    RegCloseKey(key);
-    return true;
+    stubframework::utils::RegistryKey key;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, kFoldersSubkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.Out()) ==
+           ERROR_SUCCESS;
   }
 
   // The script names these folders in its own text: JScript strings need doubled backslashes.

@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "core/Registry.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "support/TestCore.h"
 #include "support/TestSupport.h"
@@ -123,8 +124,8 @@ TEST_F(StartupTest, UpdateValuesLeftBeforeTheRunAreDeletedAndDoNotHandOver) {
 }
 
 TEST_F(StartupTest, ASecondInstanceRestoresTheFirstWindowAndEndsAtOnce) {
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, L"VelmoraStubFramework");
-  ASSERT_NE(mutex, nullptr);
+  stubframework::utils::KernelHandle mutex(CreateMutexW(nullptr, TRUE, L"VelmoraStubFramework"));
+  ASSERT_TRUE(mutex.Valid());
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = DefWindowProcW;
   windowClass.hInstance = GetModuleHandleW(nullptr);
@@ -155,7 +156,6 @@ TEST_F(StartupTest, ASecondInstanceRestoresTheFirstWindowAndEndsAtOnce) {
   ASSERT_TRUE(result.finished);
   EXPECT_EQ(result.exitCode, 0u);
   EXPECT_FALSE(ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"install_language", language));
-  CloseHandle(mutex);
 }
 
 // The start report has a thread of its own: with a service that accepts and never answers, the

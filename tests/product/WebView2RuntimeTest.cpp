@@ -11,6 +11,7 @@
 
 #include "core/FrameworkCore.h"
 #include "core/Signature.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "product/MyExternalMethods.h"
 #include "product/WebView2Runtime.h"
@@ -116,9 +117,9 @@ TEST_F(WebView2RuntimeTest, SignaturesVerifyOnlyWhenIntactAndChainedToATrustedRo
   for (const auto& c : cases) {
     std::wstring path = Bootstrapper(c.kind);
     EXPECT_EQ(stubframework::core::VerifyFileSignature(path), c.status) << testing::PrintToString(path);
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(stubframework::core::VerifyFileSignature(path, file), c.status) << "through the handle";
-    CloseHandle(file);
+    stubframework::utils::FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(stubframework::core::VerifyFileSignature(path, file.Get()), c.status) << "through the handle";
   }
   EXPECT_EQ(stubframework::core::VerifyFileSignature(Fixture(L"missing.exe")) == ERROR_SUCCESS, false);
 
@@ -200,16 +201,12 @@ TEST_F(WebView2RuntimeTest, RunsOnlyAVerifiedBootstrapperFetchedPastTheCacheAndD
   }
 
   // A registration left by an uninstalled runtime does not count; the user's own does.
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kClientSubkey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+  stubframework::utils::RegistryKey key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kClientSubkey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Out(), nullptr),
             ERROR_SUCCESS);
-  RegSetValueExW(key, L"pv", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"121.0.1.2"), sizeof(L"121.0.1.2"));
-  RegCloseKey(key);
+  RegSetValueExW(key.Get(), L"pv", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"121.0.1.2"), sizeof(L"121.0.1.2"));
   testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, kClientSubkey);
   EXPECT_EQ(InstalledWebView2Version(), L"121.0.1.2");
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kClientSubkey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExW(key, L"pv", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"0.0.0.0"), sizeof(L"0.0.0.0"));
-  RegCloseKey(key);
+  RegSetValueExW(key.Get(), L"pv", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"0.0.0.0"), sizeof(L"0.0.0.0"));
   EXPECT_EQ(InstalledWebView2Version(), L"");
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/FrameworkCore.h"
+#include "core/UniqueHandle.h"
 #include "setup/DownloadWorker.h"
 #include "setup/ProgressReporter.h"
 #include "setup/WorkerSet.h"
@@ -178,9 +179,9 @@ DWORD WINAPI IgnoringStop(void* event) {
 
 TEST_F(DownloadWorkerTest, EndOfRunStopsAndJoinsWorkersRefusesNewOnesAndLogsTheBound) {
   WorkerSet workers;
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  utils::KernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ASSERT_TRUE(workers.Start(UntilStopRequested, core_.external));
-  ASSERT_TRUE(workers.Start(IgnoringStop, release));
+  ASSERT_TRUE(workers.Start(IgnoringStop, release.Get()));
   EXPECT_FALSE(workers.Closing());
 
   EXPECT_FALSE(workers.StopAndJoin(core_.external, core_.log, 300));
@@ -188,10 +189,9 @@ TEST_F(DownloadWorkerTest, EndOfRunStopsAndJoinsWorkersRefusesNewOnesAndLogsTheB
   EXPECT_NE(LogText().find("End of run: 1 worker(s) still running after 300 ms"), std::string::npos);
   EXPECT_FALSE(workers.Start(UntilStopRequested, core_.external));
 
-  SetEvent(release);
+  SetEvent(release.Get());
   Sleep(50);
   EXPECT_TRUE(workers.StopAndJoin(core_.external, core_.log, 300));
-  CloseHandle(release);
 }
 
 }  // namespace

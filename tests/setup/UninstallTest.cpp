@@ -14,6 +14,7 @@
 #include "core/FolderSecurity.h"
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "methods/ExternalMethods.h"
 #include "setup/CommandWorker.h"
@@ -292,21 +293,20 @@ TEST_F(UninstallTest, UninstallEntryQuotesTheStubCopyInTheChosenViewAndRefusesAL
         {L"DisplayIcon", REG_SZ, copy},
     };
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-      HKEY opened = nullptr;
+      utils::RegistryKey opened;
       bool chosen = (view == KEY_WOW64_64KEY) == view64;
-      ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &opened) == ERROR_SUCCESS, chosen)
+      ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, opened.Out()) == ERROR_SUCCESS, chosen)
           << "view64 " << view64;
-      if (!opened) continue;
+      if (!opened.Valid()) continue;
       for (const auto& v : values) {
         wchar_t data[MAX_PATH + 20] = {};
         DWORD type = 0, size = sizeof(data);
-        ASSERT_EQ(RegQueryValueExW(opened, v.name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size), ERROR_SUCCESS)
+        ASSERT_EQ(RegQueryValueExW(opened.Get(), v.name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size), ERROR_SUCCESS)
             << v.name;
         EXPECT_EQ(type, v.type) << v.name;
         size_t chars = type == REG_DWORD ? size / sizeof(wchar_t) : size / sizeof(wchar_t) - 1;
         EXPECT_EQ(std::wstring(data, chars), v.data) << v.name;
       }
-      RegCloseKey(opened);
     }
   }
   testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
@@ -318,8 +318,8 @@ TEST_F(UninstallTest, UninstallEntryQuotesTheStubCopyInTheChosenViewAndRefusesAL
   parameters_.productId = L"HLVN-linked";
   EXPECT_EQ(Call(&ExternalMethods::SetUninstallRegistryFromStub, {kProbeProduct, true}), S_OK);
   EXPECT_FALSE(testsupport::PathExists(scratch_.File(selfName)));
-  HKEY opened = nullptr;
-  EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &opened), ERROR_SUCCESS);
+  utils::RegistryKey opened;
+  EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, opened.Out()), ERROR_SUCCESS);
   EXPECT_TRUE(testsupport::RemoveFolderLink(link));
   EXPECT_EQ(Call(&ExternalMethods::SetUninstallRegistryFromStub, {kProbeProduct}), DISP_E_BADPARAMCOUNT);
   EXPECT_EQ(Call(&ExternalMethods::SetUninstallRegistryFromStub, {kProbeProduct, L"true"}), DISP_E_TYPEMISMATCH);
