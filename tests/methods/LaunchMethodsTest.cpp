@@ -74,7 +74,8 @@ class LaunchMethodsTest : public ::testing::Test {
     return test_.Call(method, arguments, flags, result);
   }
 
-  testsupport::TestCore test_;
+  // Outside an apartment, as a thread of a machine without a desktop shell to reach.
+  testsupport::TestCore test_{nullptr, testsupport::TestCore::Apartment::kNone};
   core::FrameworkCore& core_ = test_.core;
 };
 

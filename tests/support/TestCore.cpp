@@ -20,8 +20,10 @@ stubframework::core::StubParameters* StartCore(stubframework::core::FrameworkCor
 
 }  // namespace
 
-TestCore::TestCore(const MethodsFactory& makeMethods)
-    : apartment_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))), parameters(*StartCore(core)) {
+TestCore::TestCore(const MethodsFactory& makeMethods, Apartment apartment)
+    : apartment_(apartment == Apartment::kSingleThreaded &&
+                 SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))),
+      parameters(*StartCore(core)) {
   using namespace stubframework::core;
   // The test programs carry no UI package: the folder of a stub that has none, without a
   // temporary folder to remove.

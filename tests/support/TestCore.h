@@ -2,8 +2,9 @@
 // A complete framework core for tests, built in the order the program builds its own at start-up
 // (log, parameters, resource folder, analytics, external object, worker set, then the method
 // object, which the external object is given) and released in reverse, with the calling thread
-// in a single-threaded apartment that serves the workers' callbacks, and script methods called
-// the way the script engine calls them. Also the product's identity as the build defines it.
+// in a single-threaded apartment that serves the workers' callbacks unless a test declines it,
+// and script methods called the way the script engine calls them. Also the product's identity as
+// the build defines it.
 #include <windows.h>
 
 #include <functional>
@@ -54,7 +55,11 @@ class TestCore {
   // Makes the method object; the product's tests make the product's own.
   using MethodsFactory = std::function<stubframework::ExternalMethods*(stubframework::core::FrameworkCore*)>;
 
-  explicit TestCore(const MethodsFactory& makeMethods = nullptr);
+  // Without the apartment, nothing on the calling thread reaches COM servers such as the desktop
+  // shell.
+  enum class Apartment { kSingleThreaded, kNone };
+
+  explicit TestCore(const MethodsFactory& makeMethods = nullptr, Apartment apartment = Apartment::kSingleThreaded);
   ~TestCore();
   TestCore(const TestCore&) = delete;
   TestCore& operator=(const TestCore&) = delete;
