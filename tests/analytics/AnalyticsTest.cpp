@@ -22,11 +22,13 @@
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipExtraction.h"
 #include "downloader/BoundedWait.h"
 #include "methods/ExternalMethods.h"
 #include "methods/LanguageTable.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework;
@@ -40,7 +42,11 @@ using utils::WideToUtf8;
 
 namespace {
 
-const wchar_t kProductSubkey[] = L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77";
+using testsupport::kProductSubkey;
+// The product as every report names it.
+const std::string kProductElements = "<productId>" + WideToUtf8(testsupport::kProductCode) +
+                                     "</productId><productVersion>" + WideToUtf8(testsupport::kProductVersion) +
+                                     "</productVersion>";
 
 std::wstring WindowsPath(const std::string& linuxPath) {
   std::wstring path = L"Z:" + Utf8ToWide(linuxPath);
@@ -131,18 +137,8 @@ class ServiceTest : public ::testing::Test {
     testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kProductSubkey);
   }
 
-  HRESULT Call(ScriptMethod method, const std::vector<std::wstring>& arguments, VARIANT* result) {
-    std::vector<VARIANT> values(arguments.size());
-    for (size_t i = 0; i < arguments.size(); ++i) {
-      // Script order reversed, as the engine passes them.
-      VARIANT& value = values[arguments.size() - 1 - i];
-      value.vt = VT_BSTR;
-      value.bstrVal = SysAllocStringLen(arguments[i].data(), static_cast<UINT>(arguments[i].size()));
-    }
-    DISPPARAMS params = {values.data(), nullptr, static_cast<UINT>(values.size()), 0};
-    HRESULT hr = (methods_->*method)(ExternalMethods::kFlagsMethod, &params, result);
-    for (VARIANT& value : values) VariantClear(&value);
-    return hr;
+  HRESULT Call(ScriptMethod method, const std::vector<testsupport::ScriptArgument>& arguments, VARIANT* result) {
+    return testsupport::CallScriptMethod(methods_, method, arguments, ExternalMethods::kFlagsMethod, result);
   }
 
   std::string LogText() { return testsupport::ReadFileBytes(core_->log->FilePath()); }
@@ -159,7 +155,7 @@ class ServiceTest : public ::testing::Test {
 std::string ExpectedReport(core::StubParameters& parameters, const std::string& token, const std::string& status,
                            const std::string& machineId) {
   return "<HVDLMAnalytics><requestToken>" + token + "</requestToken><country>" + WideToUtf8(parameters.country) +
-         "</country><mainApp><productId>HLVN</productId><productVersion>77.0.16479.0</productVersion>"
+         "</country><mainApp>" + kProductElements +
          "<channelId>test</channelId><installLanguage>English</installLanguage><status>" +
          status +
          "</status><externalProperties><property><name>propertyName1</name><value>propertyValue1</value>"
@@ -217,12 +213,13 @@ TEST_F(ServiceTest, ARunWhosePackageFailsSendsStartEndAndTheLogInOrder) {
   // log.zip holds the installer log alone, under its own name.
   std::wstring zipPath = folder.File(L"log.zip");
   ASSERT_TRUE(testsupport::WriteFileBytes(zipPath, records[2].body));
-  HANDLE zip = CreateFileW(zipPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(zip, INVALID_HANDLE_VALUE);
   testsupport::ScratchFolder unzipped;
-  bool extracted = zip::ExtractZipFromHandle(zip, unzipped.Path(), nullptr);
-  CloseHandle(zip);
-  ASSERT_TRUE(extracted);
+  {
+    utils::FileHandle zip(
+        CreateFileW(zipPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(zip.Valid());
+    ASSERT_TRUE(zip::ExtractZipFromHandle(zip.Get(), unzipped.Path(), nullptr));
+  }
   WIN32_FIND_DATAW found;
   HANDLE find = FindFirstFileW((unzipped.Path() + L"installer_log_*.txt").c_str(), &found);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
@@ -339,7 +336,7 @@ TEST_F(ServiceTest, TrackUserActivityReportsFromItsOwnThreadAndIsAwaitedAtTheEnd
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].target, "/v1/logUserActivity");
   EXPECT_EQ(records[0].body, "<UserActivity><token>" + WideToUtf8(Parameters().requestToken) +
-                                 "</token><productId>HLVN</productId><productVersion>77.0.16479.0</productVersion>"
+                                 "</token>" + kProductElements +
                                  "<activity>Offers_Installed &amp; &lt;more&gt;</activity></UserActivity>");
   EXPECT_EQ(LogText().find("failed!"), std::string::npos);
   EXPECT_EQ(Call(&ExternalMethods::TrackUserActivity, {}, nullptr), DISP_E_BADPARAMCOUNT);
@@ -399,8 +396,8 @@ TEST_F(ServiceTest, IsInEmbargoedCountryIsTrueOnlyForTheExactAnswerTrue) {
       std::vector<Recorded> records = service_.Since(first, 1);
       ASSERT_EQ(records.size(), 1u);
       EXPECT_EQ(records[0].body, "<RegionRestrictions><token>" + WideToUtf8(Parameters().requestToken) +
-                                     "</token><productId>HLVN</productId><productVersion>77.0.16479.0</productVersion>"
-                                     "<channel>test</channel><os>" + WideToUtf8(Parameters().osName) +
+                                     "</token>" + kProductElements + "<channel>test</channel><os>" +
+                                     WideToUtf8(Parameters().osName) +
                                      "</os><machineId>" + WideToUtf8(analytics::ReportedMachineId(Parameters())) +
                                      "</machineId></RegionRestrictions>");
     }

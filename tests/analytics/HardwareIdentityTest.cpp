@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "analytics/HardwareIdentity.h"
+#include "core/ComValue.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -20,16 +22,15 @@ using stubframework::utils::WideToUtf8;
 // A VARIANT for the table: text, or VT_NULL as WMI gives a property without a value.
 struct Property {
   explicit Property(const wchar_t* text) {
-    VariantInit(&value);
+    VARIANT* v = value.Get();
     if (text) {
-      value.vt = VT_BSTR;
-      value.bstrVal = SysAllocString(text);
+      v->vt = VT_BSTR;
+      v->bstrVal = SysAllocString(text);
     } else {
-      value.vt = VT_NULL;
+      v->vt = VT_NULL;
     }
   }
-  ~Property() { VariantClear(&value); }
-  VARIANT value;
+  stubframework::utils::Variant value;
 };
 
 TEST(HardwareIdentity, PiecesKeepOnlyStringPropertiesAndJoinWithoutMissingOrLongOnes) {
@@ -46,7 +47,7 @@ TEST(HardwareIdentity, PiecesKeepOnlyStringPropertiesAndJoinWithoutMissingOrLong
   };
   for (const PairCase& c : pairs) {
     Property first(c.first), second(c.second);
-    EXPECT_EQ(PairText(first.value, second.value), c.expected) << WideToUtf8(c.expected);
+    EXPECT_EQ(PairText(*first.value, *second.value), c.expected) << WideToUtf8(c.expected);
   }
 
   const std::wstring long259(259, L'a'), long260(260, L'b');
@@ -105,11 +106,10 @@ class NetworkComponentTest : public ::testing::Test {
   void SetUp() override { testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey); }
   void TearDown() override { testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kKey); }
   static void Write(const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
-    RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+    stubframework::utils::RegistryKey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Out(), nullptr), 0);
+    RegSetValueExW(key.Get(), name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
   }
   static std::wstring Read(const wchar_t* name) {
     std::wstring text;

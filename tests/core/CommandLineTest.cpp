@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/CommandLine.h"
+#include "core/UniqueHandle.h"
 #include "setup/InstallWorker.h"
 #include "setup/SelfUpdate.h"
 #include "support/TestSupport.h"
@@ -100,10 +101,12 @@ TEST(CommandLine, ReplacingPutsTheWholeNewFileInPlaceOrLeavesTheOldOne) {
 
   // A target in use that cannot be replaced loses nothing.
   ASSERT_TRUE(testsupport::WriteFileBytes(target, "old stub"));
-  HANDLE busy = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(busy, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(core::ReplaceWithImage("new stub", target));
-  CloseHandle(busy);
+  {
+    utils::FileHandle busy(
+        CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(busy.Valid());
+    EXPECT_FALSE(core::ReplaceWithImage("new stub", target));
+  }
   EXPECT_EQ(testsupport::ReadFileBytes(target), "old stub");
   EXPECT_FALSE(testsupport::PathExists(target + L".new"));
 }

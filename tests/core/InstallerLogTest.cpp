@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/ComRef.h"
 #include "core/DownloadLogger.h"
 #include "core/InstallerLog.h"
 #include "core/TextFormat.h"
@@ -187,11 +188,12 @@ TEST(InstallerLog, AnUnhandledCrashLeavesOneErrorLineWithItsCodeAndAddress) {
 
 TEST(DownloadLogger, WritesWhereAndMessageAtTraceAndCutsAt1023Characters) {
   InstallerLog log;
-  downloader::ILogger* logger = DownloadLogger::Create(&log);
-  ASSERT_NE(logger, nullptr);
-  logger->Log(L"HttpTask::Start", L"Open %s, %d", L"url", 5);
-  logger->Log(L"HttpTask::OnData", L"%s", std::wstring(2000, L'x').c_str());
-  logger->Release();
+  {
+    stubframework::utils::ComRef<downloader::ILogger> logger(DownloadLogger::Create(&log));
+    ASSERT_TRUE(logger);
+    logger->Log(L"HttpTask::Start", L"Open %s, %d", L"url", 5);
+    logger->Log(L"HttpTask::OnData", L"%s", std::wstring(2000, L'x').c_str());
+  }
 
   std::string bytes = ReadFileBytes(log.FilePath());
   EXPECT_NE(bytes.find("TRACE] HttpTask::Start> Open url, 5\r\n"), std::string::npos) << bytes;

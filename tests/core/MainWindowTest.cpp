@@ -8,6 +8,7 @@
 #include "core/Registry.h"
 #include "core/WorkingFolders.h"
 #include "htmlui/HtmlExternal.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework::core;
@@ -80,13 +81,13 @@ TEST(PlaceWindow, SizesBeyondTheWorkAreaOrBelowZeroAreClampedToIt) {
 class WindowedTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testsupport::DeleteKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77");
+    testsupport::DeleteKeyTree(HKEY_CURRENT_USER, testsupport::kProductSubkey);
     core_ = CreateFrameworkCore();
     ASSERT_NE(core_, nullptr);
   }
   void TearDown() override {
     ReleaseFrameworkCore(core_);
-    testsupport::DeleteKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77");
+    testsupport::DeleteKeyTree(HKEY_CURRENT_USER, testsupport::kProductSubkey);
   }
   FrameworkCore* core_ = nullptr;
 };
@@ -189,7 +190,7 @@ TEST_F(WindowedTest, EndOfRunSettlesTheStatusCopiesTheLogAndRemovesExtractionFol
   ASSERT_TRUE(stubframework::utils::GetLongTempPath(temp));
   core_->external->SetProperty(L"C:\\d.zip__ZIP_Unzip_Folder__", inside + L"..\\" + climbedTo.Path().substr(temp.size()));
   core_->external->SetProperty(L"uninstallOption", L"Remove");
-  ASSERT_TRUE(stubframework::utils::GetTempSubfolder(L"HLVN_log", logCopy));
+  ASSERT_TRUE(stubframework::utils::GetTempSubfolder(testsupport::kLogFolderName, logCopy));
   stubframework::utils::DeleteFolderTree(logCopy);
 
   // No UI package in a test program: the run ends in ERROR (2), a remove run: 92.

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "core/MessagePump.h"
+#include "core/UniqueHandle.h"
 
 using stubframework::core::PumpMessagesUntil;
 
@@ -33,7 +34,7 @@ TEST(MessagePump, EndsWhenReadyAtTheLimitOrOnQuitAndPostsTheQuitAgain) {
   RegisterClassW(&windowClass);
   HWND window = CreateWindowW(L"MessagePumpTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   ASSERT_NE(window, nullptr);
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  stubframework::utils::KernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   const struct {
     const char* name;
     bool postFlag;     // a message whose dispatch makes the wait ready
@@ -52,14 +53,15 @@ TEST(MessagePump, EndsWhenReadyAtTheLimitOrOnQuitAndPostsTheQuitAgain) {
   };
   for (const auto& c : cases) {
     g_flag = false;
-    ResetEvent(event);
+    ResetEvent(event.Get());
     if (c.quitCode) PostQuitMessage(c.quitCode);
     if (c.postFlag) PostMessageW(window, kSetFlag, 0, 0);
-    if (c.setEvent) CloseHandle(CreateThread(nullptr, 0, SetLater, event, 0, nullptr));
+    stubframework::utils::KernelHandle setter(c.setEvent ? CreateThread(nullptr, 0, SetLater, event.Get(), 0, nullptr)
+                                                         : nullptr);
     DWORD start = GetTickCount();
     bool ready = PumpMessagesUntil(
-        [&] { return c.setEvent ? WaitForSingleObject(event, 0) == WAIT_OBJECT_0 : g_flag; }, c.limitMs, c.pollMs,
-        {event}, c.endOnQuit);
+        [&] { return c.setEvent ? WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0 : g_flag; }, c.limitMs, c.pollMs,
+        {event.Get()}, c.endOnQuit);
     EXPECT_EQ(ready, c.ready) << c.name;
     // Woken by what it waits for, not by the limit.
     if (c.limitMs == 30000) {
@@ -72,6 +74,5 @@ TEST(MessagePump, EndsWhenReadyAtTheLimitOrOnQuitAndPostsTheQuitAgain) {
       EXPECT_EQ(message.wParam, static_cast<WPARAM>(c.quitCode)) << c.name;
     }
   }
-  CloseHandle(event);
   DestroyWindow(window);
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "core/Registry.h"
+#include "core/UniqueHandle.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework::utils;
@@ -101,13 +103,12 @@ TEST_F(RegistryTest, DwordTextWithoutANumberOrOutOfRangeIsRefusedAndWritesNothin
 
 TEST_F(RegistryTest, OtherTypesAreWrittenAsText) {
   ASSERT_TRUE(WriteRegistryValue(kTestKey, L"expand", L"%TEMP%\\x", REG_EXPAND_SZ, false));
-  HKEY key;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\HalvernRegistryTest", 0, KEY_READ, &key), ERROR_SUCCESS);
+  RegistryKey key;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\HalvernRegistryTest", 0, KEY_READ, key.Out()), ERROR_SUCCESS);
   DWORD type = 0;
   wchar_t data[64] = {};
   DWORD size = sizeof(data);
-  ASSERT_EQ(RegQueryValueExW(key, L"expand", nullptr, &type, reinterpret_cast<BYTE*>(data), &size), ERROR_SUCCESS);
-  RegCloseKey(key);
+  ASSERT_EQ(RegQueryValueExW(key.Get(), L"expand", nullptr, &type, reinterpret_cast<BYTE*>(data), &size), ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
   EXPECT_EQ(size, (wcslen(L"%TEMP%\\x") + 1) * sizeof(wchar_t));
   EXPECT_STREQ(data, L"%TEMP%\\x");
@@ -145,8 +146,9 @@ TEST_F(RegistryTest, DeletingAKeyWithSubkeysFailsAndLeavesIt) {
 }
 
 TEST(ProductRegistryKey, JoinsCodeAndMajorVersionUnderTheFrameworkKey) {
-  EXPECT_EQ(ProductRegistryKey(L"HLVN", L"77"), L"HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77");
-  EXPECT_EQ(MajorVersion(L"77.0.16479.0"), L"77");
+  EXPECT_EQ(ProductRegistryKey(testsupport::kProductCode, testsupport::kProductMajorVersion),
+            testsupport::kProductRegistryKey);
+  EXPECT_EQ(MajorVersion(testsupport::kProductVersion), testsupport::kProductMajorVersion);
   EXPECT_EQ(MajorVersion(L"77"), L"77");
   EXPECT_EQ(MajorVersion(L""), L"");
 }

@@ -8,6 +8,7 @@
 #include "core/Registry.h"
 #include "core/StubParameters.h"
 #include "methods/LanguageTable.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework::core;
@@ -16,7 +17,7 @@ using stubframework::utils::WriteRegistryString;
 
 namespace {
 
-const wchar_t kProductSubkey[] = L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77";
+using testsupport::kProductSubkey;
 
 class StubParametersTest : public ::testing::Test {
  protected:
@@ -28,11 +29,11 @@ class StubParametersTest : public ::testing::Test {
 
 TEST_F(StubParametersTest, StartUpValues) {
   StubParameters parameters;
-  EXPECT_EQ(parameters.registryKey, L"HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77");
+  EXPECT_EQ(parameters.registryKey, testsupport::kProductRegistryKey);
   EXPECT_TRUE(std::regex_match(std::string(parameters.requestToken.begin(), parameters.requestToken.end()),
                                std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")))
       << std::string(parameters.requestToken.begin(), parameters.requestToken.end());
-  EXPECT_EQ(parameters.productId, L"HLVN");
+  EXPECT_EQ(parameters.productId, testsupport::kProductCode);
   EXPECT_EQ(parameters.productVersion, stubframework::definition::kProductVersion);
   EXPECT_EQ(parameters.channel, L"test");
   EXPECT_EQ(parameters.clientVersion, L"1.0");
@@ -85,7 +86,7 @@ TEST_F(StubParametersTest, TextAccessorsFallBackToTheProductKeyWhenEmpty) {
 
   ASSERT_TRUE(WriteRegistryString(parameters.registryKey, L"product_id", L"FROMREG", false));
   ASSERT_TRUE(WriteRegistryString(parameters.registryKey, L"production_version", L"9.1", false));
-  EXPECT_EQ(parameters.ProductId(), L"HLVN");
+  EXPECT_EQ(parameters.ProductId(), testsupport::kProductCode);
   parameters.productId.clear();
   parameters.productVersion.clear();
   EXPECT_EQ(parameters.ProductId(), L"FROMREG");

@@ -6,9 +6,12 @@
 #include <utility>
 #include <vector>
 
+#include "core/ComRef.h"
 #include "core/FrameworkCore.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipExtraction.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 #include "support/ZipTestFiles.h"
 
@@ -16,7 +19,9 @@ using namespace stubframework::zip;
 using namespace testsupport;
 using stubframework::core::HtmlExternal;
 using stubframework::core::StubParameters;
+using stubframework::utils::ComRef;
 using stubframework::utils::DeleteFolderTree;
+using stubframework::utils::FileHandle;
 
 namespace {
 
@@ -28,11 +33,8 @@ class RecordingReporter : public ZipReporter {
 };
 
 bool Extract(const std::wstring& archive, const std::wstring& destination, ZipReporter* reporter = nullptr) {
-  HANDLE file = CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool result = ExtractZipFromHandle(file, destination, reporter);
-  CloseHandle(file);
-  return result;
+  FileHandle file(CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  return file.Valid() && ExtractZipFromHandle(file.Get(), destination, reporter);
 }
 
 class ZipExtraction : public ::testing::Test {
@@ -107,19 +109,18 @@ TEST_F(ZipExtraction, Zip64ArchivesExtractWhereverTheirRecordsPlaceTheEntries) {
   EXPECT_EQ(ReadFileBytes(out + L"far.txt"), "5 GiB further");
 
   // 70,001 entries, more than the end record counts: read, not written out.
-  HANDLE file = CreateFileW(ZipFixture(L"zip64-entries.zip").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FileHandle file(CreateFileW(ZipFixture(L"zip64-entries.zip").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file.Valid());
   LARGE_INTEGER size = {};
-  GetFileSizeEx(file, &size);
-  FileSource source(file, nullptr);
+  GetFileSizeEx(file.Get(), &size);
+  FileSource source(file.Get(), nullptr);
   ZipReader reader;
   EXPECT_TRUE(reader.Open(&source, size.QuadPart));
   ASSERT_EQ(reader.EntryCount(), 70001u);
   StringSink sink;
   EXPECT_TRUE(reader.Extract(70000, sink));
   EXPECT_EQ(sink.text, "entry 70001");
-  CloseHandle(file);
 }
 
 TEST_F(ZipExtraction, ProgressComesBeforeEachEntryAndOnceAtTheEnd) {
@@ -129,11 +130,10 @@ TEST_F(ZipExtraction, ProgressComesBeforeEachEntryAndOnceAtTheEnd) {
   for (DWORD i = 0; i <= 50; ++i) EXPECT_EQ(reporter.progress[i], std::make_pair(i, 50ul));
 
   StubParameters parameters;
-  HtmlExternal* external = new HtmlExternal(&parameters);
-  ASSERT_TRUE(Extract(ZipFixture(L"fifty.zip"), Destination(), external));
+  ComRef<HtmlExternal> external(new HtmlExternal(&parameters));
+  ASSERT_TRUE(Extract(ZipFixture(L"fifty.zip"), Destination(), external.Get()));
   EXPECT_EQ(external->GetInstallCurrent(), 5);
   EXPECT_EQ(external->GetInstallTotal(), 50);
-  external->Release();
 }
 
 TEST_F(ZipExtraction, DamagedArchivesStopAtTheFailingEntryKeepEarlierOnesAndDeleteIt) {
@@ -237,18 +237,13 @@ TEST_F(ZipExtraction, NamesAreUtf8WhereTheirFlagSaysSoAndInTheCodePageOtherwise)
 
 namespace {
 
-// A core with just what UnzipPackage uses: the log and the external object.
 class UnzipPackageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(ZipFixture(L"fifty.zip").empty()) << "HALVERN_ZIP_FIXTURES is not set";
-    core_.log = new stubframework::debug::InstallerLog;
-    core_.external = new HtmlExternal(&parameters_);
   }
   void TearDown() override {
     if (!extraction_.empty()) DeleteFolderTree(extraction_);
-    if (core_.external) core_.external->Release();
-    delete core_.log;
   }
   int Unzip(const std::wstring& package) {
     if (!extraction_.empty()) DeleteFolderTree(extraction_);
@@ -259,8 +254,8 @@ class UnzipPackageTest : public ::testing::Test {
     return log.find(std::string(line.begin(), line.end()) + "\r\n") != std::string::npos;
   }
 
-  StubParameters parameters_;
-  stubframework::core::FrameworkCore core_;
+  testsupport::TestCore test_;
+  stubframework::core::FrameworkCore& core_ = test_.core;
   std::wstring extraction_, setup_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "core/UniqueHandle.h"
 #include "core/ZipExtraction.h"
 #include "core/ZipReader.h"
 #include "core/ZipWriter.h"
@@ -25,10 +26,11 @@ struct ReadBack {
 
 ReadBack ReadArchive(const std::wstring& path) {
   ReadBack result;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  stubframework::utils::FileHandle file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   LARGE_INTEGER size = {};
-  GetFileSizeEx(file, &size);
-  FileSource source(file, nullptr);
+  GetFileSizeEx(file.Get(), &size);
+  FileSource source(file.Get(), nullptr);
   ZipReader reader;
   result.ok = reader.Open(&source, size.QuadPart);
   result.startOffset = reader.StartOffset();
@@ -39,7 +41,6 @@ ReadBack ReadArchive(const std::wstring& path) {
     result.contents.push_back(sink.text);
     result.methods.push_back(reader.Entry(i).method);
   }
-  CloseHandle(file);
   return result;
 }
 
@@ -130,9 +131,11 @@ TEST_F(ZipWriter, FileNamesOutsideAsciiAreWrittenInUtf8AndExtractUnchanged) {
     written.push_back(name.second);
   }
   EXPECT_EQ(ReadArchive(zip).names, written);
-  HANDLE file = CreateFileW(zip.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_TRUE(ExtractZipFromHandle(file, out, nullptr));
-  CloseHandle(file);
+  {
+    stubframework::utils::FileHandle file(
+        CreateFileW(zip.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(ExtractZipFromHandle(file.Get(), out, nullptr));
+  }
   for (const auto& name : names) EXPECT_EQ(ReadFileBytes(out + name.first), "named");
 
   // A lone surrogate is no text in any encoding.

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "EngineTest.h"
+#include "core/UniqueHandle.h"
 #include "downloader/DownloadSimpleTask.h"
 #include "downloader/ResultCodes.h"
 #include "downloader/VerifyFileWithMeta.h"
@@ -31,9 +32,9 @@ class DownloadRecorder : public IDownloadCallback {
   void OnComplete(long r) override {
     result = r;
     ++completions;
-    SetEvent(done_);
+    SetEvent(done_.Get());
   }
-  bool WaitDone() const { return WaitForSingleObject(done_, 120000) == WAIT_OBJECT_0; }
+  bool WaitDone() const { return WaitForSingleObject(done_.Get(), 120000) == WAIT_OBJECT_0; }
 
   std::vector<int64_t> progress;
   int64_t total = -1;
@@ -44,12 +45,12 @@ class DownloadRecorder : public IDownloadCallback {
 
  protected:
   DownloadRecorder() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  virtual ~DownloadRecorder() { CloseHandle(done_); }
+  virtual ~DownloadRecorder() = default;
 
  private:
   template <class T>
   friend class details::Object;
-  HANDLE done_;
+  stubframework::utils::KernelHandle done_;
 };
 
 class DownloadSimpleTaskTest : public EngineTest {
@@ -63,7 +64,7 @@ class DownloadSimpleTaskTest : public EngineTest {
 
   // Runs one download of the file URL with the metadata URL into path_ and waits for its end.
   void Download(DownloadRecorder* recorder, const std::wstring& url, const std::wstring& metaUrl) {
-    Ref<ITask> task(CreateDownloadSimpleTask(url.c_str(), metaUrl.c_str(), path_.c_str(), recorder, logger_));
+    ComRef<ITask> task(CreateDownloadSimpleTask(url.c_str(), metaUrl.c_str(), path_.c_str(), recorder, logger_));
     ASSERT_NE(task.Get(), nullptr);
     recorder->task = task.Get();
     task->Start();
@@ -113,7 +114,7 @@ TEST_F(DownloadSimpleTaskTest, FetchesFromTheFirstBadBlockToTheEndAndVerifiesWha
     if (c.localExists) {
       ASSERT_TRUE(testsupport::WriteFileBytes(path_, c.badBlock < 0 ? served_ : WithBlockChanged(c.badBlock)));
     }
-    Ref<DownloadRecorder> recorder(DownloadRecorder::Create());
+    ComRef<DownloadRecorder> recorder(DownloadRecorder::Create());
     std::string tag = NewTag();
     ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), FileUrl(tag, c.faults), MetaUrl()));
     EXPECT_EQ(recorder->result, kResultOk);
@@ -139,7 +140,7 @@ TEST_F(DownloadSimpleTaskTest, FetchesFromTheFirstBadBlockToTheEndAndVerifiesWha
 
 TEST_F(DownloadSimpleTaskTest, AnInterruptedDownloadResumesFromItsFirstBadBlock) {
   // The connection ends 120 bytes into block 5 and the server then fails until the run gives up.
-  Ref<DownloadRecorder> first(DownloadRecorder::Create());
+  ComRef<DownloadRecorder> first(DownloadRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(first.Get(), FileUrl(NewTag(), L"&cut.0=5243000&status.1=503&status.2=503&status.3=503"), MetaUrl()));
   EXPECT_LT(first->result, 0);
   std::string kept = Local();
@@ -148,7 +149,7 @@ TEST_F(DownloadSimpleTaskTest, AnInterruptedDownloadResumesFromItsFirstBadBlock)
   EXPECT_GE(firstBad, 5243000u);
   int64_t resumeAt = static_cast<int64_t>(firstBad) / kBlockSize * kBlockSize;
 
-  Ref<DownloadRecorder> second(DownloadRecorder::Create());
+  ComRef<DownloadRecorder> second(DownloadRecorder::Create());
   std::string tag = NewTag();
   ASSERT_NO_FATAL_FAILURE(Download(second.Get(), FileUrl(tag), MetaUrl()));
   EXPECT_EQ(second->result, kResultOk);
@@ -162,7 +163,7 @@ TEST_F(DownloadSimpleTaskTest, DataThatKeepsFailingAtTheSameBlockEndsAfterTheBou
   std::wstring corrupt = L"corrupt-" + Widen(NewTag()) + L".bin";
   ASSERT_TRUE(testsupport::WriteFileBytes(servers_.docroot + corrupt, WithBlockChanged(4)));
   ASSERT_TRUE(testsupport::WriteFileBytes(path_, WithBlockChanged(4)));
-  Ref<DownloadRecorder> recorder(DownloadRecorder::Create());
+  ComRef<DownloadRecorder> recorder(DownloadRecorder::Create());
   std::string tag = NewTag();
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), FileUrl(tag, L"&serve=" + corrupt), MetaUrl()));
   DeleteFileW((servers_.docroot + corrupt).c_str());
@@ -202,7 +203,7 @@ TEST_F(DownloadSimpleTaskTest, MetadataAndServerFailuresEndTheTaskWithTheirCodes
       metaName = L"broken-" + Widen(NewTag()) + L".meta";
       ASSERT_TRUE(testsupport::WriteFileBytes(servers_.docroot + metaName, c.metaBody));
     }
-    Ref<DownloadRecorder> recorder(DownloadRecorder::Create());
+    ComRef<DownloadRecorder> recorder(DownloadRecorder::Create());
     std::string tag = NewTag();
     ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), FileUrl(tag, c.fileFaults), MetaUrl(metaName)));
     if (!c.metaBody.empty()) DeleteFileW((servers_.docroot + metaName).c_str());
@@ -214,7 +215,7 @@ TEST_F(DownloadSimpleTaskTest, MetadataAndServerFailuresEndTheTaskWithTheirCodes
 
   // A metadata length 0 cuts the local file to nothing, without a file request.
   ASSERT_TRUE(testsupport::WriteFileBytes(path_, std::string(1000, 'x')));
-  Ref<DownloadRecorder> empty(DownloadRecorder::Create());
+  ComRef<DownloadRecorder> empty(DownloadRecorder::Create());
   std::string tag = NewTag();
   ASSERT_NO_FATAL_FAILURE(Download(empty.Get(), FileUrl(tag), MetaUrl(L"empty.bin.meta")));
   EXPECT_EQ(empty->result, kResultOk);
@@ -241,11 +242,11 @@ TEST_F(DownloadSimpleTaskTest, CancelEndsWithAbortInEveryState) {
     if (c.localValid) {
       ASSERT_TRUE(testsupport::WriteFileBytes(path_, served_));
     }
-    Ref<DownloadRecorder> recorder(DownloadRecorder::Create());
+    ComRef<DownloadRecorder> recorder(DownloadRecorder::Create());
     recorder->cancelAtProgress = c.cancelAtProgress;
     std::string tag = NewTag();
     std::wstring metaUrl = MetaUrl() + c.metaFaults;
-    Ref<ITask> task(CreateDownloadSimpleTask(FileUrl(tag, c.fileFaults).c_str(), metaUrl.c_str(), path_.c_str(),
+    ComRef<ITask> task(CreateDownloadSimpleTask(FileUrl(tag, c.fileFaults).c_str(), metaUrl.c_str(), path_.c_str(),
                                              recorder.Get(), logger_));
     recorder->task = task.Get();
     task->Start();
@@ -316,14 +317,14 @@ namespace {
 
 std::string ReadRange(const std::wstring& path, int64_t offset, DWORD size) {
   std::string bytes(size, '\0');
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  stubframework::utils::FileHandle file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   LARGE_INTEGER position;
   position.QuadPart = offset;
   DWORD read = 0;
-  if (file == INVALID_HANDLE_VALUE || !SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
-      !ReadFile(file, &bytes[0], size, &read, nullptr))
+  if (!file.Valid() || !SetFilePointerEx(file.Get(), position, nullptr, FILE_BEGIN) ||
+      !ReadFile(file.Get(), &bytes[0], size, &read, nullptr))
     read = 0;
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   bytes.resize(read);
   return bytes;
 }
@@ -332,12 +333,14 @@ TEST_F(DownloadSimpleTaskTest, BlocksPastFourGibibytesAreHashedAndFetchedAtTheir
   // huge.bin is 4 GiB of zeros and two blocks of data. The local file is 4 GiB + 2 MiB of zeros
   // (sparse): the first 4096 blocks verify, and the rest comes in one range from 4 GiB on.
   const int64_t fourGiB = 4096 * kBlockSize;
-  HANDLE file = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   LARGE_INTEGER end;
   end.QuadPart = fourGiB + 2 * kBlockSize;
-  ASSERT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
-  CloseHandle(file);
-  Ref<DownloadRecorder> recorder(DownloadRecorder::Create());
+  {
+    stubframework::utils::FileHandle file(
+        CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(file.Get()));
+  }
+  ComRef<DownloadRecorder> recorder(DownloadRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), NginxUrl(L"/huge.bin"), NginxUrl(L"/huge.bin.meta")));
   EXPECT_EQ(recorder->result, kResultOk);
   EXPECT_TRUE(LogHas("Hash mismatch found for block 4096."));

@@ -1,6 +1,7 @@
 #include <regex>
 
 #include "EngineTest.h"
+#include "core/UniqueHandle.h"
 #include "downloader/HttpToFileTask.h"
 #include "downloader/ResultCodes.h"
 #include "support/TestSupport.h"
@@ -16,17 +17,17 @@ using EngineLogTest = EngineTest;
 // each as a TRACE entry "where> message".
 TEST_F(EngineLogTest, FileDownloadTracesEveryStepUnderItsClassAndMethod) {
   testsupport::ScratchFolder scratch;
-  HANDLE file = CreateFileW(scratch.File(L"log.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  stubframework::utils::FileHandle file(
+      CreateFileW(scratch.File(L"log.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(file.Valid());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   std::wstring url = NginxUrl(L"/data1000.bin");
   {
-    Ref<ITask> task(CreateHttpToFileTask(url.c_str(), file, 0, 1000, recorder.Get(), logger_));
+    ComRef<ITask> task(CreateHttpToFileTask(url.c_str(), file.Get(), 0, 1000, recorder.Get(), logger_));
     ASSERT_NE(task.Get(), nullptr);
     task->Start();
     ASSERT_TRUE(recorder->WaitDone());
   }
-  CloseHandle(file);
   ASSERT_EQ(recorder->result, kResultOk);
 
   std::string text = LogText();

@@ -58,15 +58,13 @@ HttpRecorder::HttpRecorder()
     : headerSeen_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 HttpRecorder::~HttpRecorder() {
-  CloseHandle(headerSeen_);
-  CloseHandle(done_);
   if (destroyed) *destroyed = true;
 }
 
 void HttpRecorder::OnComplete(long value) {
   ++completions;
   result = value;
-  SetEvent(done_);
+  SetEvent(done_.Get());
 }
 
 void HttpRecorder::OnHttpHeader(downloader::HttpHeader&& header) {
@@ -77,7 +75,7 @@ void HttpRecorder::OnHttpHeader(downloader::HttpHeader&& header) {
   copy.size = header.size;
   copy.total = header.total;
   headers.push_back(copy);
-  SetEvent(headerSeen_);
+  SetEvent(headerSeen_.Get());
 }
 
 void HttpRecorder::OnData(const downloader::Buffer& data) {
@@ -88,42 +86,42 @@ void HttpRecorder::OnData(const downloader::Buffer& data) {
 }
 
 bool HttpRecorder::WaitDone(DWORD milliseconds) const {
-  return WaitForSingleObject(done_, milliseconds) == WAIT_OBJECT_0;
+  return WaitForSingleObject(done_.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
 bool HttpRecorder::WaitHeader(DWORD milliseconds) const {
-  return WaitForSingleObject(headerSeen_, milliseconds) == WAIT_OBJECT_0;
+  return WaitForSingleObject(headerSeen_.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
 FileRecorder* FileRecorder::Create() { return downloader::details::Object<FileRecorder>::Create(); }
 FileRecorder::FileRecorder() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-FileRecorder::~FileRecorder() { CloseHandle(done_); }
+FileRecorder::~FileRecorder() = default;
 
 void FileRecorder::OnComplete(long value) {
   ++completions;
   result = value;
-  SetEvent(done_);
+  SetEvent(done_.Get());
 }
 
 void FileRecorder::OnProgress(int64_t offset, int64_t length) { progress.push_back({offset, length}); }
 
 bool FileRecorder::WaitDone(DWORD milliseconds) const {
-  return WaitForSingleObject(done_, milliseconds) == WAIT_OBJECT_0;
+  return WaitForSingleObject(done_.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
 MemRecorder* MemRecorder::Create() { return downloader::details::Object<MemRecorder>::Create(); }
 MemRecorder::MemRecorder() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-MemRecorder::~MemRecorder() { CloseHandle(done_); }
+MemRecorder::~MemRecorder() = default;
 
 void MemRecorder::OnComplete(downloader::HttpToMemResult&& value) {
   ++completions;
   result = value.result;
   body = std::move(value.buffer);
-  SetEvent(done_);
+  SetEvent(done_.Get());
 }
 
 bool MemRecorder::WaitDone(DWORD milliseconds) const {
-  return WaitForSingleObject(done_, milliseconds) == WAIT_OBJECT_0;
+  return WaitForSingleObject(done_.Get(), milliseconds) == WAIT_OBJECT_0;
 }
 
 void EngineTest::SetUp() {

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "core/ComRef.h"
 #include "core/InstallerLog.h"
+#include "core/UniqueHandle.h"
 #include "downloader/Task.h"
 
 namespace enginetest {
@@ -30,24 +32,7 @@ struct ServerRequest {
   std::string ifRange;  // "-" when absent
 };
 
-// Holds one reference and gives it back at the end of the scope.
-template <class T>
-class Ref {
- public:
-  explicit Ref(T* object = nullptr) : object_(object) {}
-  ~Ref() { Reset(); }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  T* Get() const { return object_; }
-  T* operator->() const { return object_; }
-  void Reset() {
-    if (object_) object_->Release();
-    object_ = nullptr;
-  }
-
- private:
-  T* object_;
-};
+using stubframework::utils::ComRef;
 
 struct RecordedHeader {
   int statusCode = 0;
@@ -83,8 +68,8 @@ class HttpRecorder : public downloader::IHttpCallback {
  private:
   template <class T>
   friend class downloader::details::Object;
-  HANDLE headerSeen_;
-  HANDLE done_;
+  stubframework::utils::KernelHandle headerSeen_;
+  stubframework::utils::KernelHandle done_;
 };
 
 // Records an HttpToFileTask's calls.
@@ -110,7 +95,7 @@ class FileRecorder : public downloader::IHttpToFileCallback {
  private:
   template <class T>
   friend class downloader::details::Object;
-  HANDLE done_;
+  stubframework::utils::KernelHandle done_;
 };
 
 // Records an HttpToMemTask's result and takes its buffer.
@@ -131,7 +116,7 @@ class MemRecorder : public downloader::ITaskCallback<downloader::HttpToMemResult
  private:
   template <class T>
   friend class downloader::details::Object;
-  HANDLE done_;
+  stubframework::utils::KernelHandle done_;
 };
 
 class EngineTest : public ::testing::Test {

@@ -8,13 +8,14 @@
 #include <cstring>
 #include <random>
 
+#include "core/UniqueHandle.h"
 #include "downloader/DownloadMetaSimple.h"
 #include "downloader/HashTask.h"
 #include "support/TestSupport.h"
 #include "EngineTest.h"
 
 using namespace downloader;
-using enginetest::Ref;
+using enginetest::ComRef;
 
 namespace {
 
@@ -76,9 +77,9 @@ class HashRecorder : public IHashCallback {
   void OnComplete(HashResult r) override {
     result = r;
     ++completions;
-    SetEvent(done_);
+    SetEvent(done_.Get());
   }
-  bool WaitDone() const { return WaitForSingleObject(done_, 30000) == WAIT_OBJECT_0; }
+  bool WaitDone() const { return WaitForSingleObject(done_.Get(), 30000) == WAIT_OBJECT_0; }
 
   std::vector<std::string> digests;
   ITask* task = nullptr;
@@ -88,12 +89,12 @@ class HashRecorder : public IHashCallback {
 
  protected:
   HashRecorder() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  virtual ~HashRecorder() { CloseHandle(done_); }
+  virtual ~HashRecorder() = default;
 
  private:
   template <class T>
   friend class details::Object;
-  HANDLE done_;
+  stubframework::utils::KernelHandle done_;
 };
 
 // The engine fixture checks that every object is gone again: a hash task gives back its
@@ -108,11 +109,12 @@ class HashTaskTest : public enginetest::EngineTest {
   // Hashes the file from offset on; the recorder cancels after cancelAfter blocks when not 0.
   void Hash(HashRecorder* recorder, const std::string& content, int64_t offset, size_t cancelAfter = 0) {
     EXPECT_TRUE(testsupport::WriteFileBytes(path_, content));
-    HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    stubframework::utils::FileHandle file(
+        CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     LARGE_INTEGER position;
     position.QuadPart = offset;
-    SetFilePointerEx(file, position, nullptr, FILE_BEGIN);
-    Ref<ITask> task(CreateHashTask(file, recorder));
+    SetFilePointerEx(file.Get(), position, nullptr, FILE_BEGIN);
+    ComRef<ITask> task(CreateHashTask(file.Get(), recorder));
     recorder->task = task.Get();
     recorder->cancelAfter = cancelAfter;
     task->Start();
@@ -121,7 +123,6 @@ class HashTaskTest : public enginetest::EngineTest {
     task->Cancel();  // after the end: nothing
     recorder->task = nullptr;
     task.Reset();
-    CloseHandle(file);
   }
 
   testsupport::ScratchFolder scratch_;
@@ -140,7 +141,7 @@ TEST_F(HashTaskTest, DigestsEachMebibyteBlockFromThePositionOnAndStopsWhenCancel
   } cases[] = {{0, 0, 4, HashComplete}, {1048576, 0, 3, HashComplete}, {3 * 1048576 + 1000, 0, 0, HashComplete},
                {0, 2, 2, HashCancelled}};
   for (const Case& c : cases) {
-    Ref<HashRecorder> recorder(HashRecorder::Create());
+    ComRef<HashRecorder> recorder(HashRecorder::Create());
     Hash(recorder.Get(), content, c.offset, c.cancelAfter);
     EXPECT_EQ(recorder->result, c.result) << c.offset;
     EXPECT_EQ(recorder->completions, 1);
@@ -151,12 +152,14 @@ TEST_F(HashTaskTest, DigestsEachMebibyteBlockFromThePositionOnAndStopsWhenCancel
     }
   }
   // A task released without ever starting gives its callback back too.
-  Ref<HashRecorder> unused(HashRecorder::Create());
-  HANDLE file = CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  CreateHashTask(file, unused.Get())->Release();
-  CloseHandle(file);
+  ComRef<HashRecorder> unused(HashRecorder::Create());
+  {
+    stubframework::utils::FileHandle file(
+        CreateFileW(path_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    CreateHashTask(file.Get(), unused.Get())->Release();
+  }
 
-  Ref<HashRecorder> empty(HashRecorder::Create());
+  ComRef<HashRecorder> empty(HashRecorder::Create());
   Hash(empty.Get(), std::string(), 0);
   EXPECT_EQ(empty->result, HashComplete);
   EXPECT_TRUE(empty->digests.empty());

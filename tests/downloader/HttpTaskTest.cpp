@@ -34,7 +34,7 @@ class HttpTaskTest : public EngineTest {
  protected:
   // Runs one request to its end.
   void Fetch(HttpRecorder* recorder, const std::wstring& url, HttpRange&& range) {
-    Ref<ITask> task(CreateHttpTask(url.c_str(), std::move(range), recorder, logger_));
+    ComRef<ITask> task(CreateHttpTask(url.c_str(), std::move(range), recorder, logger_));
     ASSERT_NE(task.Get(), nullptr);
     task->Start();
     ASSERT_TRUE(recorder->WaitDone());
@@ -42,7 +42,7 @@ class HttpTaskTest : public EngineTest {
 };
 
 TEST_F(HttpTaskTest, WholeFileComesAsHeaderThenPiecesInOrderThenOneCompletion) {
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), NginxUrl(L"/data3m.bin"), Range(0, 0)));
   std::string expected = ServedFile(L"data3m.bin");
   ASSERT_EQ(recorder->headers.size(), 1u);
@@ -75,7 +75,7 @@ TEST_F(HttpTaskTest, BodyArrivingWithPausesIsHandedOnExactlyAsRead) {
       {L"/data3m.bin?cut=3&stall=0.5", 0, 0, ServedFile(L"data3m.bin").substr(0, 3)},
   };
   for (const Case& c : cases) {
-    Ref<HttpRecorder> recorder(HttpRecorder::Create());
+    ComRef<HttpRecorder> recorder(HttpRecorder::Create());
     ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), FaultUrl(c.target), Range(c.offset, c.size)));
     EXPECT_EQ(recorder->result, kResultOk) << Narrow(c.target);
     EXPECT_EQ(recorder->body.size(), c.expected.size()) << Narrow(c.target);
@@ -84,7 +84,7 @@ TEST_F(HttpTaskTest, BodyArrivingWithPausesIsHandedOnExactlyAsRead) {
 }
 
 TEST_F(HttpTaskTest, RangeFromNginxReportsItsPositionInTheResource) {
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), NginxUrl(L"/data1000.bin"), Range(100, 50)));
   ASSERT_EQ(recorder->headers.size(), 1u);
   EXPECT_EQ(recorder->headers[0].statusCode, 206);
@@ -96,7 +96,7 @@ TEST_F(HttpTaskTest, RangeFromNginxReportsItsPositionInTheResource) {
 }
 
 TEST_F(HttpTaskTest, IfRangeWithAnOutdatedEtagGetsTheWholeResource) {
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(
       Fetch(recorder.Get(), NginxUrl(L"/data1000.bin"), Range(100, 50, "\"outdated\"")));
   ASSERT_EQ(recorder->headers.size(), 1u);
@@ -108,7 +108,7 @@ TEST_F(HttpTaskTest, IfRangeWithAnOutdatedEtagGetsTheWholeResource) {
 
 TEST_F(HttpTaskTest, WholeResourceWithEtagSendsNeitherRangeNorIfRange) {
   std::string tag = NewTag();
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag)),
                                 Range(0, 0, "\"abc\"")));
   std::vector<ServerRequest> requests = RequestsWithTag(tag);
@@ -120,7 +120,7 @@ TEST_F(HttpTaskTest, WholeResourceWithEtagSendsNeitherRangeNorIfRange) {
 
 TEST_F(HttpTaskTest, RangeWithEtagSendsBothHeaders) {
   std::string tag = NewTag();
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag)),
                                 Range(10, 20, "\"abc\"")));
   std::vector<ServerRequest> requests = RequestsWithTag(tag);
@@ -131,7 +131,7 @@ TEST_F(HttpTaskTest, RangeWithEtagSendsBothHeaders) {
 
 TEST_F(HttpTaskTest, RedirectLoopEndsWithAnErrorAfterTheBound) {
   std::string tag = NewTag();
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(),
                                 FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&status=302&location=self"),
                                 Range(0, 0)));
@@ -144,9 +144,9 @@ TEST_F(HttpTaskTest, RedirectLoopEndsWithAnErrorAfterTheBound) {
 
 TEST_F(HttpTaskTest, CancelDuringARedirectLoopCompletes) {
   std::string tag = NewTag();
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   // Each answer comes after 0.1 s: the bound is far away when the cancel comes.
-  Ref<ITask> task(CreateHttpTask(
+  ComRef<ITask> task(CreateHttpTask(
       FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&delay=0.1&status=302&location=self").c_str(),
       Range(0, 0), recorder.Get(), logger_));
   ASSERT_NE(task.Get(), nullptr);
@@ -165,7 +165,7 @@ TEST_F(HttpTaskTest, RedirectKeepsRangeAndIfRangeOnAnotherPortOrPath) {
   // To nginx on its own port (the range arrives: nginx answers 206), and relative to the fault
   // server's own path, whose request log shows both headers.
   for (const std::string& location : {nginx, "/data1000.bin?ignore_if_range=1&tag=" + target}) {
-    Ref<HttpRecorder> recorder(HttpRecorder::Create());
+    ComRef<HttpRecorder> recorder(HttpRecorder::Create());
     ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(),
                                   FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&status=307&location=" +
                                            Widen(QueryValue(location))),
@@ -221,7 +221,7 @@ TEST_F(HttpTaskTest, SchemeOtherThanHttpCompletesInsideStartAndReleasesTheCallba
   bool destroyed = false;
   HttpRecorder* recorder = HttpRecorder::Create();
   recorder->destroyed = &destroyed;
-  Ref<ITask> task(CreateHttpTask(L"ftp://127.0.0.1/data1000.bin", Range(0, 0), recorder, logger_));
+  ComRef<ITask> task(CreateHttpTask(L"ftp://127.0.0.1/data1000.bin", Range(0, 0), recorder, logger_));
   ASSERT_NE(task.Get(), nullptr);
   task->Start();
   EXPECT_EQ(recorder->completions, 1);
@@ -233,7 +233,7 @@ TEST_F(HttpTaskTest, SchemeOtherThanHttpCompletesInsideStartAndReleasesTheCallba
 }
 
 TEST_F(HttpTaskTest, EmptyBodyGivesTheHeaderNoDataAndSuccess) {
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), NginxUrl(L"/empty.bin"), Range(0, 0)));
   ASSERT_EQ(recorder->headers.size(), 1u);
   EXPECT_EQ(recorder->headers[0].statusCode, 200);
@@ -248,7 +248,7 @@ TEST_F(HttpTaskTest, EmptyBodyGivesTheHeaderNoDataAndSuccess) {
 }
 
 TEST_F(HttpTaskTest, NoContentRangeAndNoLengthLeaveTheTotalUnknown) {
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(
       Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?no_length=1"), Range(0, 0)));
   ASSERT_EQ(recorder->headers.size(), 1u);
@@ -260,7 +260,7 @@ TEST_F(HttpTaskTest, NoContentRangeAndNoLengthLeaveTheTotalUnknown) {
 }
 
 TEST_F(HttpTaskTest, AsteriskTotalIsLoggedAndTheLengthGivesTheTotal) {
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(
       Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?total=*"), Range(0, 100)));
   ASSERT_EQ(recorder->headers.size(), 1u);
@@ -275,7 +275,7 @@ TEST_F(HttpTaskTest, ContentRangeThatCannotDescribeTheResourceIsNotTrusted) {
   // Each of them would give a size of 0 or less, a range past the total, or numbers that overflow.
   for (const wchar_t* range : {L"bytes%2050-49/1000", L"bytes%200-99/50", L"bytes%20-5-10/1000",
                                L"bytes%200-99999999999999999999/99999999999999999999"}) {
-    Ref<HttpRecorder> recorder(HttpRecorder::Create());
+    ComRef<HttpRecorder> recorder(HttpRecorder::Create());
     ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?content_range=") + range,
                                   Range(0, 100)));
     ASSERT_EQ(recorder->headers.size(), 1u);
@@ -286,7 +286,7 @@ TEST_F(HttpTaskTest, ContentRangeThatCannotDescribeTheResourceIsNotTrusted) {
 }
 
 TEST_F(HttpTaskTest, ErrorStatusIsPassedOnNotJudged) {
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?status=500"), Range(0, 0)));
   ASSERT_EQ(recorder->headers.size(), 1u);
   EXPECT_EQ(recorder->headers[0].statusCode, 500);
@@ -295,7 +295,7 @@ TEST_F(HttpTaskTest, ErrorStatusIsPassedOnNotJudged) {
 }
 
 TEST_F(HttpTaskTest, EtagWithAControlCharacterIsNoValidator) {
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(
       Fetch(recorder.Get(), FaultUrl(L"/data1000.bin?etag=%22a%01b%22"), Range(0, 0)));
   ASSERT_EQ(recorder->headers.size(), 1u);
@@ -315,8 +315,8 @@ TEST_F(HttpTaskTest, CancelEndsWithTheCancelCodeAtOnceWhateverTheRequestWaitsFor
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Ref<HttpRecorder> recorder(HttpRecorder::Create());
-    Ref<ITask> task(CreateHttpTask(FaultUrl(c.path).c_str(), Range(0, 0), recorder.Get(), logger_));
+    ComRef<HttpRecorder> recorder(HttpRecorder::Create());
+    ComRef<ITask> task(CreateHttpTask(FaultUrl(c.path).c_str(), Range(0, 0), recorder.Get(), logger_));
     ASSERT_NE(task.Get(), nullptr);
     task->Start();
     if (c.header) {
@@ -347,8 +347,8 @@ TEST_F(HttpTaskTest, ReleasingANeverStartedTaskCallsNothing) {
 }
 
 TEST_F(HttpTaskTest, CancelBeforeStartHasNoEffect) {
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
-  Ref<ITask> task(CreateHttpTask(NginxUrl(L"/data1000.bin").c_str(), Range(0, 0), recorder.Get(), logger_));
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<ITask> task(CreateHttpTask(NginxUrl(L"/data1000.bin").c_str(), Range(0, 0), recorder.Get(), logger_));
   ASSERT_NE(task.Get(), nullptr);
   task->Cancel();
   task->Start();
@@ -358,7 +358,7 @@ TEST_F(HttpTaskTest, CancelBeforeStartHasNoEffect) {
 }
 
 TEST_F(HttpTaskTest, CreationRefusesMissingArguments) {
-  Ref<HttpRecorder> recorder(HttpRecorder::Create());
+  ComRef<HttpRecorder> recorder(HttpRecorder::Create());
   EXPECT_EQ(CreateHttpTask(nullptr, Range(0, 0), recorder.Get(), logger_), nullptr);
   EXPECT_EQ(CreateHttpTask(L"http://127.0.0.1/", Range(0, 0), nullptr, logger_), nullptr);
   EXPECT_EQ(CreateHttpTask(L"http://127.0.0.1/", Range(0, 0), recorder.Get(), nullptr), nullptr);

@@ -1,4 +1,5 @@
 #include "EngineTest.h"
+#include "core/UniqueHandle.h"
 #include "downloader/HttpTask.h"
 #include "downloader/HttpToFileTask.h"
 #include "downloader/ResultCodes.h"
@@ -28,14 +29,12 @@ class HttpToFileTaskTest : public EngineTest {
   // Downloads [offset, offset + size) of url into the target file and waits for the end.
   void Download(FileRecorder* recorder, const std::wstring& url, int64_t offset, int64_t size,
                 DWORD access = GENERIC_WRITE) {
-    HANDLE file = OpenTarget(offset, access);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    Ref<ITask> task(CreateHttpToFileTask(url.c_str(), file, offset, size, recorder, logger_));
+    stubframework::utils::FileHandle file(OpenTarget(offset, access));
+    ASSERT_TRUE(file.Valid());
+    ComRef<ITask> task(CreateHttpToFileTask(url.c_str(), file.Get(), offset, size, recorder, logger_));
     ASSERT_NE(task.Get(), nullptr);
     task->Start();
-    bool done = recorder->WaitDone();
-    CloseHandle(file);
-    ASSERT_TRUE(done);
+    ASSERT_TRUE(recorder->WaitDone());
   }
 
   std::string Target() const { return testsupport::ReadFileBytes(path_); }
@@ -51,7 +50,7 @@ class HttpToFileTaskTest : public EngineTest {
 };
 
 TEST_F(HttpToFileTaskTest, WritesTheRegionWhereTheFileStandsAndReportsEveryPiece) {
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   ASSERT_TRUE(testsupport::WriteFileBytes(path_, std::string(100, 'x')));
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), NginxUrl(L"/data3m.bin"), 100, 3000000));
   EXPECT_EQ(recorder->result, kResultOk);
@@ -84,7 +83,7 @@ TEST_F(HttpToFileTaskTest, BodyArrivingWithPausesIsWrittenExactlyAsRead) {
   for (const Case& c : cases) {
     std::string tag = NewTag();
     const wchar_t* file = c.expected.size() == large.size() ? L"/data3m.bin" : L"/data1000.bin";
-    Ref<FileRecorder> recorder(FileRecorder::Create());
+    ComRef<FileRecorder> recorder(FileRecorder::Create());
     ASSERT_TRUE(testsupport::WriteFileBytes(path_, std::string(c.offset, 'x')));
     ASSERT_NO_FATAL_FAILURE(
         Download(recorder.Get(), FaultUrl(file + (L"?tag=" + Widen(tag)) + c.query), c.offset, c.size));
@@ -101,7 +100,7 @@ TEST_F(HttpToFileTaskTest, BodyArrivingWithPausesIsWrittenExactlyAsRead) {
 
 TEST_F(HttpToFileTaskTest, RefusesAWholeResourceForARegionThatDoesNotStartAtZero) {
   // The whole resource is as long as the region, but it starts at the wrong byte.
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(
       Download(recorder.Get(), FaultUrl(L"/data1000.bin?ignore_range=1"), 1000, 1000));
   EXPECT_EQ(recorder->result, kResultBadResponse);
@@ -111,7 +110,7 @@ TEST_F(HttpToFileTaskTest, RefusesAWholeResourceForARegionThatDoesNotStartAtZero
 
 TEST_F(HttpToFileTaskTest, AcceptsAWholeResourceAtZeroAndContinuesUnderItsEtag) {
   std::string tag = NewTag();
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   // The first answer ignores the range and ends after 400 bytes; the continuation is served well.
   ASSERT_NO_FATAL_FAILURE(Download(
       recorder.Get(),
@@ -129,7 +128,7 @@ TEST_F(HttpToFileTaskTest, AcceptsAWholeResourceAtZeroAndContinuesUnderItsEtag) 
 
 TEST_F(HttpToFileTaskTest, ARangeEndingEarlyIsContinuedUnderTheEtagOfTheFirstRange) {
   std::string tag = NewTag();
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(
       recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&cut.0=400&etag=%22v2%22"), 0, 1000));
   EXPECT_EQ(recorder->result, kResultOk);
@@ -142,7 +141,7 @@ TEST_F(HttpToFileTaskTest, ARangeEndingEarlyIsContinuedUnderTheEtagOfTheFirstRan
 
 TEST_F(HttpToFileTaskTest, ResourceChangedBeforeTheContinuationFailsInsteadOfMixingVersions) {
   std::string tag = NewTag();
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   // The continuation's If-Range no longer matches: the server sends the whole new version.
   ASSERT_NO_FATAL_FAILURE(Download(
       recorder.Get(),
@@ -160,7 +159,7 @@ TEST_F(HttpToFileTaskTest, RefusesAContinuationFromAnotherVersionOfTheResource) 
        {L"&no_etag=1&serve.1=data3m.bin",
         L"&etag.0=%22v1%22&etag.1=%22v2%22&serve.1=data1000-v2.bin&ignore_if_range.1=1"}) {
     std::string tag = NewTag();
-    Ref<FileRecorder> recorder(FileRecorder::Create());
+    ComRef<FileRecorder> recorder(FileRecorder::Create());
     ASSERT_TRUE(testsupport::WriteFileBytes(path_, ""));
     ASSERT_NO_FATAL_FAILURE(Download(
         recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&cut.0=400" + continuation), 0, 1000));
@@ -175,7 +174,7 @@ TEST_F(HttpToFileTaskTest, RefusesAContinuationFromAnotherVersionOfTheResource) 
 }
 
 TEST_F(HttpToFileTaskTest, RefusesARangeThatStartsOneByteLate) {
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), FaultUrl(L"/data1000.bin?shift=1"), 100, 100));
   // The request's own cancellation comes after the refusal and does not replace its code.
   EXPECT_EQ(recorder->result, kResultBadResponse);
@@ -187,7 +186,7 @@ TEST_F(HttpToFileTaskTest, RefusesARangeThatStartsOneByteLate) {
 }
 
 TEST_F(HttpToFileTaskTest, RefusesAPieceWithOneSurplusByteWhole) {
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), FaultUrl(L"/data1000.bin?extra=1"), 100, 100));
   EXPECT_EQ(recorder->result, kResultBadResponse);
   EXPECT_TRUE(recorder->progress.empty());
@@ -206,7 +205,7 @@ TEST_F(HttpToFileTaskTest, RefusesStatusesOtherThan200And206AndNamesAMissingReso
       {FaultUrl(L"/data1000.bin?status=403"), 403, kResultBadResponse},
   };
   for (const auto& c : cases) {
-    Ref<FileRecorder> recorder(FileRecorder::Create());
+    ComRef<FileRecorder> recorder(FileRecorder::Create());
     ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), c.url, 0, 1000));
     EXPECT_EQ(recorder->result, c.result) << c.status;
     EXPECT_TRUE(LogHas("HttpToFileTask::OnHttpHeader> Unexpected HTTP status code " + std::to_string(c.status) + "."));
@@ -215,7 +214,7 @@ TEST_F(HttpToFileTaskTest, RefusesStatusesOtherThan200And206AndNamesAMissingReso
 
 TEST_F(HttpToFileTaskTest, GivesUpWhenRequestsInARowBringNoData) {
   std::string tag = NewTag();
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(
       Download(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&cut=0"), 0, 1000));
   EXPECT_EQ(recorder->result, kResultConnectionAborted);
@@ -226,7 +225,7 @@ TEST_F(HttpToFileTaskTest, GivesUpWhenRequestsInARowBringNoData) {
 
 TEST_F(HttpToFileTaskTest, KeepsGoingWhileEveryRequestBringsSomething) {
   std::string tag = NewTag();
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   // Every answer ends after 150 bytes: seven requests, each with progress.
   ASSERT_NO_FATAL_FAILURE(
       Download(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&cut=150"), 0, 1000));
@@ -237,7 +236,7 @@ TEST_F(HttpToFileTaskTest, KeepsGoingWhileEveryRequestBringsSomething) {
 
 TEST_F(HttpToFileTaskTest, ConnectionResetNeverEndsInSuccessWithAHole) {
   std::string tag = NewTag();
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(
       recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&cut.0=400&reset.0=1"), 0, 1000));
   // Never success with a hole: either the continuation completed the file or the task failed.
@@ -246,7 +245,7 @@ TEST_F(HttpToFileTaskTest, ConnectionResetNeverEndsInSuccessWithAHole) {
 }
 
 TEST_F(HttpToFileTaskTest, WriteFailureEndsWithTheSystemErrorAfterReportingTheBytes) {
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   ASSERT_TRUE(testsupport::WriteFileBytes(path_, ""));
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), NginxUrl(L"/data1000.bin"), 0, 1000, GENERIC_READ));
   EXPECT_EQ(recorder->result, ResultFromError(ERROR_ACCESS_DENIED));
@@ -257,18 +256,16 @@ TEST_F(HttpToFileTaskTest, WriteFailureEndsWithTheSystemErrorAfterReportingTheBy
 }
 
 TEST_F(HttpToFileTaskTest, CancelDuringTheTransferEndsWithTheCancelCode) {
-  Ref<FileRecorder> recorder(FileRecorder::Create());
-  HANDLE file = OpenTarget(0);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  Ref<ITask> task(CreateHttpToFileTask(FaultUrl(L"/data1000.bin?cut=0&stall=3").c_str(), file, 0, 1000,
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
+  stubframework::utils::FileHandle file(OpenTarget(0));
+  ASSERT_TRUE(file.Valid());
+  ComRef<ITask> task(CreateHttpToFileTask(FaultUrl(L"/data1000.bin?cut=0&stall=3").c_str(), file.Get(), 0, 1000,
                                        recorder.Get(), logger_));
   ASSERT_NE(task.Get(), nullptr);
   task->Start();
   Sleep(500);
   task->Cancel();
-  bool done = recorder->WaitDone();
-  CloseHandle(file);
-  ASSERT_TRUE(done);
+  ASSERT_TRUE(recorder->WaitDone());
   EXPECT_EQ(recorder->result, kResultCancelled);
   EXPECT_EQ(recorder->completions, 1);
   EXPECT_TRUE(LogHas("HttpToFileTask::Cancel> Cancel."));
@@ -276,7 +273,7 @@ TEST_F(HttpToFileTaskTest, CancelDuringTheTransferEndsWithTheCancelCode) {
 
 TEST_F(HttpToFileTaskTest, InvalidRegionFailsWithoutARequest) {
   std::string tag = NewTag();
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(
       Download(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag)), -1, 1000));
   EXPECT_EQ(recorder->result, kResultInvalidArgument);
@@ -284,7 +281,7 @@ TEST_F(HttpToFileTaskTest, InvalidRegionFailsWithoutARequest) {
 }
 
 TEST_F(HttpToFileTaskTest, ReleasingANeverStartedTaskCallsNothing) {
-  Ref<FileRecorder> recorder(FileRecorder::Create());
+  ComRef<FileRecorder> recorder(FileRecorder::Create());
   ITask* task = CreateHttpToFileTask(NginxUrl(L"/data1000.bin").c_str(), INVALID_HANDLE_VALUE, 0, 1000,
                                      recorder.Get(), logger_);
   ASSERT_NE(task, nullptr);

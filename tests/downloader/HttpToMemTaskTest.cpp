@@ -11,7 +11,7 @@ namespace {
 class HttpToMemTaskTest : public EngineTest {
  protected:
   void Download(MemRecorder* recorder, const std::wstring& url) {
-    Ref<ITask> task(CreateHttpToMemTask(url.c_str(), recorder, logger_));
+    ComRef<ITask> task(CreateHttpToMemTask(url.c_str(), recorder, logger_));
     ASSERT_NE(task.Get(), nullptr);
     task->Start();
     ASSERT_TRUE(recorder->WaitDone());
@@ -23,7 +23,7 @@ class HttpToMemTaskTest : public EngineTest {
 };
 
 TEST_F(HttpToMemTaskTest, HandsOverTheWholeResource) {
-  Ref<MemRecorder> recorder(MemRecorder::Create());
+  ComRef<MemRecorder> recorder(MemRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), NginxUrl(L"/data3m.bin")));
   EXPECT_EQ(recorder->result, kResultOk);
   EXPECT_EQ(recorder->completions, 1);
@@ -44,7 +44,7 @@ TEST_F(HttpToMemTaskTest, BodyArrivingWithPausesIsStoredExactlyAsRead) {
   };
   for (const Case& c : cases) {
     std::string tag = NewTag();
-    Ref<MemRecorder> recorder(MemRecorder::Create());
+    ComRef<MemRecorder> recorder(MemRecorder::Create());
     ASSERT_NO_FATAL_FAILURE(Download(
         recorder.Get(), FaultUrl(L"/" + std::wstring(c.file) + L"?tag=" + Widen(tag) + c.query)));
     EXPECT_EQ(recorder->result, kResultOk) << tag;
@@ -58,7 +58,7 @@ TEST_F(HttpToMemTaskTest, BodyArrivingWithPausesIsStoredExactlyAsRead) {
 }
 
 TEST_F(HttpToMemTaskTest, EmptyResourceCompletesWithAnEmptyBuffer) {
-  Ref<MemRecorder> recorder(MemRecorder::Create());
+  ComRef<MemRecorder> recorder(MemRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), NginxUrl(L"/empty.bin")));
   EXPECT_EQ(recorder->result, kResultOk);
   EXPECT_EQ(recorder->body.size, 0u);
@@ -66,7 +66,7 @@ TEST_F(HttpToMemTaskTest, EmptyResourceCompletesWithAnEmptyBuffer) {
 
 TEST_F(HttpToMemTaskTest, ContinuesAnEarlyEndWithARangeReachingPastTheEnd) {
   std::string tag = NewTag();
-  Ref<MemRecorder> recorder(MemRecorder::Create());
+  ComRef<MemRecorder> recorder(MemRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(
       Download(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&cut.0=400&etag=%22m%22")));
   EXPECT_EQ(recorder->result, kResultOk);
@@ -81,7 +81,7 @@ TEST_F(HttpToMemTaskTest, ContinuesAnEarlyEndWithARangeReachingPastTheEnd) {
 
 TEST_F(HttpToMemTaskTest, ContinuationAnsweredWithTheWholeBodyRestartsAtByteZero) {
   std::string tag = NewTag();
-  Ref<MemRecorder> recorder(MemRecorder::Create());
+  ComRef<MemRecorder> recorder(MemRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(
       recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&cut.0=400&ignore_range.1=1")));
   EXPECT_EQ(recorder->result, kResultOk);
@@ -90,21 +90,21 @@ TEST_F(HttpToMemTaskTest, ContinuationAnsweredWithTheWholeBodyRestartsAtByteZero
 }
 
 TEST_F(HttpToMemTaskTest, RefusesABodyWithoutAnnouncedLength) {
-  Ref<MemRecorder> recorder(MemRecorder::Create());
+  ComRef<MemRecorder> recorder(MemRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), FaultUrl(L"/data1000.bin?no_length=1")));
   EXPECT_EQ(recorder->result, kResultBadResponse);
   EXPECT_TRUE(LogHas("HttpToMemTask::OnHttpStatusOK> Unexpected content length -1."));
 }
 
 TEST_F(HttpToMemTaskTest, RefusesBodiesOf2GiBAndMore) {
-  Ref<MemRecorder> recorder(MemRecorder::Create());
+  ComRef<MemRecorder> recorder(MemRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), FaultUrl(L"/data1000.bin?length=2147483647")));
   EXPECT_EQ(recorder->result, kResultOutOfMemory);
   EXPECT_TRUE(LogHas("HttpToMemTask::OnHttpStatusOK> Buffer::SetSize(2147483647) failed."));
 }
 
 TEST_F(HttpToMemTaskTest, RefusesDataBeyondTheAnnouncedBody) {
-  Ref<MemRecorder> recorder(MemRecorder::Create());
+  ComRef<MemRecorder> recorder(MemRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(NewTag()) +
                                                             L"&cut.0=400&extra.1=1")));
   EXPECT_EQ(recorder->result, kResultBadResponse);
@@ -112,7 +112,7 @@ TEST_F(HttpToMemTaskTest, RefusesDataBeyondTheAnnouncedBody) {
 }
 
 TEST_F(HttpToMemTaskTest, RefusesAContinuationAtTheWrongPosition) {
-  Ref<MemRecorder> recorder(MemRecorder::Create());
+  ComRef<MemRecorder> recorder(MemRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(NewTag()) +
                                                             L"&cut.0=400&shift.1=-1")));
   EXPECT_EQ(recorder->result, kResultBadResponse);
@@ -126,7 +126,7 @@ TEST_F(HttpToMemTaskTest, RefusesAContinuationFromAnotherVersionOfTheResource) {
        {L"&no_etag=1&serve.1=data3m.bin",
         L"&etag.0=%22v1%22&etag.1=%22v2%22&serve.1=data1000-v2.bin&ignore_if_range.1=1"}) {
     std::string tag = NewTag();
-    Ref<MemRecorder> recorder(MemRecorder::Create());
+    ComRef<MemRecorder> recorder(MemRecorder::Create());
     ASSERT_NO_FATAL_FAILURE(
         Download(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&cut.0=400" + continuation)));
     EXPECT_EQ(recorder->result, kResultBadResponse) << tag;
@@ -140,7 +140,7 @@ TEST_F(HttpToMemTaskTest, RefusesAContinuationFromAnotherVersionOfTheResource) {
 
 TEST_F(HttpToMemTaskTest, GivesUpWhenRequestsInARowBringNoData) {
   std::string tag = NewTag();
-  Ref<MemRecorder> recorder(MemRecorder::Create());
+  ComRef<MemRecorder> recorder(MemRecorder::Create());
   ASSERT_NO_FATAL_FAILURE(Download(recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&cut=0")));
   EXPECT_EQ(recorder->result, kResultConnectionAborted);
   EXPECT_EQ(RequestsWithTag(tag).size(), static_cast<size_t>(kMaxRequestsWithoutProgress));
@@ -148,7 +148,7 @@ TEST_F(HttpToMemTaskTest, GivesUpWhenRequestsInARowBringNoData) {
 
 TEST_F(HttpToMemTaskTest, WholeBodiesThatAlwaysEndAtTheSamePlaceDoNotLoopForever) {
   std::string tag = NewTag();
-  Ref<MemRecorder> recorder(MemRecorder::Create());
+  ComRef<MemRecorder> recorder(MemRecorder::Create());
   // Every answer restarts at byte 0 and ends after 400 bytes: only the first one gets further.
   ASSERT_NO_FATAL_FAILURE(Download(
       recorder.Get(), FaultUrl(L"/data1000.bin?tag=" + Widen(tag) + L"&ignore_range=1&cut=400")));
@@ -159,8 +159,8 @@ TEST_F(HttpToMemTaskTest, WholeBodiesThatAlwaysEndAtTheSamePlaceDoNotLoopForever
 }
 
 TEST_F(HttpToMemTaskTest, CancelDuringTheTransferEndsWithTheCancelCode) {
-  Ref<MemRecorder> recorder(MemRecorder::Create());
-  Ref<ITask> task(CreateHttpToMemTask(FaultUrl(L"/data1000.bin?cut=0&stall=3").c_str(), recorder.Get(), logger_));
+  ComRef<MemRecorder> recorder(MemRecorder::Create());
+  ComRef<ITask> task(CreateHttpToMemTask(FaultUrl(L"/data1000.bin?cut=0&stall=3").c_str(), recorder.Get(), logger_));
   ASSERT_NE(task.Get(), nullptr);
   task->Start();
   Sleep(500);

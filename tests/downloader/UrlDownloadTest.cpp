@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "EngineTest.h"
+#include "core/ComRef.h"
 #include "core/FrameworkCore.h"
 #include "downloader/UrlDownload.h"
 #include "htmlui/DownloadCallback.h"
@@ -35,13 +36,12 @@ class UrlDownloadTest : public EngineTest {
   }
 
   static HRESULT Feed(BSCHolder* holder, const std::string& bytes) {
-    IStream* stream = SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size()));
+    stubframework::utils::ComRef<IStream> stream(
+        SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size())));
     STGMEDIUM medium{};
     medium.tymed = TYMED_ISTREAM;
-    medium.pstm = stream;
-    HRESULT hr = holder->OnDataAvailable(BSCF_FIRSTDATANOTIFICATION, static_cast<DWORD>(bytes.size()), nullptr, &medium);
-    stream->Release();
-    return hr;
+    medium.pstm = stream.Get();
+    return holder->OnDataAvailable(BSCF_FIRSTDATANOTIFICATION, static_cast<DWORD>(bytes.size()), nullptr, &medium);
   }
 
   std::string Target() const { return testsupport::ReadFileBytes(path_); }

@@ -6,6 +6,8 @@
 #include <mshtmdid.h>
 #include <olectl.h>
 
+#include "core/ComRef.h"
+#include "core/ComValue.h"
 #include "core/FrameworkCore.h"
 #include "core/MainWindow.h"
 #include "htmlui/HtmlExternal.h"
@@ -62,10 +64,10 @@ class HostSiteTest : public ::testing::Test {
                               nullptr, windowClass.hInstance, nullptr);
     ASSERT_NE(window_, nullptr);
     core_->external->SetWindow(window_);
-    site_ = new htmlui::MSHTMLClient(window_, core_->external);
+    site_.Reset(new htmlui::MSHTMLClient(window_, core_->external));
   }
   void TearDown() override {
-    site_->Release();
+    site_.Reset();
     core_->external->SetWindow(nullptr);
     DestroyWindow(window_);
     core::ReleaseFrameworkCore(core_);
@@ -74,7 +76,7 @@ class HostSiteTest : public ::testing::Test {
 
   core::FrameworkCore* core_ = nullptr;
   HWND window_ = nullptr;
-  htmlui::MSHTMLClient* site_ = nullptr;
+  utils::ComRef<htmlui::MSHTMLClient> site_;
 };
 
 }  // namespace
@@ -85,9 +87,8 @@ TEST_F(HostSiteTest, HandsOutItsInterfacesButNeitherHyperlinkFrameNorServices) {
                           &IID_IOleInPlaceSite, &IID_IOleInPlaceSiteEx, &IID_IOleInPlaceUIWindow,
                           &IID_IOleInPlaceFrame, &IID_IPropertyNotifySink, &IID_IOleCommandTarget};
   for (const IID* iid : offered) {
-    IUnknown* object = nullptr;
-    ASSERT_EQ(site_->QueryInterface(*iid, reinterpret_cast<void**>(&object)), S_OK);
-    object->Release();
+    utils::ComRef<IUnknown> object;
+    ASSERT_EQ(site_->QueryInterface(*iid, object.OutVoid()), S_OK);
   }
   const IID refused[] = {IID_IServiceProvider, IID_IOleInPlaceSiteWindowless, IID_IStream,
                          {0xfc4801a5, 0x2ba9, 0x11cf, {0xa2, 0x29, 0x00, 0xaa, 0x00, 0x3d, 0x73, 0x52}}};
@@ -116,12 +117,12 @@ TEST_F(HostSiteTest, UiBehaviourAnswers) {
   VARIANT ambient;
   VariantInit(&ambient);
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
-  ASSERT_EQ(static_cast<IDispatch*>(site_)->Invoke(DISPID_AMBIENT_DLCONTROL, IID_NULL, 0, DISPATCH_PROPERTYGET,
+  ASSERT_EQ(static_cast<IDispatch*>(site_.Get())->Invoke(DISPID_AMBIENT_DLCONTROL, IID_NULL, 0, DISPATCH_PROPERTYGET,
                                                    &none, &ambient, nullptr, nullptr),
             S_OK);
   EXPECT_EQ(ambient.vt, VT_I4);
   EXPECT_EQ(ambient.lVal, 8304);
-  EXPECT_EQ(static_cast<IDispatch*>(site_)->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, 0, DISPATCH_PROPERTYGET,
+  EXPECT_EQ(static_cast<IDispatch*>(site_.Get())->Invoke(DISPID_AMBIENT_USERMODE, IID_NULL, 0, DISPATCH_PROPERTYGET,
                                                    &none, &ambient, nullptr, nullptr),
             DISP_E_MEMBERNOTFOUND);
 
@@ -143,30 +144,28 @@ TEST_F(HostSiteTest, UiBehaviourAnswers) {
 
 TEST_F(HostSiteTest, WindowContextDescribesTheMainWindow) {
   SetWindowPos(window_, nullptr, 0, 0, 300, 200, SWP_NOZORDER | SWP_NOMOVE);
-  IOleInPlaceFrame* frame = nullptr;
+  utils::ComRef<IOleInPlaceFrame> frame;
   IOleInPlaceUIWindow* uiWindow = reinterpret_cast<IOleInPlaceUIWindow*>(1);
   RECT position = {}, clip = {};
   OLEINPLACEFRAMEINFO frameInfo = {};
   frameInfo.cb = sizeof(frameInfo);
-  ASSERT_EQ(site_->GetWindowContext(&frame, &uiWindow, &position, &clip, &frameInfo), S_OK);
-  ASSERT_NE(frame, nullptr);
-  frame->Release();
+  ASSERT_EQ(site_->GetWindowContext(frame.Out(), &uiWindow, &position, &clip, &frameInfo), S_OK);
+  ASSERT_TRUE(frame);
   EXPECT_EQ(uiWindow, nullptr);
   EXPECT_EQ(position.right, 300);
   EXPECT_EQ(clip.bottom, 200);
   EXPECT_EQ(frameInfo.hwndFrame, window_);
   EXPECT_FALSE(frameInfo.fMDIApp);
   HWND reported = nullptr;
-  EXPECT_EQ(static_cast<IOleInPlaceSiteEx*>(site_)->GetWindow(&reported), S_OK);
+  EXPECT_EQ(static_cast<IOleInPlaceSiteEx*>(site_.Get())->GetWindow(&reported), S_OK);
   EXPECT_EQ(reported, window_);
 }
 
 TEST_F(HostSiteTest, CommandsSetTheTitleAndSwallowScriptErrorReports) {
-  VARIANT title;
-  title.vt = VT_BSTR;
-  title.bstrVal = SysAllocString(L"Halvern Setup");
-  EXPECT_EQ(site_->Exec(nullptr, OLECMDID_SETTITLE, 0, &title, nullptr), S_OK);
-  VariantClear(&title);
+  utils::Variant title;
+  title.Get()->vt = VT_BSTR;
+  title.Get()->bstrVal = SysAllocString(L"Halvern Setup");
+  EXPECT_EQ(site_->Exec(nullptr, OLECMDID_SETTITLE, 0, title.Get(), nullptr), S_OK);
   wchar_t text[64] = {};
   GetWindowTextW(window_, text, 64);
   EXPECT_STREQ(text, L"Halvern Setup");
@@ -184,14 +183,15 @@ TEST_F(HostSiteTest, CommandsSetTheTitleAndSwallowScriptErrorReports) {
 }
 
 TEST_F(HostSiteTest, GetExternalUntilDetached) {
-  IDispatch* external = nullptr;
-  ASSERT_EQ(site_->GetExternal(&external), S_OK);
-  EXPECT_EQ(external, static_cast<IDispatch*>(core_->external));
-  external->Release();
+  {
+    utils::ComRef<IDispatch> external;
+    ASSERT_EQ(site_->GetExternal(external.Out()), S_OK);
+    EXPECT_EQ(external.Get(), static_cast<IDispatch*>(core_->external));
+  }
   site_->Detach();
-  external = reinterpret_cast<IDispatch*>(1);
-  EXPECT_EQ(site_->GetExternal(&external), S_FALSE);
-  EXPECT_EQ(external, nullptr);
+  IDispatch* detached = reinterpret_cast<IDispatch*>(1);
+  EXPECT_EQ(site_->GetExternal(&detached), S_FALSE);
+  EXPECT_EQ(detached, nullptr);
 }
 
 TEST_F(HostSiteTest, ReadyStateCompleteGivesAnUnsizedWindowItsDefaultSize) {

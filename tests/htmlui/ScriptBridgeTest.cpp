@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/ComRef.h"
+#include "core/ComValue.h"
 #include "core/FrameworkCore.h"
 #include "htmlui/HtmlExternal.h"
 #include "product/MyExternalMethods.h"
@@ -62,10 +64,9 @@ class ScriptBridgeTest : public ::testing::Test {
   }
 
   DISPID IdOf(const wchar_t* name, DWORD flags = 0) {
-    BSTR text = SysAllocString(name);
+    utils::Bstr text(name);
     DISPID id = 0;
-    external_->GetDispID(text, flags, &id);
-    SysFreeString(text);
+    external_->GetDispID(text.Get(), flags, &id);
     return id;
   }
 
@@ -85,9 +86,8 @@ class ScriptBridgeTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(ScriptBridgeTest, InterfacesAndNameLookup) {
-  IDispatchEx* dispatchEx = nullptr;
-  ASSERT_EQ(external_->QueryInterface(IID_IDispatchEx, reinterpret_cast<void**>(&dispatchEx)), S_OK);
-  dispatchEx->Release();
+  utils::ComRef<IDispatchEx> dispatchEx;
+  ASSERT_EQ(external_->QueryInterface(IID_IDispatchEx, dispatchEx.OutVoid()), S_OK);
   IUnknown* other = reinterpret_cast<IUnknown*>(1);
   EXPECT_EQ(external_->QueryInterface(IID_IStream, reinterpret_cast<void**>(&other)), E_NOINTERFACE);
   EXPECT_EQ(other, nullptr);
@@ -107,9 +107,8 @@ TEST_F(ScriptBridgeTest, InterfacesAndNameLookup) {
   EXPECT_EQ(external_->GetIDsOfNames(IID_NULL, expando, 1, 0, ids), DISP_E_UNKNOWNNAME);
   // fdexNameNoDynamicProperties hides them from GetDispID as well.
   DISPID id = 0;
-  BSTR name = SysAllocString(L"scriptValue");
-  EXPECT_EQ(external_->GetDispID(name, fdexNameNoDynamicProperties, &id), DISP_E_UNKNOWNNAME);
-  SysFreeString(name);
+  utils::Bstr name(L"scriptValue");
+  EXPECT_EQ(external_->GetDispID(name.Get(), fdexNameNoDynamicProperties, &id), DISP_E_UNKNOWNNAME);
 }
 
 TEST_F(ScriptBridgeTest, InvokeRefusesForeignInterfacesAndOutOfRangeIds) {
@@ -155,12 +154,8 @@ TEST_F(ScriptBridgeTest, ExpandoLifecycle) {
   EXPECT_EQ(IdOf(L"VALUE", fdexNameEnsure | fdexNameCaseInsensitive), first);
 
   // Methods cannot be deleted; unknown names delete without complaint.
-  BSTR method = SysAllocString(L"getProperty");
-  EXPECT_EQ(external_->DeleteMemberByName(method, 0), S_FALSE);
-  SysFreeString(method);
-  BSTR unknown = SysAllocString(L"neverThere");
-  EXPECT_EQ(external_->DeleteMemberByName(unknown, 0), S_OK);
-  SysFreeString(unknown);
+  EXPECT_EQ(external_->DeleteMemberByName(utils::Bstr(L"getProperty").Get(), 0), S_FALSE);
+  EXPECT_EQ(external_->DeleteMemberByName(utils::Bstr(L"neverThere").Get(), 0), S_OK);
 
   // The array grows past its first 32 entries and keeps every slot.
   for (int i = 0; i < 40; ++i) {
@@ -170,8 +165,7 @@ TEST_F(ScriptBridgeTest, ExpandoLifecycle) {
 }
 
 TEST_F(ScriptBridgeTest, CallingConventionOfTheMethods) {
-  VARIANT result;
-  VariantInit(&result);
+  utils::Variant result;
   Arguments good({Text(L"name"), Text(L"value")});
   EXPECT_EQ(Call(L"setProperty", DISPATCH_METHOD, &good.params, nullptr), S_OK);
   EXPECT_EQ(Call(L"setProperty", DISPATCH_METHOD | DISPATCH_PROPERTYGET, &good.params, nullptr),
@@ -182,21 +176,20 @@ TEST_F(ScriptBridgeTest, CallingConventionOfTheMethods) {
   const VARTYPE wrongTypes[] = {VT_R8, VT_NULL, VT_EMPTY, VT_BOOL, VT_DISPATCH, VT_BSTR | VT_BYREF};
   for (VARTYPE wrong : wrongTypes) {
     Arguments mismatch({Typed(wrong)});
-    EXPECT_EQ(Call(L"getProperty", 3, &mismatch.params, &result), DISP_E_TYPEMISMATCH) << wrong;
+    EXPECT_EQ(Call(L"getProperty", 3, &mismatch.params, result.Get()), DISP_E_TYPEMISMATCH) << wrong;
   }
   Arguments one({Text(L"x")});
   DISPID named = 7;
   DISPPARAMS withName = {one.values.data(), &named, 1, 1};
-  EXPECT_EQ(Call(L"getProperty", 3, &withName, &result), DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(Call(L"getProperty", 1, &one.params, &result), DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(Call(L"getProperty", 3, &withName, result.Get()), DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(Call(L"getProperty", 1, &one.params, result.Get()), DISP_E_MEMBERNOTFOUND);
   // No result slot: nothing to do, and success.
   EXPECT_EQ(Call(L"getProperty", 3, &one.params, nullptr), S_OK);
   Arguments url({Text(L"http://127.0.0.1:1/HalvernSetup.exe")});
   EXPECT_EQ(Call(L"isNeedSelfUpdate", 3, &url.params, nullptr), S_OK);
   EXPECT_EQ(LogText().find("EMIsNeedSelfUpdate"), std::string::npos);
-  EXPECT_EQ(Call(L"getProperty", 3, &one.params, &result), S_OK);
-  EXPECT_EQ(result.vt, VT_BSTR);
-  VariantClear(&result);
+  EXPECT_EQ(Call(L"getProperty", 3, &one.params, result.Get()), S_OK);
+  EXPECT_EQ(result->vt, VT_BSTR);
 
   // Refused calls still leave the entry trace, and the type check says why.
   std::string log = LogText();

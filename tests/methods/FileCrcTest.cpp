@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "core/UniqueHandle.h"
 #include "methods/FileCrc.h"
 #include "support/TestSupport.h"
 
@@ -36,11 +37,13 @@ TEST(ComputeFileCrc, FailsForMissingFilesAndFilesOpenElsewhere) {
 
   // A worker still writing the file keeps it from being read.
   ASSERT_TRUE(WriteFileBytes(folder.File(L"busy.bin"), "partial"));
-  HANDLE writer = CreateFileW(folder.File(L"busy.bin").c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(ComputeFileCrc(folder.File(L"busy.bin"), crc));
-  CloseHandle(writer);
+  {
+    stubframework::utils::FileHandle writer(CreateFileW(folder.File(L"busy.bin").c_str(), GENERIC_WRITE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                        nullptr));
+    ASSERT_TRUE(writer.Valid());
+    EXPECT_FALSE(ComputeFileCrc(folder.File(L"busy.bin"), crc));
+  }
   EXPECT_TRUE(ComputeFileCrc(folder.File(L"busy.bin"), crc));
 }
 

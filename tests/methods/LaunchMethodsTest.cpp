@@ -12,8 +12,10 @@
 
 #include "core/FolderSecurity.h"
 #include "core/FrameworkCore.h"
+#include "core/UniqueHandle.h"
 #include "methods/ExternalMethods.h"
 #include "methods/LaunchMethods.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework;
@@ -23,6 +25,8 @@ namespace {
 const wchar_t kRunOnce[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const wchar_t kTestKey[] = L"Software\\HalvernLaunchTest";
 const wchar_t kGuid[] = L"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0";
+// The product's launch-on-exit entry.
+const std::wstring kRunOnceName = testsupport::kProductCode + L"_" + testsupport::kProductMajorVersion;
 
 bool ReadValue(REGSAM view, const std::wstring& subkey, const std::wstring& name, std::wstring& value) {
   wchar_t buffer[512] = {};
@@ -36,13 +40,11 @@ bool ReadValue(REGSAM view, const std::wstring& subkey, const std::wstring& name
 
 bool WriteValue(REGSAM view, const std::wstring& subkey, const std::wstring& name, DWORD type, const void* data,
                 DWORD size) {
-  HKEY key;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key,
+  utils::RegistryKey key;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.Out(),
                       nullptr) != ERROR_SUCCESS)
     return false;
-  bool written = RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return written;
+  return RegSetValueExW(key.Get(), name.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
 }
 
 bool WriteText(REGSAM view, const std::wstring& subkey, const std::wstring& name, const std::wstring& text) {
@@ -50,55 +52,37 @@ bool WriteText(REGSAM view, const std::wstring& subkey, const std::wstring& name
 }
 
 void DeleteValue(REGSAM view, const std::wstring& subkey, const std::wstring& name) {
-  HKEY key;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_SET_VALUE | view, &key) != ERROR_SUCCESS) return;
-  RegDeleteValueW(key, name.c_str());
-  RegCloseKey(key);
+  utils::RegistryKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, KEY_SET_VALUE | view, key.Out()) != ERROR_SUCCESS) return;
+  RegDeleteValueW(key.Get(), name.c_str());
 }
 
-// A core with what the methods use, the method object, and the HKLM values a test wrote removed.
+// A core with its method object, and the HKLM values a test wrote removed.
 class LaunchMethodsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    core_.log = new debug::InstallerLog;
-    core_.parameters = &parameters_;
-    core_.external = new core::HtmlExternal(&parameters_);
-    methods_ = new ExternalMethods(&core_);
-  }
   void TearDown() override {
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
-      for (const wchar_t* name : {L"HLVN_77", L"HalvernLaunchTestOther"}) DeleteValue(view, kRunOnce, name);
+      for (const std::wstring& name : {kRunOnceName, std::wstring(L"HalvernLaunchTestOther")})
+        DeleteValue(view, kRunOnce, name);
     testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, kTestKey);
-    delete methods_;
-    core_.external->Release();
-    delete core_.log;
   }
   bool Logged(const std::string& line) {
     return testsupport::ReadFileBytes(core_.log->FilePath()).find(line + "\r\n") != std::string::npos;
   }
-  // A method called the way the script engine calls it, with string arguments in script order.
-  HRESULT Call(ScriptMethod method, WORD flags, const std::vector<std::wstring>& arguments, VARIANT* result) {
-    std::vector<VARIANT> variants(arguments.size());
-    for (size_t i = 0; i < arguments.size(); ++i) {
-      VARIANT& variant = variants[arguments.size() - 1 - i];
-      variant.vt = VT_BSTR;
-      variant.bstrVal = SysAllocString(arguments[i].c_str());
-    }
-    DISPPARAMS params = {variants.data(), nullptr, static_cast<UINT>(variants.size()), 0};
-    HRESULT hr = (methods_->*method)(flags, &params, result);
-    for (VARIANT& variant : variants) VariantClear(&variant);
-    return hr;
+  HRESULT Call(ScriptMethod method, WORD flags, const std::vector<testsupport::ScriptArgument>& arguments,
+               VARIANT* result) {
+    return test_.Call(method, arguments, flags, result);
   }
 
-  core::StubParameters parameters_;
-  core::FrameworkCore core_;
-  ExternalMethods* methods_ = nullptr;
+  // Outside an apartment, as a thread of a machine without a desktop shell to reach.
+  testsupport::TestCore test_{nullptr, testsupport::TestCore::Apartment::kNone};
+  core::FrameworkCore& core_ = test_.core;
 };
 
 }  // namespace
 
 TEST(RunOnceEntry, NamesTheProductAndQuotesTheStubCopy) {
-  EXPECT_EQ(methods::RunOnceValueName(L"HLVN", L"77.0.16479.0"), L"HLVN_77");
+  EXPECT_EQ(methods::RunOnceValueName(testsupport::kProductCode, testsupport::kProductVersion), kRunOnceName);
   EXPECT_EQ(methods::RunOnceValueName(L"X", L"5"), L"X_5");
   const struct {
     const wchar_t* stubCopy;
@@ -190,24 +174,24 @@ TEST_F(LaunchMethodsTest, RunOnceValueNamesTheProtectedStubCopyAndIsWrittenAndRe
   wchar_t common[MAX_PATH] = {}, self[MAX_PATH] = {};
   ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common)));
   GetModuleFileNameW(nullptr, self, MAX_PATH);
-  const std::wstring folder = std::wstring(common) + L"\\Velmora\\HLVN\\";
+  const std::wstring folder = std::wstring(common) + L"\\Velmora\\" + testsupport::kProductCode + L"\\";
   const std::wstring copy = folder + std::wstring(self).substr(std::wstring(self).rfind(L'\\') + 1);
   DeleteFileW(copy.c_str());
   ASSERT_EQ(Call(&ExternalMethods::RunAfterReboot, DISPATCH_METHOD, {L"DOWNLOADING"}, nullptr), S_OK);
   std::wstring value;
-  ASSERT_TRUE(ReadValue(KEY_WOW64_64KEY, kRunOnce, L"HLVN_77", value));
+  ASSERT_TRUE(ReadValue(KEY_WOW64_64KEY, kRunOnce, kRunOnceName, value));
   EXPECT_EQ(value, L"\"" + copy + L"\" RESUME=DOWNLOADING");
   EXPECT_TRUE(testsupport::ReadFileBytes(copy) == testsupport::ReadFileBytes(self)) << "the stub copy";
   EXPECT_EQ(utils::AppliedFolderSecurity(folder), utils::FolderSecurityText(utils::FolderAccess::kUsersReadAndExecute));
-  EXPECT_FALSE(ReadValue(KEY_WOW64_32KEY, kRunOnce, L"HLVN_77", value));
+  EXPECT_FALSE(ReadValue(KEY_WOW64_32KEY, kRunOnce, kRunOnceName, value));
   EXPECT_TRUE(Logged("EMRunAfterReboot") && Logged("EMRunAfterReboot DOWNLOADING"));
 
   ASSERT_TRUE(WriteText(KEY_WOW64_64KEY, kRunOnce, L"HalvernLaunchTestOther", L"other.exe"));
-  ASSERT_TRUE(WriteText(KEY_WOW64_32KEY, kRunOnce, L"HLVN_77", L"thirty-two.exe"));
+  ASSERT_TRUE(WriteText(KEY_WOW64_32KEY, kRunOnce, kRunOnceName, L"thirty-two.exe"));
   ASSERT_EQ(Call(&ExternalMethods::UndoRunAfterReboot, DISPATCH_METHOD, {}, nullptr), S_OK);
-  EXPECT_FALSE(ReadValue(KEY_WOW64_64KEY, kRunOnce, L"HLVN_77", value));
+  EXPECT_FALSE(ReadValue(KEY_WOW64_64KEY, kRunOnce, kRunOnceName, value));
   EXPECT_TRUE(ReadValue(KEY_WOW64_64KEY, kRunOnce, L"HalvernLaunchTestOther", value));
-  EXPECT_TRUE(ReadValue(KEY_WOW64_32KEY, kRunOnce, L"HLVN_77", value));
+  EXPECT_TRUE(ReadValue(KEY_WOW64_32KEY, kRunOnce, kRunOnceName, value));
   EXPECT_EQ(Call(&ExternalMethods::UndoRunAfterReboot, DISPATCH_METHOD, {}, nullptr), S_OK) << "nothing to remove";
   EXPECT_TRUE(Logged("EMUndoRunAfterReboot"));
   DeleteFileW(copy.c_str());
@@ -253,13 +237,12 @@ TEST_F(LaunchMethodsTest, WithoutTheDesktopShellNothingIsOpenedByTheUsersHandler
   // The user's own classes are where a program of the user plants it; Wine's shell reads only the
   // machine's, so the test registers it there as well.
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-    HKEY key;
+    utils::RegistryKey key;
     ASSERT_EQ(RegCreateKeyExW(root, (scheme + L"\\shell\\open\\command").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                              &key, nullptr),
+                              key.Out(), nullptr),
               ERROR_SUCCESS);
-    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(handler.c_str()),
+    RegSetValueExW(key.Get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(handler.c_str()),
                    static_cast<DWORD>((handler.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
     ASSERT_EQ(RegSetKeyValueW(root, scheme.c_str(), L"URL Protocol", REG_SZ, L"", sizeof(wchar_t)), ERROR_SUCCESS);
   }
 

@@ -10,6 +10,8 @@
 
 #include "core/CommonFolders.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -62,14 +64,13 @@ TEST_F(MethodScenarioTest, SizesAndCrcsOfLargeAndOpenFiles) {
   ASSERT_TRUE(testsupport::WriteFileBytes(closed, content));
   // Held open the way a download in progress holds its file.
   std::wstring open = scratch_.File(L"open.txt");
-  HANDLE writer = CreateFileW(open.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  stubframework::utils::FileHandle writer(CreateFileW(open.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(writer.Valid());
   DWORD written = 0;
-  WriteFile(writer, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  WriteFile(writer.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
 
   EXPECT_EQ(Run(L"file_sizes", {{"big", fixtures_ + L"big.bin"}, {"open", open}, {"closed", closed}}), 0u);
-  CloseHandle(writer);
 }
 
 TEST_F(MethodScenarioTest, InstallerPackageVersion) {
@@ -98,12 +99,13 @@ TEST_F(MethodScenarioTest, TempPathIsTheProtectedDownloadFolderWhateverTheEnviro
   GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH);
   SetEnvironmentVariableW(L"TMP", scratch_.Path().c_str());
   SetEnvironmentVariableW(L"TEMP", scratch_.Path().c_str());
-  const std::wstring expected = stubframework::utils::PublisherFolderPath() + L"Downloads\\HLVN\\";
+  const std::wstring expected =
+      stubframework::utils::PublisherFolderPath() + L"Downloads\\" + testsupport::kProductCode + L"\\";
   EXPECT_EQ(Run(L"temp_path", {{"expected", expected}}), 0u);
   SetEnvironmentVariableW(L"TMP", savedTmp);
   SetEnvironmentVariableW(L"TEMP", savedTemp);
   EXPECT_TRUE(testsupport::PathExists(expected));
-  EXPECT_FALSE(testsupport::PathExists(scratch_.File(L"HLVN")));
+  EXPECT_FALSE(testsupport::PathExists(scratch_.File(testsupport::kProductCode)));
 }
 
 // getEmbeddedDataFromCurrentExe reads the running executable: each case runs a signed copy of the

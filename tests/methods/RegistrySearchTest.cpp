@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/UniqueHandle.h"
 #include "methods/RegistrySearch.h"
 #include "support/TestSupport.h"
 
@@ -50,14 +51,14 @@ namespace {
 
 // The native path of a key under HKEY_CURRENT_USER, which a registry link must name.
 std::wstring CurrentUserNativePath(const std::wstring& subkey) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return L"";
+  stubframework::utils::KernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out())) return L"";
   BYTE buffer[256];
   DWORD length = 0;
-  BOOL ok = GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &length);
-  CloseHandle(token);
   wchar_t* sid = nullptr;
-  if (!ok || !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) return L"";
+  if (!GetTokenInformation(token.Get(), TokenUser, buffer, sizeof(buffer), &length) ||
+      !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid))
+    return L"";
   std::wstring path = std::wstring(L"\\Registry\\User\\") + sid + L"\\" + subkey;
   LocalFree(sid);
   return path;
@@ -72,15 +73,17 @@ TEST(RegistrySearch, AKeyLinkedToItsOwnParentEndsTheSearchWithoutAMatch) {
             ERROR_SUCCESS);
   std::wstring target = CurrentUserNativePath(top + L"\\Loop");
   ASSERT_FALSE(target.empty());
-  HKEY link = nullptr;
-  LONG created = RegCreateKeyExW(HKEY_CURRENT_USER, (top + L"\\Loop\\Back").c_str(), 0, nullptr,
-                                 REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS | KEY_CREATE_LINK,
-                                 nullptr, &link, nullptr);
-  if (created != ERROR_SUCCESS) GTEST_SKIP() << "registry links cannot be made here: " << created;
-  LONG set = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(target.data()),
-                            static_cast<DWORD>(target.size() * sizeof(wchar_t)));
-  RegCloseKey(link);
-  ASSERT_EQ(set, ERROR_SUCCESS);
+  {
+    stubframework::utils::RegistryKey link;
+    LONG created = RegCreateKeyExW(HKEY_CURRENT_USER, (top + L"\\Loop\\Back").c_str(), 0, nullptr,
+                                   REG_OPTION_CREATE_LINK | REG_OPTION_VOLATILE, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                                   nullptr, link.Out(), nullptr);
+    if (created != ERROR_SUCCESS) GTEST_SKIP() << "registry links cannot be made here: " << created;
+    ASSERT_EQ(RegSetValueExW(link.Get(), L"SymbolicLinkValue", 0, REG_LINK,
+                             reinterpret_cast<const BYTE*>(target.data()),
+                             static_cast<DWORD>(target.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  }
 
   std::wstring found;
   bool isFound = false;
@@ -88,16 +91,16 @@ TEST(RegistrySearch, AKeyLinkedToItsOwnParentEndsTheSearchWithoutAMatch) {
                               isFound);
   EXPECT_FALSE(isFound);
 
-  HKEY loop = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, (top + L"\\Loop").c_str(), 0, KEY_ALL_ACCESS, &loop) == ERROR_SUCCESS) {
+  stubframework::utils::RegistryKey loop;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, (top + L"\\Loop").c_str(), 0, KEY_ALL_ACCESS, loop.Out()) == ERROR_SUCCESS) {
     // The link itself goes with the option that opens it rather than its target.
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(loop, L"Back", REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &opened) == ERROR_SUCCESS) {
-      RegDeleteValueW(opened, L"SymbolicLinkValue");
-      RegCloseKey(opened);
+    {
+      stubframework::utils::RegistryKey opened;
+      if (RegOpenKeyExW(loop.Get(), L"Back", REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, opened.Out()) == ERROR_SUCCESS)
+        RegDeleteValueW(opened.Get(), L"SymbolicLinkValue");
     }
-    RegDeleteKeyW(loop, L"Back");
-    RegCloseKey(loop);
+    RegDeleteKeyW(loop.Get(), L"Back");
+    loop.Close();
   }
   testsupport::DeleteKeyTree(HKEY_CURRENT_USER, top);
 }

@@ -6,8 +6,10 @@
 #include <regex>
 
 #include "core/EmbeddedPackage.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "core/ZipReader.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 #include "support/ZipTestFiles.h"
 
@@ -15,7 +17,7 @@ using namespace testsupport;
 
 namespace {
 
-const wchar_t kProductSubkey[] = L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77";
+using testsupport::kProductSubkey;
 
 class EmbeddedPackageTest : public ::testing::Test {
  protected:
@@ -25,7 +27,7 @@ class EmbeddedPackageTest : public ::testing::Test {
   // Runs a stub with run=1 and returns the copy of its log in %TEMP%\HLVN_log.
   std::string RunAndReadLog(const std::wstring& program) {
     std::wstring logs;
-    EXPECT_TRUE(stubframework::utils::GetTempSubfolder(L"HLVN_log", logs));
+    EXPECT_TRUE(stubframework::utils::GetTempSubfolder(testsupport::kLogFolderName, logs));
     stubframework::utils::DeleteFolderTree(logs);
     ProcessResult result = RunAndWait(program, L"\"" + program + L"\" run=1", 60000);
     EXPECT_TRUE(result.finished && result.exitCode == 0);
@@ -170,17 +172,20 @@ TEST_F(EmbeddedPackageTest, OnlyAnArchiveBeforeTheCertificateTableIsThePackage) 
 }
 
 TEST_F(EmbeddedPackageTest, TheBareImageFailsToLoadAndTheRunEndsInError) {
-  HANDLE file = CreateFileW(stub_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  LARGE_INTEGER size = {};
-  GetFileSizeEx(file, &size);
-  stubframework::zip::FileSource source(file, nullptr);
-  stubframework::zip::ZipReader reader;
-  bool opened = reader.Open(&source, size.QuadPart);
-  CloseHandle(file);
-  ASSERT_TRUE(opened);
+  uint64_t startOffset = 0;
+  {
+    stubframework::utils::FileHandle file(
+        CreateFileW(stub_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(file.Get(), &size);
+    stubframework::zip::FileSource source(file.Get(), nullptr);
+    stubframework::zip::ZipReader reader;
+    ASSERT_TRUE(reader.Open(&source, size.QuadPart));
+    startOffset = reader.StartOffset();
+  }
   ScratchFolder folder;
   std::wstring bare = folder.File(L"HalvernSetup.exe");
-  ASSERT_TRUE(WriteFileBytes(bare, ReadFileBytes(stub_).substr(0, reader.StartOffset())));
+  ASSERT_TRUE(WriteFileBytes(bare, ReadFileBytes(stub_).substr(0, startOffset)));
 
   std::string log = RunAndReadLog(bare);
   EXPECT_NE(log.find("DEBUG] Load Resource from pe.\r\n"), std::string::npos) << log;

@@ -11,6 +11,7 @@
 #include "core/CommonFolders.h"
 #include "product/MyExternalMethods.h"
 #include "product/ProductAnalytics.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace myexternalmethods;
@@ -161,12 +162,13 @@ TEST(AnalyticsEventJson, IsWrittenByteForByteWithValuesEscapedAsJsonNeeds) {
 TEST(AnalyticsTrackingProperties, AreSentInOrderWhenSetAndSetByThePagesIndexes) {
   TrackingProperties properties;
   properties.application = L"Halvern";
-  properties.stubVersion = L"77.0.16479.0";
+  properties.stubVersion = testsupport::kProductVersion;
   properties.reserved1 = L"never";
   properties.deviceBits = L"64";
   properties.deviceLang = L"en";
   EXPECT_EQ(TrackingPropertiesText(properties),
-            L"|install.application=Halvern|install.stub-version=77.0.16479.0|device.bits=64|device.lang=en");
+            L"|install.application=Halvern|install.stub-version=" + testsupport::kProductVersion +
+                L"|device.bits=64|device.lang=en");
   const struct {
     int index;
     std::wstring TrackingProperties::*member;
@@ -184,5 +186,6 @@ TEST(AnalyticsTrackingProperties, AreSentInOrderWhenSetAndSetByThePagesIndexes) 
   EXPECT_EQ(TrackingPropertiesText(properties), TrackingPropertiesText(before));
   EXPECT_EQ(TrackingPropertiesText(properties),
             L"|install.channel=v0|install.msi-filename=v2|install.application=Halvern|install.language=v1"
-            L"|install.stub-version=77.0.16479.0|install.license=v4|install.analytics=v3|device.bits=64|device.lang=en");
+            L"|install.stub-version=" + testsupport::kProductVersion +
+                L"|install.license=v4|install.analytics=v3|device.bits=64|device.lang=en");
 }

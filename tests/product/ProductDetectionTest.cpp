@@ -10,10 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "core/ComValue.h"
 #include "core/FrameworkCore.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "product/MyExternalMethods.h"
 #include "product/ProductDetection.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace myexternalmethods;
@@ -142,13 +145,12 @@ std::wstring ProductInfoFolder() {
 void SetLegacyValue(const wchar_t* value, REGSAM view) {
   testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, kLegacySubkey);
   if (!value) return;
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLegacySubkey, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key,
+  stubframework::utils::RegistryKey key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLegacySubkey, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, key.Out(),
                             nullptr),
             ERROR_SUCCESS);
-  RegSetValueExW(key, L"x-at", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+  RegSetValueExW(key.Get(), L"x-at", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                  static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
 }
 
 void SetProductInfoFile(const std::string* bytes) {
@@ -204,19 +206,12 @@ class PrepareInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(Fixture(L"").empty()) << "HALVERN_METHOD_FIXTURES is not set";
-    core_.log = new stubframework::debug::InstallerLog;
-    core_.parameters = &parameters_;
-    core_.external = new stubframework::core::HtmlExternal(&parameters_);
-    methods_ = new MyExternalMethods(&core_);
     methods_->SetupProductLayer();
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
   }
   void TearDown() override {
     for (const std::wstring& package : installed_)
       MsiInstallProductW(package.c_str(), L"REMOVE=ALL");
-    delete methods_;
-    if (core_.external) core_.external->Release();
-    delete core_.log;
   }
   void Install(const wchar_t* name) {
     std::wstring package = Fixture(name);
@@ -233,22 +228,22 @@ class PrepareInstallTest : public ::testing::Test {
   }
   int Prepare(const std::wstring& path) {
     for (const wchar_t* name : {L"version", L"pid", L"vid", L"startProgram"}) parameters_.properties.Set(name, L"-");
-    VARIANT argument;
-    argument.vt = VT_BSTR;
-    argument.bstrVal = SysAllocString(path.c_str());
+    stubframework::utils::Variant argument;
+    argument.Get()->vt = VT_BSTR;
+    argument.Get()->bstrVal = SysAllocString(path.c_str());
     VARIANT result;
     result.vt = VT_EMPTY;
-    EXPECT_EQ(Call(argument, &result), S_OK);
-    SysFreeString(argument.bstrVal);
+    EXPECT_EQ(Call(*argument, &result), S_OK);
     EXPECT_EQ(result.vt, VT_I4);
     return result.lVal;
   }
   std::wstring Property(const wchar_t* name) { return core_.external->GetProperty(name); }
   std::string Log() { return testsupport::ReadFileBytes(core_.log->FilePath()); }
 
-  stubframework::core::StubParameters parameters_;
-  stubframework::core::FrameworkCore core_;
-  MyExternalMethods* methods_ = nullptr;
+  testsupport::TestCore test_{[](stubframework::core::FrameworkCore* core) { return new MyExternalMethods(core); }};
+  stubframework::core::StubParameters& parameters_ = test_.parameters;
+  stubframework::core::FrameworkCore& core_ = test_.core;
+  MyExternalMethods* methods_ = static_cast<MyExternalMethods*>(test_.methods);
   std::vector<std::wstring> installed_;
 };
 
@@ -307,22 +302,21 @@ TEST_F(PrepareInstallTest, AnUnreadablePackageGivesTwoAndANonStringIsRefused) {
   VARIANT number;
   number.vt = VT_I4;
   number.lVal = 5;
-  VARIANT result;
-  result.vt = VT_EMPTY;
-  EXPECT_EQ(Call(number, &result), DISP_E_TYPEMISMATCH);
-  EXPECT_EQ(result.vt, VT_EMPTY);
+  stubframework::utils::Variant result;
+  EXPECT_EQ(Call(number, result.Get()), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(result->vt, VT_EMPTY);
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
-  EXPECT_EQ(methods_->PrepareInstall(DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &result), DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(methods_->GetOSVersionAndBuildNumber(DISPATCH_METHOD, &none, &result), S_OK);
-  ASSERT_EQ(result.vt, VT_BSTR);
-  EXPECT_EQ(std::wstring(result.bstrVal), OsVersionText());
-  VariantClear(&result);
-  EXPECT_EQ(methods_->GetOSVersionAndBuildNumber(DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &result),
+  EXPECT_EQ(methods_->PrepareInstall(DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, result.Get()),
+            DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(methods_->GetOSVersionAndBuildNumber(DISPATCH_METHOD, &none, result.Get()), S_OK);
+  ASSERT_EQ(result->vt, VT_BSTR);
+  EXPECT_EQ(std::wstring(result->bstrVal), OsVersionText());
+  EXPECT_EQ(methods_->GetOSVersionAndBuildNumber(DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, result.Out()),
             DISP_E_MEMBERNOTFOUND);
 
   const TrackingProperties& tracking = *methods_->trackingProperties;
   EXPECT_EQ(tracking.application + L"|" + tracking.stubVersion + L"|" + tracking.deviceOs + L"|" + tracking.deviceBits,
-            L"Halvern|" + std::wstring(stubframework::definition::kProductVersion) + L"|Windows 10|" + OsBitsText());
+            L"Halvern|" + testsupport::kProductVersion + L"|Windows 10|" + OsBitsText());
   EXPECT_EQ(tracking.deviceOsVersion, OsVersionText());
   EXPECT_EQ(tracking.deviceLang.size(), 2u) << testing::PrintToString(tracking.deviceLang);
   EXPECT_TRUE(tracking.channel.empty() && tracking.msiBuildNumber.empty() && tracking.reserved1.empty());

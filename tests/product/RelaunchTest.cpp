@@ -14,21 +14,23 @@
 #include "core/CommandLine.h"
 #include "core/Digest.h"
 #include "core/Registry.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "support/PlantedLibraries.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using testsupport::RunAndWait;
 
 namespace {
 
-const wchar_t kProductSubkey[] = L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77";
+using testsupport::kProductSubkey;
 
 class RelaunchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kProductSubkey);
-    ASSERT_TRUE(stubframework::utils::GetTempSubfolder(L"HLVN_log", logFolder_));
+    ASSERT_TRUE(stubframework::utils::GetTempSubfolder(testsupport::kLogFolderName, logFolder_));
     stubframework::utils::DeleteFolderTree(logFolder_);
     ASSERT_TRUE(stubframework::utils::GetLongTempPath(temp_));
     launcher_ = scratch_.File(L"Launch Me.exe");
@@ -67,7 +69,7 @@ class RelaunchTest : public ::testing::Test {
   std::vector<std::wstring> LeftInUserTemp() {
     std::vector<std::wstring> left;
     for (const std::wstring& entry : testsupport::FolderEntries(temp_, L"*"))
-      if (entry != L"HLVN_log" && temp_ + entry + L"\\" != scratch_.Path() && before_.count(entry) == 0)
+      if (entry != testsupport::kLogFolderName && temp_ + entry + L"\\" != scratch_.Path() && before_.count(entry) == 0)
         left.push_back(entry);
     return left;
   }
@@ -236,21 +238,20 @@ TEST(UpdateStubTest, RunsOnlyWhenThePinnedPublisherSignedItWithItsPackage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Narrow(c.candidate));
-    HANDLE held = nullptr;
+    stubframework::utils::FileHandle held;
     std::wstring why;
-    EXPECT_EQ(stubframework::core::MayRunUpdateStub(c.candidate, &held, why), c.allowed);
+    EXPECT_EQ(stubframework::core::MayRunUpdateStub(c.candidate, held.Out(), why), c.allowed);
     EXPECT_NE(why.find(c.why), std::wstring::npos) << Narrow(why);
     if (!testsupport::PathExists(c.candidate)) {
-      EXPECT_EQ(held, INVALID_HANDLE_VALUE);
+      EXPECT_FALSE(held.Valid());
       continue;
     }
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(held.Valid());
     // The checked file stays what it was until the handle is closed.
-    HANDLE writer = CreateFileW(c.candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
-    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
-    CloseHandle(held);
+    stubframework::utils::FileHandle writer(CreateFileW(c.candidate.c_str(), GENERIC_WRITE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                        nullptr));
+    EXPECT_FALSE(writer.Valid());
   }
 }
 

@@ -7,18 +7,19 @@
 #include <vector>
 
 #include "core/Registry.h"
+#include "core/UniqueHandle.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-const wchar_t kFoldersKey[] =
-    L"HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord\\ExtractFolders";
-const wchar_t kFoldersSubkey[] = L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77\\ResumeRecord\\ExtractFolders";
+const std::wstring kFoldersKey = testsupport::kProductRegistryKey + L"\\ResumeRecord\\ExtractFolders";
+const std::wstring kFoldersSubkey = testsupport::kProductSubkey + L"\\ResumeRecord\\ExtractFolders";
 
 class ResumeRestoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    testsupport::DeleteKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77");
+    testsupport::DeleteKeyTree(HKEY_CURRENT_USER, testsupport::kProductSubkey);
     ASSERT_TRUE(CreateDirectoryW(extraction_.File(L"setup").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(outside_.File(L"sub").c_str(), nullptr));
     ASSERT_TRUE(testsupport::MakeFolderLink(outside_.Path(), extraction_.File(L"link")));
@@ -41,7 +42,7 @@ class ResumeRestoreTest : public ::testing::Test {
   }
   void TearDown() override {
     testsupport::RemoveFolderLink(extraction_.File(L"link"));
-    testsupport::DeleteKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77");
+    testsupport::DeleteKeyTree(HKEY_CURRENT_USER, testsupport::kProductSubkey);
   }
 
   void WriteRecord() {
@@ -59,11 +60,9 @@ class ResumeRestoreTest : public ::testing::Test {
   }
 
   bool RecordExists() {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kFoldersSubkey, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
-      return false;
-    RegCloseKey(key);
-    return true;
+    stubframework::utils::RegistryKey key;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, kFoldersSubkey.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, key.Out()) ==
+           ERROR_SUCCESS;
   }
 
   // The script names these folders in its own text: JScript strings need doubled backslashes.

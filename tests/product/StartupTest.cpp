@@ -9,7 +9,9 @@
 #include <regex>
 
 #include "core/Registry.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using testsupport::ReadStringValue;
@@ -17,13 +19,13 @@ using testsupport::RunAndWait;
 
 namespace {
 
-const wchar_t kProductSubkey[] = L"SOFTWARE\\Velmora\\stubframework\\HLVN\\77";
+using testsupport::kProductSubkey;
 
 class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kProductSubkey);
-    ASSERT_TRUE(stubframework::utils::GetTempSubfolder(L"HLVN_log", logCopyFolder_));
+    ASSERT_TRUE(stubframework::utils::GetTempSubfolder(testsupport::kLogFolderName, logCopyFolder_));
     stubframework::utils::DeleteFolderTree(logCopyFolder_);
     stub_ = testsupport::ProgramFolder() + L"HalvernSetup.exe";
     ASSERT_TRUE(testsupport::PathExists(stub_));
@@ -112,8 +114,7 @@ TEST_F(StartupTest, AStubCutOffAfterItsImageEndsInErrorAndLogsItsProperties) {
 
 TEST_F(StartupTest, UpdateValuesLeftBeforeTheRunAreDeletedAndDoNotHandOver) {
   for (const wchar_t* name : {L"selfupdate_code", L"update_stub_name"})
-    ASSERT_TRUE(stubframework::utils::WriteRegistryString(
-        L"HKEY_CURRENT_USER\\SOFTWARE\\Velmora\\stubframework\\HLVN\\77", name, L"197800", false));
+    ASSERT_TRUE(stubframework::utils::WriteRegistryString( testsupport::kProductRegistryKey, name, L"197800", false));
   testsupport::ProcessResult result = Run(L"run=1");
   ASSERT_TRUE(result.finished);
   EXPECT_EQ(result.exitCode, 0u);
@@ -123,8 +124,8 @@ TEST_F(StartupTest, UpdateValuesLeftBeforeTheRunAreDeletedAndDoNotHandOver) {
 }
 
 TEST_F(StartupTest, ASecondInstanceRestoresTheFirstWindowAndEndsAtOnce) {
-  HANDLE mutex = CreateMutexW(nullptr, TRUE, L"VelmoraStubFramework");
-  ASSERT_NE(mutex, nullptr);
+  stubframework::utils::KernelHandle mutex(CreateMutexW(nullptr, TRUE, L"VelmoraStubFramework"));
+  ASSERT_TRUE(mutex.Valid());
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = DefWindowProcW;
   windowClass.hInstance = GetModuleHandleW(nullptr);
@@ -155,7 +156,6 @@ TEST_F(StartupTest, ASecondInstanceRestoresTheFirstWindowAndEndsAtOnce) {
   ASSERT_TRUE(result.finished);
   EXPECT_EQ(result.exitCode, 0u);
   EXPECT_FALSE(ReadStringValue(HKEY_CURRENT_USER, kProductSubkey, L"install_language", language));
-  CloseHandle(mutex);
 }
 
 // The start report has a thread of its own: with a service that accepts and never answers, the

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "core/ComValue.h"
+#include "core/UniqueHandle.h"
 #include "product/MyExternalMethods.h"
 #include "product/ProductAnalytics.h"
 #include "product/TrackingThread.h"
@@ -83,9 +85,9 @@ class ScriptedPage : public TrackerPage {
   }
 
   void Acknowledge() {
-    VARIANT message = Text(L"eventTracked");
-    PostJSMessage(message);
-    VariantClear(&message);
+    stubframework::utils::Variant message;
+    *message.Out() = Text(L"eventTracked");
+    PostJSMessage(*message);
   }
 
  private:
@@ -199,20 +201,24 @@ TEST_F(TrackingThreadTest, TheEndWaitsForAcknowledgementsForAtMostTheDrainingPer
 TEST_F(TrackingThreadTest, APageThatCannotOpenOrNeverLoadsEndsTheThreadWithinTheBoundedWaits) {
   script_.openFails = true;
   ASSERT_EQ(trackData(L"lost", L""), 0);
-  HANDLE exited = OpenEventW(SYNCHRONIZE, FALSE, TrackThreadEventName(true, GetCurrentProcessId()).c_str());
-  ASSERT_NE(exited, nullptr);
-  EXPECT_EQ(WaitForSingleObject(exited, kTrackDrainMs), WAIT_OBJECT_0);
-  CloseHandle(exited);
+  {
+    stubframework::utils::KernelHandle exited(
+        OpenEventW(SYNCHRONIZE, FALSE, TrackThreadEventName(true, GetCurrentProcessId()).c_str()));
+    ASSERT_TRUE(exited.Valid());
+    EXPECT_EQ(WaitForSingleObject(exited.Get(), kTrackDrainMs), WAIT_OBJECT_0);
+  }
   EXPECT_LT(TimedRelease(), kTrackDrainMs / 2);
   // The real dialog: under Wine the web-browser control navigates but its document never completes.
   Start();
   SetTrackerPageFactory(nullptr);
   ASSERT_EQ(trackData(L"lost", L""), 0);
-  exited = OpenEventW(SYNCHRONIZE, FALSE, TrackThreadEventName(true, GetCurrentProcessId()).c_str());
-  ASSERT_NE(exited, nullptr);
-  EXPECT_LT(TimedRelease(), kTrackDrainMs + kTrackDrainMs / 2);
-  EXPECT_EQ(WaitForSingleObject(exited, 0), WAIT_OBJECT_0);
-  CloseHandle(exited);
+  {
+    stubframework::utils::KernelHandle exited(
+        OpenEventW(SYNCHRONIZE, FALSE, TrackThreadEventName(true, GetCurrentProcessId()).c_str()));
+    ASSERT_TRUE(exited.Valid());
+    EXPECT_LT(TimedRelease(), kTrackDrainMs + kTrackDrainMs / 2);
+    EXPECT_EQ(WaitForSingleObject(exited.Get(), 0), WAIT_OBJECT_0);
+  }
   EXPECT_EQ(script_.CallCount(), 0u);
 }
 
@@ -228,9 +234,9 @@ TEST_F(TrackingThreadTest, PageMessagesAcknowledgeExactlyOrAreLoggedLiterally) {
   } cases[] = {{L"eventtracked", 2}, {L"eventTracked ", 2}, {L"eventTracked", 1}, {L"eventTracked", 0},
                {L"eventTracked", 0}, {marker, 0},          {L"js debug: " + marker, 0}};
   for (const auto& c : cases) {
-    VARIANT message = Text(c.message.c_str());
-    page.PostJSMessage(message);
-    VariantClear(&message);
+    stubframework::utils::Variant message;
+    *message.Out() = Text(c.message.c_str());
+    page.PostJSMessage(*message);
     EXPECT_EQ(page.PendingAcknowledgements(), c.pending) << c.message;
   }
   VARIANT number;
@@ -251,8 +257,8 @@ TEST_F(TrackingThreadTest, EachProcessUsesItsOwnPairOfEvents) {
   const DWORD self = GetCurrentProcessId();
   EXPECT_EQ(TrackThreadEventName(false, self), L"Local\\TrackThreadExit" + std::to_wstring(self));
   EXPECT_EQ(TrackThreadEventName(true, self), L"Local\\TrackThreadExited" + std::to_wstring(self));
-  HANDLE exit = OpenEventW(SYNCHRONIZE, FALSE, TrackThreadEventName(false, self).c_str());
-  ASSERT_NE(exit, nullptr);
+  stubframework::utils::KernelHandle exit(OpenEventW(SYNCHRONIZE, FALSE, TrackThreadEventName(false, self).c_str()));
+  ASSERT_TRUE(exit.Valid());
   SetEnvironmentVariableW(L"HALVERN_TRACK_PARENT", std::to_wstring(self).c_str());
   testsupport::ProcessResult child = testsupport::RunAndWait(
       testsupport::ProgramFolder() + L"product_tests.exe",
@@ -263,8 +269,7 @@ TEST_F(TrackingThreadTest, EachProcessUsesItsOwnPairOfEvents) {
   EXPECT_TRUE(child.finished);
   EXPECT_EQ(child.exitCode, 0u);
   // The child's end did not ask this process's thread to end.
-  EXPECT_EQ(WaitForSingleObject(exit, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  CloseHandle(exit);
+  EXPECT_EQ(WaitForSingleObject(exit.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
 // Run by EachProcessUsesItsOwnPairOfEvents as a second process.
@@ -276,15 +281,15 @@ TEST_F(TrackingThreadTest, DISABLED_ChildProcessStartsAndEndsItsOwnThread) {
   ASSERT_EQ(trackData(L"child", L""), 0);
   LoadPage();
   ASSERT_TRUE(WaitFor([this] { return script_.CallCount() == 1; }));
-  HANDLE own = OpenEventW(SYNCHRONIZE, FALSE, TrackThreadEventName(true, GetCurrentProcessId()).c_str());
-  ASSERT_NE(own, nullptr);
+  stubframework::utils::KernelHandle own(
+      OpenEventW(SYNCHRONIZE, FALSE, TrackThreadEventName(true, GetCurrentProcessId()).c_str()));
+  ASSERT_TRUE(own.Valid());
   releaseTrackEvent(&state_);
-  EXPECT_EQ(WaitForSingleObject(own, 0), WAIT_OBJECT_0);
-  CloseHandle(own);
-  HANDLE parentExited = OpenEventW(SYNCHRONIZE, FALSE, TrackThreadEventName(true, parentId).c_str());
-  ASSERT_NE(parentExited, nullptr);
-  EXPECT_EQ(WaitForSingleObject(parentExited, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  CloseHandle(parentExited);
+  EXPECT_EQ(WaitForSingleObject(own.Get(), 0), WAIT_OBJECT_0);
+  stubframework::utils::KernelHandle parentExited(
+      OpenEventW(SYNCHRONIZE, FALSE, TrackThreadEventName(true, parentId).c_str()));
+  ASSERT_TRUE(parentExited.Valid());
+  EXPECT_EQ(WaitForSingleObject(parentExited.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
 TEST_F(TrackingThreadTest, TrackDataRefusesWhatThePageCouldNotUse) {

@@ -11,9 +11,11 @@
 
 #include "core/FrameworkCore.h"
 #include "core/Signature.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "product/MyExternalMethods.h"
 #include "product/WebView2Runtime.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace myexternalmethods;
@@ -61,12 +63,8 @@ class WebView2RuntimeTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(Fixture(L"").empty()) << "HALVERN_METHOD_FIXTURES is not set";
     RemoveRuntime();
-    core_.log = new stubframework::debug::InstallerLog;
   }
-  void TearDown() override {
-    RemoveRuntime();
-    delete core_.log;
-  }
+  void TearDown() override { RemoveRuntime(); }
   static void RemoveRuntime() {
     testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, kClientSubkey);
     testsupport::DeleteKeyTree(HKEY_CURRENT_USER, kClientSubkey);
@@ -100,7 +98,8 @@ class WebView2RuntimeTest : public ::testing::Test {
   }
   std::string Log() { return testsupport::ReadFileBytes(core_.log->FilePath()); }
 
-  stubframework::core::FrameworkCore core_;
+  testsupport::TestCore test_{[](stubframework::core::FrameworkCore* core) { return new MyExternalMethods(core); }};
+  stubframework::core::FrameworkCore& core_ = test_.core;
   std::string requestsLog_;
 };
 
@@ -118,9 +117,9 @@ TEST_F(WebView2RuntimeTest, SignaturesVerifyOnlyWhenIntactAndChainedToATrustedRo
   for (const auto& c : cases) {
     std::wstring path = Bootstrapper(c.kind);
     EXPECT_EQ(stubframework::core::VerifyFileSignature(path), c.status) << testing::PrintToString(path);
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(stubframework::core::VerifyFileSignature(path, file), c.status) << "through the handle";
-    CloseHandle(file);
+    stubframework::utils::FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(stubframework::core::VerifyFileSignature(path, file.Get()), c.status) << "through the handle";
   }
   EXPECT_EQ(stubframework::core::VerifyFileSignature(Fixture(L"missing.exe")) == ERROR_SUCCESS, false);
 
@@ -189,11 +188,8 @@ TEST_F(WebView2RuntimeTest, RunsOnlyAVerifiedBootstrapperFetchedPastTheCacheAndD
   ASSERT_TRUE(Serve(Bootstrapper(L"signed"), "wv2-present", url));
   EXPECT_TRUE(EnsureWebView2Runtime(&core_, url));
   EXPECT_EQ(Requests("wv2-present"), 0);
-  stubframework::core::StubParameters parameters;
-  core_.parameters = &parameters;
-  core_.external = new stubframework::core::HtmlExternal(&parameters);
   {
-    MyExternalMethods methods(&core_);
+    MyExternalMethods& methods = *static_cast<MyExternalMethods*>(test_.methods);
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     VARIANT result;
     result.vt = VT_EMPTY;
@@ -203,21 +199,14 @@ TEST_F(WebView2RuntimeTest, RunsOnlyAVerifiedBootstrapperFetchedPastTheCacheAndD
     EXPECT_EQ(methods.DownloadAndInstallWV2RT(DISPATCH_METHOD | DISPATCH_PROPERTYGET, &none, &result),
               DISP_E_MEMBERNOTFOUND);
   }
-  core_.external->Release();
-  core_.external = nullptr;
-  core_.parameters = nullptr;
 
   // A registration left by an uninstalled runtime does not count; the user's own does.
-  HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kClientSubkey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+  stubframework::utils::RegistryKey key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kClientSubkey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Out(), nullptr),
             ERROR_SUCCESS);
-  RegSetValueExW(key, L"pv", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"121.0.1.2"), sizeof(L"121.0.1.2"));
-  RegCloseKey(key);
+  RegSetValueExW(key.Get(), L"pv", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"121.0.1.2"), sizeof(L"121.0.1.2"));
   testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, kClientSubkey);
   EXPECT_EQ(InstalledWebView2Version(), L"121.0.1.2");
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kClientSubkey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  RegSetValueExW(key, L"pv", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"0.0.0.0"), sizeof(L"0.0.0.0"));
-  RegCloseKey(key);
+  RegSetValueExW(key.Get(), L"pv", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"0.0.0.0"), sizeof(L"0.0.0.0"));
   EXPECT_EQ(InstalledWebView2Version(), L"");
 }

@@ -17,10 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "core/ComRef.h"
+#include "core/ComValue.h"
 #include "core/CommandLine.h"
 #include "core/FrameworkCore.h"
 #include "core/MessagePump.h"
 #include "core/TextFormat.h"
+#include "core/UniqueHandle.h"
 #include "htmlui/HtmlExternal.h"
 #include "htmlui/ScriptCallback.h"
 #include "methods/LaunchMethods.h"
@@ -39,7 +42,7 @@ constexpr int kSetUpFailure = 102;
 bool g_exitRequested = false;
 int g_exitCode = 0;
 DWORD g_timeLimitMs = 30000;
-IDispatch* g_endRunCallback = nullptr;
+stubframework::utils::ComRef<IDispatch> g_endRunCallback;
 
 // A small IDispatch whose members are looked up by name in a fixed list.
 class NamedDispatch : public IDispatch {
@@ -97,14 +100,11 @@ class NamedDispatch : public IDispatch {
   }
   static std::wstring TextArgument(DISPPARAMS* params, UINT scriptIndex) {
     if (!params || scriptIndex >= params->cArgs) return L"";
-    VARIANT converted;
-    VariantInit(&converted);
-    if (FAILED(VariantChangeType(&converted, &params->rgvarg[params->cArgs - 1 - scriptIndex], 0, VT_BSTR)))
+    stubframework::utils::Variant converted;
+    if (FAILED(VariantChangeType(converted.Get(), &params->rgvarg[params->cArgs - 1 - scriptIndex], 0, VT_BSTR)))
       return L"";
     // The whole text, NULs included: tests pass names that carry them.
-    std::wstring text(converted.bstrVal ? converted.bstrVal : L"", SysStringLen(converted.bstrVal));
-    VariantClear(&converted);
-    return text;
+    return std::wstring(converted->bstrVal ? converted->bstrVal : L"", SysStringLen(converted->bstrVal));
   }
 
  private:
@@ -138,14 +138,14 @@ std::wstring g_restartCalls;
 
 BOOL WINAPI RecordRestart(UINT flags, DWORD reason) {
   bool enabled = false;
-  HANDLE token = nullptr;
+  stubframework::utils::KernelHandle token;
   LUID shutdown = {};
   if (LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &shutdown) &&
-      OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+      OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out())) {
     DWORD size = 0;
-    GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+    GetTokenInformation(token.Get(), TokenPrivileges, nullptr, 0, &size);
     std::vector<BYTE> buffer(size);
-    if (size && GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) {
+    if (size && GetTokenInformation(token.Get(), TokenPrivileges, buffer.data(), size, &size)) {
       const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
       for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
         const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
@@ -153,7 +153,6 @@ BOOL WINAPI RecordRestart(UINT flags, DWORD reason) {
           enabled = (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
       }
     }
-    CloseHandle(token);
   }
   wchar_t line[64];
   swprintf(line, 64, L"0x%x 0x%lx %ls;", flags, static_cast<unsigned long>(reason), enabled ? L"enabled" : L"disabled");
@@ -220,7 +219,6 @@ class FailingTrackEvent : public NamedDispatch {
 class HostTrackerPage : public myexternalmethods::ScriptedTrackerPage {
  public:
   HostTrackerPage(IDispatch* script, IDispatch* other) : script_(script), other_(other) {}
-  ~HostTrackerPage() override { failing_->Release(); }
   bool Open(const std::wstring&, bool) override { return true; }
   std::wstring document;
 
@@ -228,7 +226,7 @@ class HostTrackerPage : public myexternalmethods::ScriptedTrackerPage {
   bool DocumentScript(IDispatch** script, HRESULT& hr) override {
     if (document == L"none") return false;
     if (document == L"throw") throw std::bad_alloc();
-    *script = document == L"other" ? other_ : document == L"failing" ? failing_ : script_;
+    *script = document == L"other" ? other_ : document == L"failing" ? failing_.Get() : script_;
     (*script)->AddRef();
     hr = S_OK;
     return true;
@@ -237,7 +235,7 @@ class HostTrackerPage : public myexternalmethods::ScriptedTrackerPage {
  private:
   IDispatch* script_;
   IDispatch* other_;
-  IDispatch* failing_ = new FailingTrackEvent;
+  stubframework::utils::ComRef<IDispatch> failing_{new FailingTrackEvent};
 };
 
 // The "host" object: what a test script needs beyond the page's API.
@@ -281,9 +279,9 @@ class HostObject : public NamedDispatch {
       IStream* stream = nullptr;
       HRESULT hr = stubframework::htmlui::MarshalScriptCallback(params->rgvarg[1].pdispVal, &stream);
       if (FAILED(hr)) return hr;
-      HANDLE thread = CreateThread(nullptr, 0, TestWorkerThreadFunc, new WorkerStart{stream, count}, 0, nullptr);
-      if (thread) CloseHandle(thread);
-      return thread ? S_OK : E_FAIL;
+      stubframework::utils::KernelHandle thread(
+          CreateThread(nullptr, 0, TestWorkerThreadFunc, new WorkerStart{stream, count}, 0, nullptr));
+      return thread.Valid() ? S_OK : E_FAIL;
     }
     if (name == L"answerDialog") return AnswerDialog(params, result);
     if (name == L"logText") {
@@ -318,8 +316,7 @@ class HostObject : public NamedDispatch {
     if (name == L"endRun") {
       if (!params || params->cArgs != 1 || params->rgvarg[0].vt != VT_DISPATCH || g_endRunCallback)
         return DISP_E_TYPEMISMATCH;
-      g_endRunCallback = params->rgvarg[0].pdispVal;
-      g_endRunCallback->AddRef();
+      g_endRunCallback = stubframework::utils::ComRef<IDispatch>::Share(params->rgvarg[0].pdispVal);
       return S_OK;
     }
     // For scenarios that run long by design; CTest's own limit still applies.
@@ -461,31 +458,26 @@ class HostObject : public NamedDispatch {
   HRESULT AnswerDialog(DISPPARAMS* params, VARIANT* result) {
     if (!params || params->cArgs != 2 || params->rgvarg[0].vt != VT_DISPATCH || !params->rgvarg[0].pdispVal)
       return DISP_E_TYPEMISMATCH;
-    DialogAnswer answer = {GetCurrentProcessId(), TextArgument(params, 0), CreateEventW(nullptr, TRUE, FALSE, nullptr),
-                           nullptr};
-    HANDLE thread = answer.callReturned ? CreateThread(nullptr, 0, DialogAnswerThreadFunc, &answer, 0, nullptr)
-                                        : nullptr;
+    stubframework::utils::KernelHandle callReturned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    DialogAnswer answer = {GetCurrentProcessId(), TextArgument(params, 0), callReturned.Get(), nullptr};
+    stubframework::utils::KernelHandle thread(
+        callReturned.Valid() ? CreateThread(nullptr, 0, DialogAnswerThreadFunc, &answer, 0, nullptr) : nullptr);
     HRESULT hr = E_FAIL;
-    if (thread) {
+    if (thread.Valid()) {
       DISPPARAMS none = {nullptr, nullptr, 0, 0};
       const IID noInterface = {};  // IID_NULL
       hr = params->rgvarg[0].pdispVal->Invoke(DISPID_VALUE, noInterface, 0, DISPATCH_METHOD, &none, result, nullptr,
                                               nullptr);
-      SetEvent(answer.callReturned);
-      WaitForSingleObject(thread, INFINITE);
-      CloseHandle(thread);
+      SetEvent(callReturned.Get());
+      WaitForSingleObject(thread.Get(), INFINITE);
     }
-    if (answer.callReturned) CloseHandle(answer.callReturned);
     return hr;
   }
 
   // GetDispID of the external object for the first argument, NULs and all.
   HRESULT MemberId(DISPPARAMS* params, DWORD flags, DISPID& id) {
-    std::wstring text = TextArgument(params, 0);
-    BSTR member = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    HRESULT hr = external_->GetDispID(member, flags, &id);
-    SysFreeString(member);
-    return hr;
+    stubframework::utils::Bstr member(TextArgument(params, 0));
+    return external_->GetDispID(member.Get(), flags, &id);
   }
 
   stubframework::core::HtmlExternal* external_;
@@ -569,9 +561,8 @@ class ScriptSite : public IActiveScriptSite {
 };
 
 void EndRunIfAsked(stubframework::core::FrameworkCore* core) {
-  IDispatch* callback = g_endRunCallback;
+  stubframework::utils::ComRef<IDispatch> callback = std::move(g_endRunCallback);
   if (!callback) return;
-  g_endRunCallback = nullptr;
   VARIANT ended;
   VariantInit(&ended);
   ended.vt = VT_BOOL;
@@ -579,7 +570,6 @@ void EndRunIfAsked(stubframework::core::FrameworkCore* core) {
   DISPPARAMS params = {&ended, nullptr, 1, 0};
   const IID none = {};
   callback->Invoke(DISPID_VALUE, none, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
-  callback->Release();
 }
 
 void PumpUntilExit(stubframework::core::FrameworkCore* core, DWORD limitMs) {
@@ -596,30 +586,30 @@ void PumpUntilExit(stubframework::core::FrameworkCore* core, DWORD limitMs) {
 }
 
 int RunScripts(stubframework::core::FrameworkCore* core, const std::vector<std::wstring>& files) {
+  using stubframework::utils::ComRef;
+  IDispatch* external = static_cast<IDispatch*>(core->external);
+  // Released after the engine, which holds them as named items.
+  ComRef<WindowObject> window(new WindowObject(external));
+  ComRef<HostObject> host(new HostObject(core->external));
+  host->core = core;
+  ScriptSite site(external, window.Get(), host.Get());
   CLSID jscript;
-  IActiveScript* engine = nullptr;
-  IActiveScriptParse* parser = nullptr;
+  ComRef<IActiveScript> engine;
+  ComRef<IActiveScriptParse> parser;
   if (FAILED(CLSIDFromProgID(L"JScript", &jscript)) ||
-      FAILED(CoCreateInstance(jscript, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveScript,
-                              reinterpret_cast<void**>(&engine))) ||
-      FAILED(engine->QueryInterface(IID_IActiveScriptParse, reinterpret_cast<void**>(&parser)))) {
+      FAILED(CoCreateInstance(jscript, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveScript, engine.OutVoid())) ||
+      FAILED(engine->QueryInterface(IID_IActiveScriptParse, parser.OutVoid()))) {
     fwprintf(stderr, L"script host: no JScript engine\n");
-    if (engine) engine->Release();
     return kSetUpFailure;
   }
-  IDispatch* external = static_cast<IDispatch*>(core->external);
-  auto* window = new WindowObject(external);
-  auto* host = new HostObject(core->external);
-  host->core = core;
-  ScriptSite site(external, window, host);
   engine->SetScriptSite(&site);
   parser->InitNew();
   for (const wchar_t* name : {L"external", L"window", L"host"})
     engine->AddNamedItem(name, SCRIPTITEM_ISVISIBLE);
   engine->SetScriptState(SCRIPTSTATE_CONNECTED);
-  IDispatch* script = nullptr;
-  engine->GetScriptDispatch(nullptr, &script);
-  host->script = script;
+  ComRef<IDispatch> script;
+  engine->GetScriptDispatch(nullptr, script.Out());
+  host->script = script.Get();
 
   for (const std::wstring& file : files) {
     std::string bytes = testsupport::ReadFileBytes(file);
@@ -637,14 +627,8 @@ int RunScripts(stubframework::core::FrameworkCore* core, const std::vector<std::
   }
   if (!g_exitRequested) PumpUntilExit(core, g_timeLimitMs);
 
-  if (g_endRunCallback) g_endRunCallback->Release();
-  g_endRunCallback = nullptr;
+  g_endRunCallback.Reset();
   engine->Close();
-  if (script) script->Release();
-  parser->Release();
-  engine->Release();
-  window->Release();
-  host->Release();
   return g_exitCode;
 }
 

@@ -10,9 +10,11 @@
 #include <string>
 
 #include "core/FrameworkCore.h"
+#include "core/UniqueHandle.h"
 #include "setup/DownloadWorker.h"
 #include "setup/ProgressReporter.h"
 #include "setup/WorkerSet.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework;
@@ -23,19 +25,11 @@ namespace {
 
 class DownloadWorkerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    core_.log = new debug::InstallerLog;
-    core_.parameters = &parameters_;
-    core_.external = new core::HtmlExternal(&parameters_);
-  }
-  void TearDown() override {
-    core_.external->Release();
-    delete core_.log;
-  }
-  std::string LogText() { return ReadFileBytes(core_.log->FilePath()); }
+  std::string LogText() { return test_.LogText(); }
 
-  core::StubParameters parameters_;
-  core::FrameworkCore core_;
+  testsupport::TestCore test_;
+  core::StubParameters& parameters_ = test_.parameters;
+  core::FrameworkCore& core_ = test_.core;
 };
 
 TEST_F(DownloadWorkerTest, TransferDownloadErrorMapsEveryListedCodeAndTheRestToUnknown) {
@@ -185,9 +179,9 @@ DWORD WINAPI IgnoringStop(void* event) {
 
 TEST_F(DownloadWorkerTest, EndOfRunStopsAndJoinsWorkersRefusesNewOnesAndLogsTheBound) {
   WorkerSet workers;
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  utils::KernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   ASSERT_TRUE(workers.Start(UntilStopRequested, core_.external));
-  ASSERT_TRUE(workers.Start(IgnoringStop, release));
+  ASSERT_TRUE(workers.Start(IgnoringStop, release.Get()));
   EXPECT_FALSE(workers.Closing());
 
   EXPECT_FALSE(workers.StopAndJoin(core_.external, core_.log, 300));
@@ -195,10 +189,9 @@ TEST_F(DownloadWorkerTest, EndOfRunStopsAndJoinsWorkersRefusesNewOnesAndLogsTheB
   EXPECT_NE(LogText().find("End of run: 1 worker(s) still running after 300 ms"), std::string::npos);
   EXPECT_FALSE(workers.Start(UntilStopRequested, core_.external));
 
-  SetEvent(release);
+  SetEvent(release.Get());
   Sleep(50);
   EXPECT_TRUE(workers.StopAndJoin(core_.external, core_.log, 300));
-  CloseHandle(release);
 }
 
 }  // namespace

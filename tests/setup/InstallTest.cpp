@@ -19,6 +19,7 @@
 #include "setup/InstallMsi.h"
 #include "setup/InstallWorker.h"
 #include "setup/WorkerSet.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
 
 using namespace stubframework;
@@ -46,24 +47,10 @@ std::wstring ReadWideFile(const std::wstring& path) {
   return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
 }
 
-// A core with what the installers use: the log, the parameters and the external object.
 class InstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(Fixture(L"installer.exe").empty()) << "HALVERN_INSTALL_FIXTURES is not set";
-    core_.log = new debug::InstallerLog;
-    core_.parameters = &parameters_;
-    core_.external = new core::HtmlExternal(&parameters_);
-    core_.external->InitProgressValues();
-    core_.analytics = new core::Analytics(&parameters_);
-    core_.workers = new WorkerSet;
-  }
-  void TearDown() override {
-    if (core_.workers) core_.workers->StopAndJoin(core_.external, core_.log, 60000);
-    delete core_.workers;
-    delete core_.analytics;
-    if (core_.external) core_.external->Release();
-    delete core_.log;
   }
   bool Logged(const std::wstring& line) {
     std::string log = ReadFileBytes(core_.log->FilePath());
@@ -72,8 +59,8 @@ class InstallTest : public ::testing::Test {
   int Current() { return core_.external->GetInstallCurrent(); }
   int Total() { return core_.external->GetInstallTotal(); }
 
-  core::StubParameters parameters_;
-  core::FrameworkCore core_;
+  testsupport::TestCore test_;
+  core::FrameworkCore& core_ = test_.core;
   ScratchFolder scratch_;
 };
 
@@ -348,8 +335,7 @@ TEST_F(InstallTest, InstallMethodHidesTheWindowUnlessSilentAndCallsBackOnceAtThe
   HWND window = CreateWindowW(L"STATIC", L"main", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr,
                               nullptr, nullptr);
   ASSERT_NE(window, nullptr);
-  ExternalMethods methods(&core_);
-  methods.SetWindow(window);
+  test_.methods->SetWindow(window);
   const struct {
     const wchar_t* file;
     const wchar_t* parameters;
@@ -365,23 +351,10 @@ TEST_F(InstallTest, InstallMethodHidesTheWindowUnlessSilentAndCallsBackOnceAtThe
     ShowWindow(window, SW_SHOW);
     core_.analytics->ClearAttachments();
     RecordingCallback callback;
-    VARIANT arguments[4];
-    for (VARIANT& argument : arguments) VariantInit(&argument);
-    arguments[3].vt = VT_BSTR;
-    arguments[3].bstrVal = SysAllocString(Fixture(c.file).c_str());
-    arguments[2].vt = VT_BSTR;
-    arguments[2].bstrVal = SysAllocString(c.parameters);
-    arguments[1].vt = VT_I4;
-    arguments[1].lVal = 0;
-    arguments[0].vt = VT_DISPATCH;
-    arguments[0].pdispVal = &callback;
-    DISPPARAMS params = {arguments, nullptr, 4, 0};
-    ASSERT_EQ(methods.Install(DISPATCH_METHOD, &params, nullptr), S_OK) << c.file;
+    ASSERT_EQ(test_.Call(&ExternalMethods::Install, {Fixture(c.file), c.parameters, 0, &callback}), S_OK) << c.file;
     EXPECT_EQ(IsWindowVisible(window) == FALSE, c.hidden) << c.parameters;
     callback.AwaitFinal(30000);
-    ASSERT_TRUE(core_.workers->StopAndJoin(core_.external, core_.log, 60000));
-    delete core_.workers;
-    core_.workers = new WorkerSet;
+    ASSERT_TRUE(test_.RenewWorkers());
     EXPECT_EQ(callback.Finals(), 1) << c.file;
     EXPECT_EQ(callback.calls.back(), callback.Final()) << "no progress report after the final one";
     EXPECT_EQ(callback.Final().at(0), int(c.result)) << c.file;
@@ -391,8 +364,6 @@ TEST_F(InstallTest, InstallMethodHidesTheWindowUnlessSilentAndCallsBackOnceAtThe
     if (c.file == std::wstring(L"install-good.msi")) {
       EXPECT_EQ(core_.analytics->Attachments().size(), 1u);
     }
-    VariantClear(&arguments[3]);
-    VariantClear(&arguments[2]);
   }
   DestroyWindow(window);
   CoUninitialize();

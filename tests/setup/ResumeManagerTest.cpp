@@ -11,6 +11,7 @@
 
 #include "core/Registry.h"
 #include "core/StubParameters.h"
+#include "core/UniqueHandle.h"
 #include "setup/ResumeManager.h"
 #include "support/TestSupport.h"
 
@@ -36,11 +37,8 @@ class ResumeManagerTest : public ::testing::Test {
       ASSERT_TRUE(utils::WriteRegistryString(kRecordPath, value.first, value.second, false)) << value.first;
   }
   bool RecordExists() {
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kRecordSubkey, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
-      return false;
-    RegCloseKey(key);
-    return true;
+    utils::RegistryKey key;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, kRecordSubkey, 0, KEY_READ | KEY_WOW64_32KEY, key.Out()) == ERROR_SUCCESS;
   }
 
   core::StubParameters parameters_;

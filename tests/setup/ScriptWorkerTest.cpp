@@ -13,8 +13,8 @@
 
 #include "setup/WorkerSet.h"
 #include "setup/Workflow.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
-#include "support/WorkerCore.h"
 
 using namespace stubframework;
 using namespace stubframework::setup;
@@ -64,7 +64,7 @@ class ScriptWorkerTest : public ::testing::Test {
   }
 
   testsupport::ScratchFolder scratch_;
-  testsupport::WorkerCore worker_;
+  testsupport::TestCore worker_;
 };
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "core/FolderSecurity.h"
 #include "core/FrameworkCore.h"
 #include "core/Registry.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "methods/ExternalMethods.h"
 #include "setup/CommandWorker.h"
@@ -21,8 +22,8 @@
 #include "setup/UninstallEntry.h"
 #include "setup/WorkerSet.h"
 #include "setup/Workflow.h"
+#include "support/TestCore.h"
 #include "support/TestSupport.h"
-#include "support/WorkerCore.h"
 
 using namespace stubframework;
 using namespace stubframework::setup;
@@ -81,7 +82,7 @@ class UninstallTest : public ::testing::Test {
     return logs;
   }
 
-  testsupport::WorkerCore worker_;
+  testsupport::TestCore worker_;
   core::StubParameters& parameters_ = worker_.parameters;
   core::FrameworkCore& core_ = worker_.core;
   ScratchFolder scratch_;
@@ -266,7 +267,7 @@ TEST_F(UninstallTest, UninstallEntryQuotesTheStubCopyInTheChosenViewAndRefusesAL
   wchar_t self[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   const std::wstring selfName = std::wstring(self).substr(std::wstring(self).rfind(L'\\') + 1);
-  const std::wstring copy = std::wstring(common) + L"\\Velmora\\HLVN\\" + selfName;
+  const std::wstring copy = std::wstring(common) + L"\\Velmora\\" + testsupport::kProductCode + L"\\" + selfName;
   const std::wstring key = std::wstring(kUninstallSubkey) + kProbeProduct;
   for (bool view64 : {true, false}) {
     testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
@@ -292,21 +293,20 @@ TEST_F(UninstallTest, UninstallEntryQuotesTheStubCopyInTheChosenViewAndRefusesAL
         {L"DisplayIcon", REG_SZ, copy},
     };
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-      HKEY opened = nullptr;
+      utils::RegistryKey opened;
       bool chosen = (view == KEY_WOW64_64KEY) == view64;
-      ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &opened) == ERROR_SUCCESS, chosen)
+      ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, opened.Out()) == ERROR_SUCCESS, chosen)
           << "view64 " << view64;
-      if (!opened) continue;
+      if (!opened.Valid()) continue;
       for (const auto& v : values) {
         wchar_t data[MAX_PATH + 20] = {};
         DWORD type = 0, size = sizeof(data);
-        ASSERT_EQ(RegQueryValueExW(opened, v.name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size), ERROR_SUCCESS)
+        ASSERT_EQ(RegQueryValueExW(opened.Get(), v.name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size), ERROR_SUCCESS)
             << v.name;
         EXPECT_EQ(type, v.type) << v.name;
         size_t chars = type == REG_DWORD ? size / sizeof(wchar_t) : size / sizeof(wchar_t) - 1;
         EXPECT_EQ(std::wstring(data, chars), v.data) << v.name;
       }
-      RegCloseKey(opened);
     }
   }
   testsupport::DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
@@ -318,8 +318,8 @@ TEST_F(UninstallTest, UninstallEntryQuotesTheStubCopyInTheChosenViewAndRefusesAL
   parameters_.productId = L"HLVN-linked";
   EXPECT_EQ(Call(&ExternalMethods::SetUninstallRegistryFromStub, {kProbeProduct, true}), S_OK);
   EXPECT_FALSE(testsupport::PathExists(scratch_.File(selfName)));
-  HKEY opened = nullptr;
-  EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &opened), ERROR_SUCCESS);
+  utils::RegistryKey opened;
+  EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, opened.Out()), ERROR_SUCCESS);
   EXPECT_TRUE(testsupport::RemoveFolderLink(link));
   EXPECT_EQ(Call(&ExternalMethods::SetUninstallRegistryFromStub, {kProbeProduct}), DISP_E_BADPARAMCOUNT);
   EXPECT_EQ(Call(&ExternalMethods::SetUninstallRegistryFromStub, {kProbeProduct, L"true"}), DISP_E_TYPEMISMATCH);

@@ -44,24 +44,23 @@ std::wstring Wide(const std::string& text) {
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
+  stubframework::utils::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                    nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file.Valid()) return std::string();
   std::string bytes;
   char buffer[65536];
   DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
-  CloseHandle(file);
+  while (ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
   return bytes;
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  stubframework::utils::FileHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  if (!file.Valid()) return false;
   DWORD written = 0;
-  BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return ok && written == bytes.size();
+  return WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
 }
 
 bool PathExists(const std::wstring& path) {
@@ -98,18 +97,17 @@ ProcessResult RunAndWait(const std::wstring& application, const std::wstring& co
                       &startup, &process))
     return result;
   result.started = true;
+  stubframework::utils::KernelHandle thread(process.hThread), child(process.hProcess);
   bool ended = pumpMessages ? stubframework::core::PumpMessagesUntil(
-                                  [&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; },
-                                  timeoutMs, timeoutMs, {process.hProcess})
-                            : WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+                                  [&] { return WaitForSingleObject(child.Get(), 0) == WAIT_OBJECT_0; },
+                                  timeoutMs, timeoutMs, {child.Get()})
+                            : WaitForSingleObject(child.Get(), timeoutMs) == WAIT_OBJECT_0;
   if (ended) {
     result.finished = true;
-    GetExitCodeProcess(process.hProcess, &result.exitCode);
+    GetExitCodeProcess(child.Get(), &result.exitCode);
   } else {
-    TerminateProcess(process.hProcess, 1);
+    TerminateProcess(child.Get(), 1);
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
   return result;
 }
 
@@ -129,14 +127,12 @@ bool SetUserProxy(DWORD flags, const std::string& proxy, const std::string& auto
     blob += *text;
   }
   blob.append(32, '\0');
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+  stubframework::utils::RegistryKey key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kConnections, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Out(), nullptr) !=
       ERROR_SUCCESS)
     return false;
-  bool set = RegSetValueExW(key, L"DefaultConnectionSettings", 0, REG_BINARY, reinterpret_cast<const BYTE*>(blob.data()),
-                            static_cast<DWORD>(blob.size())) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return set;
+  return RegSetValueExW(key.Get(), L"DefaultConnectionSettings", 0, REG_BINARY,
+                        reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size())) == ERROR_SUCCESS;
 }
 
 void ClearUserProxy() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kConnections, L"DefaultConnectionSettings"); }
@@ -155,15 +151,13 @@ SilentServer::SilentServer() {
   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
   port_ = ntohs(address.sin_port);
   listener_ = listener;
-  thread_ = CreateThread(nullptr, 0, Accept, this, 0, nullptr);
+  thread_.Reset(CreateThread(nullptr, 0, Accept, this, 0, nullptr));
 }
 
 SilentServer::~SilentServer() {
   Release();
   closesocket(listener_);
-  WaitForSingleObject(thread_, INFINITE);
-  CloseHandle(thread_);
-  CloseHandle(accepted_);
+  WaitForSingleObject(thread_.Get(), INFINITE);
   DeleteCriticalSection(&lock_);
   WSACleanup();
 }
@@ -177,7 +171,7 @@ DWORD WINAPI SilentServer::Accept(void* argument) {
     if (server->released_) closesocket(connection);
     else server->held_.push_back(connection);
     LeaveCriticalSection(&server->lock_);
-    SetEvent(server->accepted_);
+    SetEvent(server->accepted_.Get());
   }
 }
 
@@ -200,24 +194,24 @@ bool PlantLibraries(const std::wstring& folder, const std::vector<std::wstring>&
 DllOverrides::DllOverrides(const std::wstring& program, const std::vector<std::wstring>& names,
                            const std::wstring& mode)
     : key_(L"Software\\Wine\\AppDefaults\\" + program) {
-  HKEY key;
+  stubframework::utils::RegistryKey key;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                      &key, nullptr) != ERROR_SUCCESS)
+                      key.Out(), nullptr) != ERROR_SUCCESS)
     return;
   for (const auto& name : names)
-    RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(mode.c_str()),
+    RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(mode.c_str()),
                    static_cast<DWORD>((mode.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
 }
 
 DllOverrides::~DllOverrides() { DeleteKeyTree(HKEY_CURRENT_USER, key_); }
 
 void DeleteKeyTree(HKEY root, const std::wstring& subkey) {
   for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-    HKEY key;
-    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) continue;
-    RegDeleteTreeW(key, nullptr);
-    RegCloseKey(key);
+    {
+      stubframework::utils::RegistryKey key;
+      if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_ALL_ACCESS | view, key.Out()) != ERROR_SUCCESS) continue;
+      RegDeleteTreeW(key.Get(), nullptr);
+    }
     RegDeleteKeyExW(root, subkey.c_str(), view, 0);
   }
 }

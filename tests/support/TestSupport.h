@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/MessagePump.h"
+#include "core/UniqueHandle.h"
 
 namespace testsupport {
 
@@ -107,7 +108,7 @@ class SilentServer {
   int Port() const { return port_; }
   std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
   // True once a connection came within ms.
-  bool AwaitConnection(DWORD ms = 30000) const { return WaitForSingleObject(accepted_, ms) == WAIT_OBJECT_0; }
+  bool AwaitConnection(DWORD ms = 30000) const { return WaitForSingleObject(accepted_.Get(), ms) == WAIT_OBJECT_0; }
   // Closes what is held, and every connection from now on at once.
   void Release();
 
@@ -116,11 +117,11 @@ class SilentServer {
 
   uintptr_t listener_;
   int port_ = 0;
-  HANDLE accepted_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  stubframework::utils::KernelHandle accepted_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   CRITICAL_SECTION lock_;
   bool released_ = false;
   std::vector<uintptr_t> held_;
-  HANDLE thread_ = nullptr;
+  stubframework::utils::KernelHandle thread_;
 };
 
 // A script function as a worker sees it: records the VT_I4 arguments of every call. Calls with
