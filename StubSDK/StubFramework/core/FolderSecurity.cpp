@@ -89,8 +89,8 @@ bool OwnedByUs(HANDLE folder) {
 // may be hard links to a file anywhere on the volume.
 void RemoveLinksIn(const std::wstring& folder) {
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
+  FindHandle find(FindFirstFileW((folder + L"*").c_str(), &data));
+  if (!find.Valid()) return;
   do {
     if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
     std::wstring entry = folder + data.cFileName;
@@ -110,8 +110,7 @@ void RemoveLinksIn(const std::wstring& folder) {
       file.Close();
       if (linked) DeleteFileW(entry.c_str());
     }
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+  } while (FindNextFileW(find.Get(), &data));
 }
 
 bool ResetFolder(const std::wstring& folder, FolderAccess access, FolderReset reset) {

@@ -10,6 +10,7 @@
 
 #include "core/ComRef.h"
 #include "core/FrameworkCore.h"
+#include "core/UniqueHandle.h"
 #include "core/WorkingFolders.h"
 #include "htmlui/HtmlExternal.h"
 #include "htmlui/MSHTMLClient.h"
@@ -149,12 +150,11 @@ void PreserveLog(FrameworkCore* core) {
   std::wstring runLogs;
   if (utils::GetRunLogFolder(runLogs)) {
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((runLogs + L"*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
+    utils::FindHandle find(FindFirstFileW((runLogs + L"*").c_str(), &data));
+    if (find.Valid()) {
       do {
         if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) logs.push_back(runLogs + data.cFileName);
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
+      } while (FindNextFileW(find.Get(), &data));
     }
   }
   for (const std::wstring& log : logs)

@@ -1,6 +1,6 @@
 #pragma once
-// Owners of the handles a function opens: kernel objects, files, registry keys and synchronous
-// WinINet handles. Each closes its handle when it goes out of scope, so every return path does.
+// Owners of the handles a function opens: kernel objects, files, file searches, registry keys and
+// synchronous WinINet handles. Each closes its handle when it goes out of scope, so every return path does.
 #include <windows.h>
 
 namespace stubframework::utils {
@@ -58,6 +58,13 @@ struct KernelHandleTraits {
   static void Close(HANDLE handle) { CloseHandle(handle); }
 };
 
+// FindFirstFileW's search handles.
+struct FindHandleTraits {
+  using Type = HANDLE;
+  static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE handle) { FindClose(handle); }
+};
+
 struct RegistryKeyTraits {
   using Type = HKEY;
   static HKEY Empty() { return nullptr; }
@@ -73,6 +80,7 @@ struct InternetHandleTraits {
 
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
+using FindHandle = UniqueHandle<FindHandleTraits>;
 using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 using InternetHandle = UniqueHandle<InternetHandleTraits>;
 

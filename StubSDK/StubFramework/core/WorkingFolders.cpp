@@ -284,8 +284,8 @@ bool CopyAsNewFile(const std::wstring& source, const std::wstring& folder) {
 
 void EmptyFolder(const std::wstring& folder) {
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
+  FindHandle find(FindFirstFileW((folder + L"*").c_str(), &data));
+  if (!find.Valid()) return;
   do {
     std::wstring entry = folder + data.cFileName;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -297,8 +297,7 @@ void EmptyFolder(const std::wstring& folder) {
     } else {
       DeleteFileW(entry.c_str());
     }
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+  } while (FindNextFileW(find.Get(), &data));
 }
 
 bool DeleteFolderTree(const std::wstring& path) {

@@ -214,15 +214,14 @@ bool FindFileInTree(const std::wstring& folder, const std::wstring& name, std::w
     return true;
   }
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(JoinPath(folder, L"*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return false;
+  utils::FindHandle find(FindFirstFileW(JoinPath(folder, L"*").c_str(), &data));
+  if (!find.Valid()) return false;
   bool result = false;
   do {
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
     if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
     result = FindFileInTree(JoinPath(folder, data.cFileName), name, found);
-  } while (!result && FindNextFileW(find, &data));
-  FindClose(find);
+  } while (!result && FindNextFileW(find.Get(), &data));
   return result;
 }
 

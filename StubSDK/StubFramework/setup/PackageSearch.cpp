@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/FrameworkCore.h"
+#include "core/UniqueHandle.h"
 #include "htmlui/ScriptCallback.h"
 #include "methods/ExternalMethods.h"
 #include "setup/ScriptWorker.h"
@@ -20,8 +21,8 @@ namespace {
 bool SearchFolder(const std::wstring& folder, const std::wstring& relativePath, const std::wstring& name,
                   std::wstring& found) {
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return false;
+  utils::FindHandle find(FindFirstFileW((folder + L"*").c_str(), &data));
+  if (!find.Valid()) return false;
   bool ok = false;
   do {
     if (!keepSearching) break;
@@ -32,8 +33,7 @@ bool SearchFolder(const std::wstring& folder, const std::wstring& relativePath, 
     } else if (name == data.cFileName) {
       ok = PackageFolder(folder + data.cFileName, relativePath, found);
     }
-  } while (!ok && FindNextFileW(find, &data));
-  FindClose(find);
+  } while (!ok && FindNextFileW(find.Get(), &data));
   return ok;
 }
 
