@@ -142,27 +142,12 @@ void HttpToFileTask::OnData(const Buffer& data) {
 }
 
 void HttpToFileTask::OnComplete(long result) {
-  AddRef();  // the final completion below gives back the self-reference
-  if (TryEnter()) {
-    if (result == kResultOk && remaining_ != 0) {
-      logger_->Log(L"HttpToFileTask::OnComplete", L"Data not complete %lld needed.", remaining_);
-      if (progress_.GiveUpAt(offset_)) {
-        progress_.LogGiveUp(logger_.Get(), L"HttpToFileTask::OnComplete");
-        result = kResultConnectionAborted;
-      } else {
-        request_.Clear();
-        if (StartHttp()) {
-          Leave();
-          Release();
-          return;
-        }
-        result = kResultOutOfMemory;
-      }
-    }
-    Finish(result);
-  }
-  CompleteFinally();
-  Release();
+  auto isShort = [this] {
+    if (remaining_ == 0) return false;
+    logger_->Log(L"HttpToFileTask::OnComplete", L"Data not complete %lld needed.", remaining_);
+    return true;
+  };
+  CompleteChainRequest(this, result, isShort, offset_, L"HttpToFileTask::OnComplete");
 }
 
 void HttpToFileTask::Close() { request_.Cancel(); }

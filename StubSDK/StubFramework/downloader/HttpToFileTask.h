@@ -28,6 +28,8 @@ class HttpToFileTask : public ITask, public TaskLock<HttpToFileTask, long> {
   friend class ForwardingHttpCallback<HttpToFileTask>;
   friend class details::Object<HttpToFileTask>;
   friend class TaskLock<HttpToFileTask, long>;
+  template <class Task, class IsShort>
+  friend void CompleteChainRequest(Task*, long, IsShort, const int64_t&, const wchar_t*);
   friend ITask* CreateHttpToFileTask(const wchar_t* url, HANDLE file, int64_t offset, int64_t size,
                                      IHttpToFileCallback* callback, ILogger* logger);
 

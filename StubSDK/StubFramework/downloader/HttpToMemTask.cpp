@@ -135,28 +135,12 @@ void HttpToMemTask::OnData(const Buffer& data) {
 }
 
 void HttpToMemTask::OnComplete(long result) {
-  AddRef();  // the final completion below gives back the self-reference
-  if (TryEnter()) {
-    if (result == kResultOk && position_ != static_cast<int64_t>(completion_.buffer.size)) {
-      logger_->Log(L"HttpToMemTask::OnComplete", L"Data not complete %lld/%Iu.", position_,
-                   completion_.buffer.size);
-      if (progress_.GiveUpAt(position_)) {
-        progress_.LogGiveUp(logger_.Get(), L"HttpToMemTask::OnComplete");
-        result = kResultConnectionAborted;
-      } else {
-        request_.Clear();
-        if (StartHttp()) {
-          Leave();
-          Release();
-          return;
-        }
-        result = kResultOutOfMemory;
-      }
-    }
-    Finish(result);
-  }
-  CompleteFinally();
-  Release();
+  auto isShort = [this] {
+    if (position_ == static_cast<int64_t>(completion_.buffer.size)) return false;
+    logger_->Log(L"HttpToMemTask::OnComplete", L"Data not complete %lld/%Iu.", position_, completion_.buffer.size);
+    return true;
+  };
+  CompleteChainRequest(this, result, isShort, position_, L"HttpToMemTask::OnComplete");
 }
 
 void HttpToMemTask::Close() { request_.Cancel(); }

@@ -25,6 +25,8 @@ class HttpToMemTask : public ITask, public TaskLock<HttpToMemTask, long> {
   friend class ForwardingHttpCallback<HttpToMemTask>;
   friend class details::Object<HttpToMemTask>;
   friend class TaskLock<HttpToMemTask, long>;
+  template <class Task, class IsShort>
+  friend void CompleteChainRequest(Task*, long, IsShort, const int64_t&, const wchar_t*);
   friend ITask* CreateHttpToMemTask(const wchar_t* url, ITaskCallback<HttpToMemResult>* callback,
                                     ILogger* logger);
 

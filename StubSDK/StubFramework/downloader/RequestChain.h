@@ -116,4 +116,32 @@ class ProgressBound {
   int requestsWithoutProgress_ = 0;
 };
 
+// The end of one request of a chain's task. A request that ended well but left the body short
+// (isShort, which logs what is missing) is followed by one for the rest, from reached, until the
+// progress bound gives up; any other end finishes the task, and its final completion follows.
+// The reference taken here keeps the task alive through that completion.
+template <class Task, class IsShort>
+void CompleteChainRequest(Task* task, long result, IsShort isShort, const int64_t& reached, const wchar_t* where) {
+  task->AddRef();
+  if (task->TryEnter()) {
+    if (result == kResultOk && isShort()) {
+      if (task->progress_.GiveUpAt(reached)) {
+        task->progress_.LogGiveUp(task->logger_.Get(), where);
+        result = kResultConnectionAborted;
+      } else {
+        task->request_.Clear();
+        if (task->StartHttp()) {
+          task->Leave();
+          task->Release();
+          return;
+        }
+        result = kResultOutOfMemory;
+      }
+    }
+    task->Finish(result);
+  }
+  task->CompleteFinally();
+  task->Release();
+}
+
 }  // namespace downloader
